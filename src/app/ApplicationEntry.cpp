@@ -1,0 +1,42 @@
+// The service entry and its handler table (see ApplicationEntry.h).
+#include "app/ApplicationEntry.h"
+
+#include "app/Handlers.h"
+#include "app/ServiceState.h"
+#include "console/HandlerTable.h"
+#include "console/UnitReference.h"
+#include "runtime/ProgramFrame.h"
+
+#include <array>
+
+void registerServiceHandlers()
+{
+    static constexpr std::array<Handler, kHandlerCount> handlers = [] {
+        std::array<Handler, kHandlerCount> table {};
+        table[kOnWindowCreated] = onWindowCreated;
+        table[kOnWindowDestroyed] = onWindowDestroyed;
+        table[kOnRosterSelect] = onRosterSelect;
+        table[kOnDataArrival] = onDataArrival;
+        table[kOnClientEnter] = onClientEnter;
+        table[kOnClientLeave] = onClientLeave;
+        table[kOnKick] = onKick;
+        table[kOnShake] = onShake;
+        table[kOnQuake] = onQuake;
+        table[kOnReward] = onReward;
+        table[kOnMute] = onMute;
+        table[kOnPrank] = onPrank;
+        return table;
+    }();
+    registerHandlerTable(handlers);
+}
+
+int applicationEntry()
+{
+    initRuntime();
+    createServiceState();
+    registerServiceHandlers();
+    registerEndRoutine(releaseServiceState);
+    loadStartWindow(kConsoleWindowId);
+    runMessageLoop();
+    return 0;
+}

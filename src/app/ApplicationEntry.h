@@ -1,0 +1,8 @@
+// The chat room service's entry, called once by the program frame.
+#pragma once
+
+// Starts the runtime, creates the service state, registers the end routine, loads the
+// console window and runs the message loop; returns 0 when the console has been closed.
+int applicationEntry();
+// The handler table in the order of the console's handler references.
+void registerServiceHandlers();

@@ -1,0 +1,73 @@
+// The room: every client's data relayed to the whole roster, the roster kept in 列表框1, the
+// delivery markers in 编辑框1, and the room told when somebody leaves.
+#include "app/Handlers.h"
+
+#include "app/ClientTexts.h"
+#include "app/Robot.h"
+#include "app/ServiceState.h"
+#include "console/ControlOperations.h"
+#include "net/TcpServer.h"
+
+void onDataArrival()
+{
+    ServiceState& state = service();
+    TcpServer& server = serverComponent(服务器1);
+    // Client and data first, before anything that could run a nested loop.
+    state.eventClient = server.getClient();
+    state.lastData = server.getData();
+    state.rosterSize = itemCount(列表框1);
+
+    // The relay: the bytes unchanged to every entry, the sender included.
+    for (state.rosterIndex = 1; state.rosterIndex <= state.rosterSize; ++state.rosterIndex) {
+        Text entry = itemText(列表框1, state.rosterIndex - 1);
+        server.sendData(entry, state.lastData, 1);
+        if (!isMarked(entry))
+            markEntry(entry);
+    }
+
+    // The message line is the last CR LF-separated line of the text before the first NUL.
+    // Data that starts with NUL has no line at all, so the robot has nothing to look at.
+    TextArray lines = splitText(toText(state.lastData), "\r\n");
+    if (lines.elementCount() == 0)
+        return;
+    Text line = lines.elementAt(lines.elementCount());
+    robotAnswer(line);
+    closeVote(line);
+    openVote(line);
+}
+
+void onClientEnter()
+{
+    Text client = serverComponent(服务器1).getClient();
+    addItem(列表框1, client);
+}
+
+void onClientLeave()
+{
+    ServiceState& state = service();
+    state.eventClient = serverComponent(服务器1).getClient();
+    Text leaver = state.eventClient;
+    state.rosterSize = itemCount(列表框1);
+    bool noDataYet = textLength(state.lastData.view()) == 0;
+    Text notice = concatText(noDataYet ? kLeaveFirstPrefix : kLeaveContinuedPrefix, leaver, kLeaveSuffix);
+
+    // One scan removes the leaver and tells everybody else, before and after its entry alike;
+    // once the entry is gone the later entries sit one place higher.
+    bool removed = false;
+    for (state.rosterIndex = 1; state.rosterIndex <= state.rosterSize; ++state.rosterIndex) {
+        int32_t index = state.rosterIndex - 1 - (removed ? 1 : 0);
+        Text entry = itemText(列表框1, index);
+        if (!removed && compareText(entry, leaver) == 0) {
+            deleteItem(列表框1, index);
+            setContent(编辑框1, replaceText(content(编辑框1), concatText(leaver, "=1\r\n"), ""));
+            removed = true;
+            continue;
+        }
+        sendToEntry(entry, notice);
+    }
+}
+
+void onRosterSelect()
+{
+    popupMenu(kConsoleWindowId, 管理);
+}

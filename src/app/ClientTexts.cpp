@@ -1,0 +1,60 @@
+// Framing and sending of the client-bound texts (see ClientTexts.h).
+#include "app/ClientTexts.h"
+
+#include "app/ServiceState.h"
+#include "console/ControlOperations.h"
+#include "net/TcpServer.h"
+
+namespace {
+constexpr std::string_view kMarkerTail = "=1";
+constexpr std::string_view kMarkerLineEnd = "=1\r\n";
+constexpr int32_t kWaitLimitSeconds = 1;
+}
+
+bool isMarked(std::string_view entry)
+{
+    return findInContent(编辑框1, concatText(entry, kMarkerTail)) != -1;
+}
+
+void markEntry(std::string_view entry)
+{
+    appendText(编辑框1, concatText(entry, kMarkerLineEnd));
+}
+
+void sendToEntry(std::string_view entry, std::string_view text)
+{
+    serverComponent(服务器1).sendData(entry, text, kWaitLimitSeconds);
+}
+
+Text firstForm(std::string_view sender, std::string_view body)
+{
+    return concatText(sender, "\r\n", body);
+}
+
+Text continuedForm(std::string_view sender, std::string_view body)
+{
+    return concatText("\r\n\r\n", sender, "\r\n", body);
+}
+
+void sendNotice(std::string_view entry, std::string_view sender, std::string_view body)
+{
+    if (isMarked(entry)) {
+        sendToEntry(entry, continuedForm(sender, body));
+        return;
+    }
+    sendToEntry(entry, firstForm(sender, body));
+    markEntry(entry);
+}
+
+void announceToRoom(std::string_view sender, std::string_view body)
+{
+    ServiceState& state = service();
+    Text text = continuedForm(sender, body);
+    // The count is the one read when the data-arrival handler started its relay.
+    for (state.rosterIndex = 1; state.rosterIndex <= state.rosterSize; ++state.rosterIndex) {
+        Text entry = itemText(列表框1, state.rosterIndex - 1);
+        sendToEntry(entry, text);
+        if (!isMarked(entry))
+            markEntry(entry);
+    }
+}

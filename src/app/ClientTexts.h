@@ -1,0 +1,34 @@
+// The texts the server composes for clients, and how they are framed: a sender line, CR LF
+// and a body, either as it is (first form) or after a blank line (continued form). A delivery
+// marker (the entry's address followed by "=1" in the marker store) remembers that a client
+// has already been sent something, and so decides the form.
+#pragma once
+
+#include <string_view>
+
+#include "runtime/Text.h"
+
+// Senders.
+inline constexpr std::string_view kAdministrator = "管理员";
+inline constexpr std::string_view kRobot = "Velqo机器人";
+
+// The leave notice: "管理员\r\n" + address + "离开聊天室！", after a blank line once any data
+// has arrived.
+inline constexpr std::string_view kLeaveFirstPrefix = "管理员\r\n";
+inline constexpr std::string_view kLeaveContinuedPrefix = "\r\n\r\n管理员\r\n";
+inline constexpr std::string_view kLeaveSuffix = "离开聊天室！";
+
+// True when the roster entry has a delivery marker.
+bool isMarked(std::string_view entry);
+// Appends the entry's delivery marker to the store.
+void markEntry(std::string_view entry);
+// Sends a text to a roster entry, waiting at most one second for its connection.
+void sendToEntry(std::string_view entry, std::string_view text);
+
+Text firstForm(std::string_view sender, std::string_view body);
+Text continuedForm(std::string_view sender, std::string_view body);
+
+// One text to one entry, in the form its marker decides; the entry is marked afterwards.
+void sendNotice(std::string_view entry, std::string_view sender, std::string_view body);
+// One text in continued form to every roster entry of the running scan's count; each is marked.
+void announceToRoom(std::string_view sender, std::string_view body);

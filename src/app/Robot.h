@@ -1,0 +1,26 @@
+// The robot "Velqo机器人": answers message lines from the word library reply.ini, and can be
+// voted off ("@关闭") and on ("@开启") by three different client addresses, the poll being
+// kept in the per-user value store so that it survives a restart.
+#pragma once
+
+#include "runtime/Text.h"
+#include "runtime/TextArray.h"
+
+#include <string_view>
+
+// Appends the entries of a word library's text: entries separated by CR LF CR LF, each a
+// keyword line and a reply line; further lines are ignored, incomplete entries skipped.
+void appendWordLibrary(std::string_view libraryText, TextArray& keys, TextArray& replies);
+// Reads the file and appends its entries to the service's word library.
+void loadWordLibrary(std::string_view path);
+
+// The reply of the first keyword (in file order) that the line contains, or the empty text.
+Text matchReply(std::string_view line);
+
+void robotAnswer(std::string_view line);
+void closeVote(std::string_view line);
+void openVote(std::string_view line);
+
+// Where the poll lives in the value store.
+inline constexpr std::string_view kVoteKey = "SOFTWARE\\聊天室\\机器人";
+inline constexpr std::string_view kVoteCountPath = "SOFTWARE\\聊天室\\机器人\\次数";

@@ -1,0 +1,28 @@
+// The chat room service's process-wide state: the robot's switch and word library, the
+// client and data of the latest event, and the roster scan position shared by every scan.
+// Besides this, the service keeps its roster in the list 列表框1 and its delivery markers in
+// the hidden edit box 编辑框1.
+#pragma once
+
+#include "runtime/ByteBlock.h"
+#include "runtime/Text.h"
+#include "runtime/TextArray.h"
+
+#include <cstdint>
+
+struct ServiceState {
+    int32_t robotEnabled = 0;
+    TextArray replyKeys;
+    TextArray replyTexts;
+    Text eventClient;
+    ByteBlock lastData;
+    int32_t rosterSize = 0;
+    int32_t rosterIndex = 0;
+};
+
+// The state, created by the entry (and on first use where a test runs handlers directly).
+ServiceState& service();
+void createServiceState();
+// The end routine: releases the state. Runs once on a normal end, never on the fatal path.
+void releaseServiceState();
+bool serviceStateExists();

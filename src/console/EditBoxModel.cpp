@@ -1,0 +1,63 @@
+// The edit box text model and its indexed search (see EditBoxModel.h).
+#include "console/EditBoxModel.h"
+
+#include "runtime/Text.h"
+
+#include <algorithm>
+
+namespace {
+
+// Keeps the index from growing without bound when many different texts are looked up.
+constexpr size_t kMaxRememberedFinds = 8192;
+
+std::string_view untilNul(std::string_view text)
+{
+    size_t nul = text.find('\0');
+    return nul == std::string_view::npos ? text : text.substr(0, nul);
+}
+
+} // namespace
+
+void EditBoxModel::setContent(std::string_view text)
+{
+    text = untilNul(text);
+    m_content.assign(text);
+    m_hasLeadBytes = false;
+    noteBytes(m_content);
+    m_found.clear();
+}
+
+void EditBoxModel::append(std::string_view text)
+{
+    text = untilNul(text);
+    m_content.append(text);
+    noteBytes(text);
+}
+
+void EditBoxModel::noteBytes(std::string_view text)
+{
+    if (!m_hasLeadBytes)
+        m_hasLeadBytes = std::any_of(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0x80) != 0; });
+}
+
+int32_t EditBoxModel::find(std::string_view sought) const
+{
+    sought = untilNul(sought);
+    if (sought.empty())
+        return m_content.empty() ? -1 : 1;
+    if (auto known = m_found.find(sought); known != m_found.end())
+        return known->second;
+    int32_t position;
+    if (m_hasLeadBytes) {
+        position = findText(m_content, sought);
+    } else {
+        size_t at = m_content.find(sought);
+        position = at == std::string::npos ? -1 : static_cast<int32_t>(at + 1);
+    }
+    if (position != -1) {
+        if (m_found.size() >= kMaxRememberedFinds)
+            m_found.clear();
+        m_found.emplace(sought, position);
+    }
+    return position;
+}

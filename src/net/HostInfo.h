@@ -1,0 +1,12 @@
+// The local computer's host name and IPv4 addresses, for the console's banner.
+#pragma once
+
+#include "runtime/TextArray.h"
+
+#include <string>
+
+// The host name, or the empty text when it cannot be read.
+std::string getHostName();
+// The IPv4 addresses of the interfaces that are up, non-loopback first, in interface order,
+// at most ten, dotted-decimal; empty when there are none.
+TextArray getLocalAddresses();

@@ -1,0 +1,30 @@
+// The fatal error path (see FatalError.h).
+#include "runtime/FatalError.h"
+
+#include "runtime/EventBlock.h"
+#include "runtime/MessageBox.h"
+#include "runtime/ProgramFrame.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+std::string fatalErrorText(int32_t code, std::string_view message)
+{
+    std::string text = "运行时出错!\r\n\r\n";
+    if (code != 0)
+        text += "错误代码：" + std::to_string(code) + "\r\n\r\n";
+    if (!message.empty())
+        text += "错误信息：" + std::string(message) + "\r\n";
+    return text;
+}
+
+void fatalError(int32_t code, std::string_view message)
+{
+    // From here on no handler may run, not even while the dialog below waits for OK.
+    raiseEventBlock();
+    messageBox(fatalErrorText(code, message), kMessageBoxIconError, std::string_view("错误"));
+    forgetEndRoutine();
+    endProgram(-1);
+    std::fflush(nullptr);
+    _exit(255);
+}

@@ -1,0 +1,172 @@
+// The program frame on Qt Widgets (see ProgramFrame.h).
+#include "runtime/ProgramFrame.h"
+
+#include "runtime/EventBlock.h"
+#include "runtime/FatalError.h"
+#include "runtime/Files.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <map>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+struct FrameState {
+    int argc = 0;
+    char** argv = nullptr;
+    std::unique_ptr<QApplication> application;
+    EndRoutine endRoutine = nullptr;
+    bool loopEntered = false;
+    int loadedWindows = 0;
+    std::map<uint32_t, StartWindowLoader> windowLoaders;
+    std::function<void()> closeRequestHandler;
+    int signalPipe[2] = { -1, -1 };
+    std::unique_ptr<QSocketNotifier> signalNotifier;
+};
+
+FrameState& frame()
+{
+    static FrameState state;
+    return state;
+}
+
+bool hasDisplay()
+{
+    return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");
+}
+
+// Signal handlers only write one byte; the window thread reads it and acts.
+void onCloseSignal(int)
+{
+    int saved = errno;
+    char byte = 1;
+    [[maybe_unused]] ssize_t written = write(frame().signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+void handleCloseRequest()
+{
+    char bytes[64];
+    while (read(frame().signalPipe[0], bytes, sizeof bytes) > 0) { }
+    if (frame().closeRequestHandler)
+        frame().closeRequestHandler();
+    else if (frame().loopEntered)
+        QCoreApplication::quit();
+}
+
+void installCloseSignals()
+{
+    FrameState& state = frame();
+    if (pipe2(state.signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    state.signalNotifier = std::make_unique<QSocketNotifier>(state.signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(state.signalNotifier.get(), &QSocketNotifier::activated, [] { handleCloseRequest(); });
+    struct sigaction action {};
+    action.sa_handler = onCloseSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signalNumber : { SIGINT, SIGTERM, SIGHUP })
+        sigaction(signalNumber, &action, nullptr);
+}
+
+} // namespace
+
+int startProgram(int argc, char** argv, ApplicationEntry entry)
+{
+    installAllocationFailureHandler();
+    frame().argc = argc;
+    frame().argv = argv;
+    int exitCode = entry();
+    endProgram(exitCode);
+    return exitCode;
+}
+
+void initRuntime()
+{
+    FrameState& state = frame();
+    if (state.application)
+        return;
+    // With no display the room runs headless on Qt's offscreen platform.
+    if (!hasDisplay())
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (state.argv == nullptr) {
+        static char name[] = "chatroom-server";
+        static char* defaultArgv[] = { name, nullptr };
+        state.argc = 1;
+        state.argv = defaultArgv;
+    }
+    state.application = std::make_unique<QApplication>(state.argc, state.argv);
+    // The frame decides when the loop ends (the last program window gone), not Qt.
+    QApplication::setQuitOnLastWindowClosed(false);
+    std::string directory = programDirectory();
+    if (!directory.empty() && chdir(directory.c_str()) != 0) { }
+    installCloseSignals();
+}
+
+void registerEndRoutine(EndRoutine routine) { frame().endRoutine = routine; }
+void forgetEndRoutine() { frame().endRoutine = nullptr; }
+
+void registerStartWindow(uint32_t windowId, StartWindowLoader loader)
+{
+    frame().windowLoaders[windowId] = loader;
+}
+
+void loadStartWindow(uint32_t windowId)
+{
+    auto found = frame().windowLoaders.find(windowId);
+    if (found == frame().windowLoaders.end() || !found->second())
+        fatalError(0, "载入启动窗口失败");
+}
+
+void runMessageLoop()
+{
+    FrameState& state = frame();
+    state.loopEntered = true;
+    if (state.loadedWindows == 0 || !state.application)
+        return;
+    QApplication::exec();
+}
+
+void endProgram(int32_t)
+{
+    FrameState& state = frame();
+    raiseEventBlock();
+    if (EndRoutine routine = state.endRoutine) {
+        state.endRoutine = nullptr;
+        routine();
+    }
+    state.closeRequestHandler = nullptr;
+    state.signalNotifier.reset();
+}
+
+void noteWindowLoaded() { ++frame().loadedWindows; }
+
+void noteWindowDestroyed()
+{
+    FrameState& state = frame();
+    if (state.loadedWindows > 0)
+        --state.loadedWindows;
+    if (state.loadedWindows == 0 && state.loopEntered)
+        QCoreApplication::quit();
+}
+
+int loadedWindowCount() { return frame().loadedWindows; }
+
+void setCloseRequestHandler(std::function<void()> handler)
+{
+    frame().closeRequestHandler = std::move(handler);
+}
+
+bool isHeadless()
+{
+    if (!QGuiApplication::instance())
+        return true;
+    QString platform = QGuiApplication::platformName();
+    return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+}

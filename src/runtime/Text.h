@@ -1,0 +1,43 @@
+// Text operations of the chat room: code page 936 byte strings with 1-based byte positions,
+// -1 for "not found", and scans that step over two-byte characters so that no match ever
+// starts on the second byte of a character.
+#pragma once
+
+#include "runtime/ByteBlock.h"
+#include "runtime/TextArray.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// A Text holds the bytes before the terminating NUL. The empty string stands for both the
+// absent and the empty text, so the two behave alike everywhere.
+using Text = std::string;
+
+Text concatText(std::string_view a, std::string_view b, std::string_view c = {}, std::string_view d = {});
+int32_t textLength(std::string_view text);
+int compareText(std::string_view a, std::string_view b);
+
+// 1-based byte position of the first occurrence of `sought` that starts on a character
+// boundary, or -1. An empty `sought` is found at 1 in any non-empty text.
+int32_t findText(std::string_view text, std::string_view sought);
+
+// Every non-overlapping occurrence (left to right, character starts only) replaced.
+Text replaceText(std::string_view text, std::string_view sought, std::string_view replacement);
+
+// Parts between separators: inner empty parts are kept, an empty remainder is dropped, and
+// at most `limit` parts are taken (a negative limit counts as 0; no limit is unlimited).
+TextArray splitText(std::string_view text, std::string_view separator, std::optional<int32_t> limit = std::nullopt);
+
+// The leading decimal number after full-width folding; 0 when there is none.
+double toNumber(std::string_view text);
+Text toText(double value);
+Text toText(const ByteBlock& block);
+int32_t toInteger(double value);
+
+// Scanning helpers shared by the operations above and by their fast paths elsewhere.
+namespace text_detail {
+// The length of the character that starts with `byte`: two for a lead byte (high bit set).
+inline size_t characterStep(unsigned char byte) { return (byte & 0x80) ? 2 : 1; }
+}

@@ -1,0 +1,58 @@
+// The per-user value store: a registry of keys and typed values kept in an SQLite file in the
+// user's configuration directory, so that the robot's polls outlive a run and two servers of
+// one user share them. Paths are the store's own format: backslash-separated key path, then
+// the value name after the last backslash (a path ending in a backslash names the key's
+// default value). Every operation is one transaction; failures are folded into the result.
+#pragma once
+
+#include "runtime/ByteBlock.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Root codes: 1 classes root, 2 current config, 3 current user, 4 local machine, 5 users;
+// any other code is the current user.
+constexpr int32_t kRootCurrentUser = 3;
+
+// Value types as the store keeps them.
+enum class ValueType : int32_t { String = 1, ExpandableString = 2, Binary = 3, Integer = 4 };
+
+// Where the store lives: ${XDG_CONFIG_HOME:-$HOME/.config}/chatroom-server/registry.sqlite3.
+// A relative XDG_CONFIG_HOME is ignored, as the XDG rules say, so that servers started from
+// different directories still share one store. Taken anew by every operation.
+std::string valueStorePath();
+
+// The key part and the value name of a path, split at its last backslash (two-byte aware).
+struct RegistryPath {
+    std::string key;
+    std::string valueName;
+};
+RegistryPath splitRegistryPath(std::string_view path);
+
+bool registryValueExists(int32_t root, std::string_view path);
+// String and expandable string values (the latter with %NAME% expanded from the environment);
+// otherwise the default, or the empty text when there is none.
+std::string readRegistryText(int32_t root, std::string_view path, std::optional<std::string_view> defaultText = std::nullopt);
+bool writeRegistryValue(int32_t root, std::string_view path, std::string_view text);
+bool writeRegistryValue(int32_t root, std::string_view path, const char* text);
+bool writeRegistryValue(int32_t root, std::string_view path, int32_t number);
+bool writeRegistryValue(int32_t root, std::string_view path, const ByteBlock& block);
+// Writes an expandable string value; the service itself writes only plain strings.
+bool writeRegistryExpandableText(int32_t root, std::string_view path, std::string_view text);
+// Deletes the value; when there is none, the key the whole path names (not when it has subkeys).
+bool deleteRegistryItem(int32_t root, std::string_view path);
+
+// A value as stored: its type and its data bytes (a string's data includes its NUL). Absent
+// when the value does not exist or the store cannot be read.
+struct RegistryValue {
+    ValueType type;
+    std::string data;
+};
+std::optional<RegistryValue> readRegistryValue(int32_t root, std::string_view path);
+// True when the key exists; `keyPath` is a whole key path (no value name), "" the root key.
+bool registryKeyExists(int32_t root, std::string_view keyPath);
+// Closes the store's open connection, if any; the next operation opens it again. For the end
+// of a run and for tests that remove the store's directory.
+void closeValueStore();

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds chatroom-server and its tests with AddressSanitizer and UndefinedBehaviorSanitizer and
+# runs every test. Installs what is missing first. Exits non-zero when any test fails.
+set -euo pipefail
+cd "$(dirname "$0")"
+source scripts/setup.sh
+
+build=build/sanitize
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DCHATROOM_SANITIZE=ON >/dev/null
+cmake --build "$build" -j "$(nproc)"
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+export QT_QPA_PLATFORM=offscreen
+cd "$build"
+ctest --output-on-failure -j 2 --timeout 600
