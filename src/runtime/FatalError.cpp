@@ -20,6 +20,15 @@ std::string fatalErrorText(int32_t code, std::string_view message)
 
 void fatalError(int32_t code, std::string_view message)
 {
+    // Showing the dialog needs memory; when it is memory that ran out, a second failure
+    // lands here again. Give up at once then, without allocating anything more.
+    static bool s_reporting = false;
+    if (s_reporting) {
+        static const char kAgain[] = "chatroom-server: fatal error while reporting a fatal error\n";
+        [[maybe_unused]] ssize_t written = write(STDERR_FILENO, kAgain, sizeof kAgain - 1);
+        _exit(255);
+    }
+    s_reporting = true;
     // From here on no handler may run, not even while the dialog below waits for OK.
     raiseEventBlock();
     messageBox(fatalErrorText(code, message), kMessageBoxIconError, std::string_view("错误"));

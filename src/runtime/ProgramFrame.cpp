@@ -84,6 +84,12 @@ int startProgram(int argc, char** argv, ApplicationEntry entry)
     frame().argv = argv;
     int exitCode = entry();
     endProgram(exitCode);
+    // Windows closed during the loop are deleted once control is back in it; do that now,
+    // then take the application down while everything it refers to still exists.
+    if (frame().application) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        frame().application.reset();
+    }
     return exitCode;
 }
 
