@@ -55,7 +55,9 @@ ByteBlock readFile(std::string_view path)
 {
     if (path.empty())
         return {};
-    int fd = open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO or device of that name cannot hang the caller; only regular
+    // files are read.
+    int fd = open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return {};
     ByteBlock block;

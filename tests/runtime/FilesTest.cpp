@@ -1,0 +1,119 @@
+// Unit tests of the program directory, file existence and whole-file reading: what the
+// start-up handler relies on to find and load the word library beside the program.
+#include "runtime/Files.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::string_literals;
+
+// A temporary directory holding a few entries of every kind, removed afterwards.
+class FilesTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/chatroom-files-XXXXXX";
+        if (!mkdtemp(pattern.data()))
+            throw std::runtime_error("mkdtemp failed for " + pattern);
+        m_directory = pattern;
+        write("reply.ini", "keyword\r\nreply\r\n");
+        write("nul bytes.bin", "a\0b\0\0c"s);
+        write("empty.txt", "");
+        write("file[1].txt", "bracket");
+        write(".hidden.cfg", "dot");
+        std::filesystem::create_directory(path("sub"));
+        std::filesystem::create_symlink(path("missing-target"), path("dangling"));
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_directory, ignored);
+    }
+
+    std::string path(const std::string& name) const { return m_directory + "/" + name; }
+    void write(const std::string& name, const std::string& bytes) const
+    {
+        std::ofstream(path(name), std::ios::binary) << bytes;
+    }
+
+    std::string m_directory;
+};
+
+TEST(ProgramDirectory, IsTheExecutablesDirectoryWithoutTrailingSeparator)
+{
+    std::filesystem::path executable = std::filesystem::canonical("/proc/self/exe");
+    std::string directory = programDirectory();
+    EXPECT_EQ(directory, executable.parent_path().string());
+    ASSERT_FALSE(directory.empty());
+    EXPECT_NE(directory.back(), '/');
+    EXPECT_EQ(joinPath(directory, "reply.ini"), directory + "/reply.ini");
+}
+
+TEST_F(FilesTest, FileExistsForAnyMatchingEntry)
+{
+    struct Case {
+        std::string name;
+        bool exists;
+    };
+    const Case cases[] = {
+        { "reply.ini", true },
+        { "sub", true },
+        { "dangling", true },
+        { "missing.ini", false },
+        { "sub/missing.ini", false },
+        { "*.ini", true },
+        { "rep?y.ini", true },
+        { "*.none", false },
+        { "r?", false },
+        // Brackets are ordinary characters, not a glob class.
+        { "file[1]*", true },
+        { "file[1].txt", true },
+        { "file1*", false },
+        // As in a Windows file search, "*" also matches names that start with a dot.
+        { "*.cfg", true },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(fileExists(path(c.name)), c.exists) << c.name;
+    EXPECT_FALSE(fileExists(""));
+}
+
+TEST_F(FilesTest, ReadFileGivesEveryByteOrNothing)
+{
+    struct Case {
+        std::string path;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        { path("reply.ini"), "keyword\r\nreply\r\n" },
+        { path("nul bytes.bin"), "a\0b\0\0c"s },
+        { path("empty.txt"), "" },
+        { path("sub"), "" },
+        { path("missing.ini"), "" },
+        { path("dangling"), "" },
+        { "", "" },
+    };
+    for (const Case& c : cases) {
+        ByteBlock block = readFile(c.path);
+        EXPECT_EQ(block.bytes, c.bytes) << c.path;
+        EXPECT_EQ(block.empty(), c.bytes.empty()) << c.path;
+    }
+}
+
+TEST_F(FilesTest, ReadFileReadsALargeFileWhole)
+{
+    std::string bytes;
+    for (int i = 0; i < (1 << 20) + 123; ++i)
+        bytes += static_cast<char>(i * 131 % 251);
+    write("large.bin", bytes);
+    EXPECT_EQ(readFile(path("large.bin")).bytes, bytes);
+}
+
+} // namespace
