@@ -43,6 +43,9 @@ public:
 
     // True only when every byte was handed to the socket layer. A wait limit of 0 or more is
     // the most whole seconds to wait for the connection to take data; negative never waits.
+    // A message that runs out of time after part of it went out still arrives whole: its
+    // rest is kept and sent before anything later, and a later message first waits, within
+    // its own limit, for that rest to go; if it cannot, the later message is not sent at all.
     bool sendData(std::string_view client, std::string_view bytes, int32_t waitLimit = -1);
     bool sendData(std::string_view client, const ByteBlock& block, int32_t waitLimit = -1)
     {

@@ -1,0 +1,206 @@
+// The server component's listener and lifetime: a port already taken, changing the port while
+// clients stay connected, input left alone while there is no listener, a full descriptor
+// table, and destruction, which closes every client without events but after what was sent.
+#include "net/ServerFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <climits>
+#include <string>
+#include <vector>
+
+namespace net_test {
+namespace {
+
+using Events = std::vector<RecordedEvent>;
+using TcpServerListen = ServerFixture;
+
+size_t lineCount(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+TEST_F(TcpServerListen, PortTakenAtStartLeavesNoListenerAndSaysWhy)
+{
+    PortHolder holder;
+    testing::internal::CaptureStderr();
+    startServer(holder.port());
+    std::string said = testing::internal::GetCapturedStderr();
+
+    EXPECT_FALSE(server->isListening());
+    EXPECT_EQ(server->port(), holder.port());
+    EXPECT_EQ(said, "chatroom-server: cannot listen on TCP port " + std::to_string(holder.port()) + ": Address already in use\n");
+    EXPECT_FALSE(server->sendData("127.0.0.1:5000", "x", 1));
+    server->disconnectClient("127.0.0.1:5000");
+    EXPECT_EQ(loop.runRounds(3), 0);
+    EXPECT_TRUE(events.empty());
+    EXPECT_TRUE(server->clientList().empty());
+}
+
+TEST_F(TcpServerListen, PortValuesOfZeroOrLessAreStoredAsOne)
+{
+    startServer();
+    testing::internal::CaptureStderr();
+    const int32_t written[] = { 0, -1, INT32_MIN };
+    for (int32_t value : written) {
+        server->setPort(value);
+        EXPECT_EQ(server->port(), 1) << value;
+    }
+    // Only the first write changed the port, so at most one attempt was reported.
+    EXPECT_LE(lineCount(testing::internal::GetCapturedStderr()), 1u);
+}
+
+TEST_F(TcpServerListen, NewPortListensThereAndKeepsTheClients)
+{
+    startServer();
+    int oldPort = port;
+    TestClient a(oldPort);
+    ASSERT_TRUE(waitEntered(a));
+
+    // Only the low 16 bits of the port are bound.
+    int newPort = freeTcpPort();
+    server->setPort(newPort + 65536);
+    EXPECT_EQ(server->port(), newPort + 65536);
+    ASSERT_TRUE(server->isListening());
+
+    TestClient b(newPort);
+    ASSERT_TRUE(b.connected());
+    ASSERT_TRUE(waitEntered(b));
+    EXPECT_FALSE(TestClient(oldPort).connected());
+
+    EXPECT_EQ(server->clientList(), (std::vector<std::string> { a.address(), b.address() }));
+    ASSERT_TRUE(a.sendAll("still here"));
+    ASSERT_TRUE(waitReceived(a.address(), 10));
+    EXPECT_TRUE(server->sendData(a.address(), "welcome back", 1));
+    EXPECT_EQ(a.read(12), "welcome back");
+}
+
+TEST_F(TcpServerListen, WritingTheSamePortKeepsTheListener)
+{
+    startServer();
+    // Connected but not yet accepted: a reopened listener would reset this connection.
+    TestClient waiting(port);
+    ASSERT_TRUE(waiting.connected());
+    server->setPort(port);
+    ASSERT_TRUE(waitEntered(waiting));
+    EXPECT_TRUE(server->isListening());
+}
+
+// Without a listener a client's input is not read and its closure not reported, and the
+// level-triggered loop must not spin on it meanwhile; listening again resumes the reading.
+TEST_F(TcpServerListen, InputWaitsWithoutSpinningWhileThereIsNoListener)
+{
+    startServer();
+    TestClient a(port);
+    ASSERT_TRUE(waitEntered(a));
+
+    PortHolder holder;
+    testing::internal::CaptureStderr();
+    server->setPort(holder.port());
+    std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(server->isListening());
+    EXPECT_EQ(lineCount(said), 1u);
+    EXPECT_NE(said.find(std::to_string(holder.port())), std::string::npos);
+
+    ASSERT_TRUE(a.sendAll("held back"));
+    long before = loop.callbacks();
+    loop.runRounds(10);
+    EXPECT_LE(loop.callbacks() - before, 1);
+    EXPECT_EQ(events.size(), 1u);
+    // Sending still works.
+    EXPECT_TRUE(server->sendData(a.address(), "ping", 1));
+    EXPECT_EQ(a.read(4), "ping");
+
+    server->setPort(freeTcpPort());
+    ASSERT_TRUE(server->isListening());
+    ASSERT_TRUE(waitReceived(a.address(), 9));
+    EXPECT_EQ(receivedFrom(a.address()), "held back");
+}
+
+// Lowers the descriptor limit so that every descriptor below it is in use, and restores
+// everything on destruction.
+class FullDescriptorTable {
+public:
+    FullDescriptorTable()
+    {
+        getrlimit(RLIMIT_NOFILE, &m_saved);
+        int probe = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        close(probe);
+        rlimit lowered = m_saved;
+        lowered.rlim_cur = static_cast<rlim_t>(probe + 4);
+        setrlimit(RLIMIT_NOFILE, &lowered);
+        for (int i = 0; i < 64; ++i) {
+            int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+            if (fd < 0)
+                break;
+            m_fillers.push_back(fd);
+        }
+    }
+    ~FullDescriptorTable()
+    {
+        for (int fd : m_fillers)
+            close(fd);
+        setrlimit(RLIMIT_NOFILE, &m_saved);
+    }
+    bool full() const
+    {
+        int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return errno == EMFILE;
+        close(fd);
+        return false;
+    }
+
+private:
+    rlimit m_saved {};
+    std::vector<int> m_fillers;
+};
+
+TEST_F(TcpServerListen, FullDescriptorTableDropsTheConnectionWithoutSpinning)
+{
+    startServer();
+    TestClient refused(port);
+    ASSERT_TRUE(refused.connected());
+    long before = 0;
+    long during = 0;
+    {
+        FullDescriptorTable table;
+        ASSERT_TRUE(table.full());
+        before = loop.callbacks();
+        loop.runRounds(10);
+        during = loop.callbacks() - before;
+    }
+    EXPECT_LE(during, 2);
+    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(refused.readToEnd(), "");
+    EXPECT_NE(refused.end(), TestClient::End::Timeout);
+
+    // With descriptors free again the server accepts as before.
+    TestClient welcome(port);
+    ASSERT_TRUE(waitEntered(welcome));
+    EXPECT_EQ(server->clientList(), std::vector<std::string> { welcome.address() });
+}
+
+TEST_F(TcpServerListen, DestructionClosesClientsWithoutEventsAfterWhatWasSent)
+{
+    startServer();
+    TestClient a(port), b(port);
+    ASSERT_TRUE(waitEntered(a));
+    ASSERT_TRUE(waitEntered(b));
+    // a has sent data the server never reads; closing must still be an orderly end.
+    ASSERT_TRUE(a.sendAll(std::string(20000, 'u')));
+    ASSERT_TRUE(server->sendData(a.address(), "the room is dissolved", 1));
+    ASSERT_TRUE(server->sendData(b.address(), "the room is dissolved", 1));
+    size_t before = events.size();
+
+    server.reset();
+    EXPECT_EQ(events.size(), before);
+    for (TestClient* client : { &a, &b }) {
+        EXPECT_EQ(client->readToEnd(), "the room is dissolved");
+        EXPECT_EQ(client->end(), TestClient::End::Clean);
+    }
+}
+
+}
+}
