@@ -11,10 +11,15 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QMenu>
 #include <QScreen>
 #include <QShortcut>
 #include <QTextEdit>
+#include <QTimer>
+
+// The window icon is compiled into this static library; its resources need registering once.
+static void initConsoleIcons() { Q_INIT_RESOURCE(icons); }
 
 namespace {
 
@@ -26,6 +31,8 @@ std::map<uint32_t, ConsoleWindow*>& loadedWindows()
 
 // Menu items carry command numbers from 20000 upwards over the window's menu items.
 constexpr int kFirstMenuCommand = 20000;
+// How often a close that had to wait for a running handler is tried again.
+constexpr int kCloseRetryMs = 50;
 
 QColor colourOf(uint32_t rgb, const QPalette& palette)
 {
@@ -72,6 +79,8 @@ ConsoleWindow::ConsoleWindow(const WindowDescription& description)
     flags.setFlag(Qt::WindowMaximizeButtonHint, description.maximiseButton);
     setWindowFlags(flags);
     setWindowTitle(displayText(description.caption));
+    initConsoleIcons();
+    setWindowIcon(QIcon(QStringLiteral(":/icons/chatroom-server.png")));
     setFixedSize(description.outerWidth, description.outerHeight);
     QPalette background = palette();
     background.setColor(QPalette::Window, background.color(QPalette::Button));
@@ -247,7 +256,7 @@ void ConsoleWindow::popupMenu(uint32_t menuUnitId, std::optional<int> x, std::op
     m_openPopup = &menu;
     QAction* chosen = menu.exec(position);
     m_openPopup = nullptr;
-    if (!chosen)
+    if (!chosen || m_destroying)
         return;
     // The click event runs after the pop-up has closed.
     uint32_t itemUnit = commands[chosen->data().toInt()];
@@ -258,6 +267,14 @@ void ConsoleWindow::closeEvent(QCloseEvent* event)
 {
     if (m_destroying) {
         event->accept();
+        return;
+    }
+    // A close request can arrive inside a nested loop (a message box, the pop-up) while a
+    // handler is still running on this window's units; destroying them under it would pull the
+    // ground from under that handler. The close goes ahead once the handler has returned.
+    if (eventNestingDepth() > 0) {
+        event->ignore();
+        QTimer::singleShot(kCloseRetryMs, this, &QWidget::close);
         return;
     }
     // The close queries: a bound handler could refuse; this console binds none, so every

@@ -9,6 +9,7 @@
 namespace {
 
 EventSource s_currentSource;
+int s_nestingDepth = 0;
 
 bool typeRaisesEvents(uint32_t typeCode)
 {
@@ -54,9 +55,12 @@ bool raiseEvent(uint32_t windowId, uint32_t unitId, int32_t event)
     if (!handler)
         return false;
     s_currentSource = { windowId, unitId };
+    ++s_nestingDepth;
     handler();
+    --s_nestingDepth;
     s_currentSource = {};
     return true;
 }
 
 EventSource currentEventSource() { return s_currentSource; }
+int eventNestingDepth() { return s_nestingDepth; }

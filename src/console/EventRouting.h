@@ -26,3 +26,5 @@ struct EventSource {
 };
 // The innermost event being handled; zeros when none.
 EventSource currentEventSource();
+// How many handlers are running, nested ones included; 0 between events.
+int eventNestingDepth();

@@ -60,6 +60,20 @@ void handleCloseRequest()
         QCoreApplication::quit();
 }
 
+// Qt's own remarks that say nothing to an administrator of a headless room (the offscreen
+// platform cannot size windows; a missing runtime directory that Qt replaces by itself) are
+// dropped; everything else reaches standard error as before.
+QtMessageHandler s_previousMessageHandler = nullptr;
+
+void filterQtMessages(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type != QtFatalMsg
+        && (message.contains(QLatin1String("propagateSizeHints")) || message.contains(QLatin1String("XDG_RUNTIME_DIR not set"))))
+        return;
+    if (s_previousMessageHandler)
+        s_previousMessageHandler(type, context, message);
+}
+
 void installCloseSignals()
 {
     FrameState& state = frame();
@@ -107,9 +121,12 @@ void initRuntime()
         state.argc = 1;
         state.argv = defaultArgv;
     }
+    s_previousMessageHandler = qInstallMessageHandler(filterQtMessages);
     state.application = std::make_unique<QApplication>(state.argc, state.argv);
     // The frame decides when the loop ends (the last program window gone), not Qt.
     QApplication::setQuitOnLastWindowClosed(false);
+    // Lets desktops match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("chatroom-server"));
     std::string directory = programDirectory();
     if (!directory.empty() && chdir(directory.c_str()) != 0) { }
     installCloseSignals();
