@@ -1,0 +1,87 @@
+// The leave notice: when a client goes, every other client in the room is told its address,
+// in first form while no data has arrived yet and after a blank line once some has.
+#include "RoomTest.h"
+
+namespace {
+
+class LeaveNotice : public RoomTest { };
+// The parameter is the leaver's place in the roster of three.
+class LeaveNoticeByPlace : public RoomTest, public ::testing::WithParamInterface<int> { };
+
+// Clients before and after the leaver in the roster are told alike.
+TEST_P(LeaveNoticeByPlace, AfterDataEveryOtherClientIsTold)
+{
+    startServer();
+    std::vector<TestClient*> room;
+    for (int i = 0; i < 3; ++i)
+        room.push_back(&connectClient());
+    syncByProbe(*room.back());
+
+    TestClient& leaver = *room[size_t(GetParam())];
+    std::string address = leaver.address();
+    leaver.close();
+    expectAllReceive(leaveNotice(true, address));
+    // Told once: the next bytes anybody reads are the next relay.
+    syncByProbe(*openClients().front());
+}
+
+TEST_P(LeaveNoticeByPlace, BeforeAnyDataTheNoticeHasNoBlankLine)
+{
+    startServer();
+    std::vector<TestClient*> room;
+    for (int i = 0; i < 3; ++i)
+        room.push_back(&connectClient());
+    syncByPassingClient(false);
+
+    TestClient& leaver = *room[size_t(GetParam())];
+    std::string address = leaver.address();
+    leaver.close();
+    expectAllReceive(leaveNotice(false, address));
+    syncByProbe(*openClients().front());
+}
+
+INSTANTIATE_TEST_SUITE_P(Leaver, LeaveNoticeByPlace, ::testing::Values(0, 1, 2));
+
+TEST_F(LeaveNotice, SilentClientLeavingIsAnnounced)
+{
+    startServer();
+    TestClient& stays = connectClient();
+    // Connects, sends nothing and leaves before any data: told in first form.
+    syncByPassingClient(false);
+
+    stays.send("hello");
+    expectReceives(stays, "hello");
+    // The same once data has arrived, also from a client that never got any of it.
+    TestClient& silent = connectClient();
+    syncByPassingClient(true);
+    std::string address = silent.address();
+    silent.close();
+    expectReceives(stays, leaveNotice(true, address));
+    syncByProbe(stays);
+}
+
+// The form follows the latest data, not whether any data ever arrived: data whose first byte is
+// NUL has no text, and the sender of the latest data leaving does not change it.
+TEST_F(LeaveNotice, FormFollowsTheLatestData)
+{
+    startServer();
+    TestClient& first = connectClient();
+    TestClient& second = connectClient();
+    TestClient& third = connectClient();
+    syncByProbe(third);
+
+    first.send(bytesOf("\0no text"));
+    expectAllReceive(bytesOf("\0no text"));
+    std::string address = third.address();
+    third.close();
+    expectAllReceive(leaveNotice(false, address));
+
+    second.send(bytesOf("text\0and more"));
+    expectAllReceive(bytesOf("text\0and more"));
+    address = second.address();
+    second.close();
+    expectAllReceive(leaveNotice(true, address));
+    syncByProbe(first);
+}
+
+} // namespace

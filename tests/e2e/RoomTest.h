@@ -1,0 +1,60 @@
+// The fixture of the end-to-end tests: one server with its own configuration home, and the
+// clients a test connects to it. Teardown closes the server as a desktop session would and
+// expects it to end with status 0 (which also catches what the sanitizers report).
+//
+// The server adds a client to the roster when it handles the accept, which may come after the
+// client's connect has returned. Before anything that every client must see, a test makes
+// sure the room knows them all with one of the sync steps below; neither sleeps.
+#pragma once
+
+#include "RoomTexts.h"
+#include "ServerProcess.h"
+#include "TempDirectory.h"
+#include "TestClient.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+class RoomTest : public ::testing::Test {
+protected:
+    // Relayed to check that nothing unexpected came before it; no keyword of the test library
+    // is in it.
+    static constexpr std::string_view kProbe = "~probe~";
+
+    void TearDown() override;
+
+    void startServer(const std::optional<std::string>& replyIni = testWordLibrary());
+    // Closes the server (expecting status 0; the clients are dropped) and starts a new one
+    // with the same word library and the same configuration home.
+    void restartServer();
+    ServerProcess& server() { return *m_server; }
+
+    TestClient& connectClient(const std::set<uint16_t>& avoidPorts = {}, int receiveBuffer = 0);
+    // The clients still connected, in the order they connected.
+    std::vector<TestClient*> openClients() const;
+
+    // Sync by data: `sender` sends the probe and every open client reads it back. The server
+    // handles a client's data only after accepting it and every client before it.
+    void syncByProbe(TestClient& sender);
+    // Sync without data: a client connects and leaves at once, and every open client reads
+    // its leave notice. `afterData` says which form that notice takes.
+    void syncByPassingClient(bool afterData);
+
+    // `client` reads exactly `expected` next.
+    static void expectReceives(TestClient& client, const std::string& expected);
+    // Every open client reads exactly `expected` next.
+    void expectAllReceive(const std::string& expected);
+    // Every open client but `except` reads exactly `expected` next.
+    void expectOthersReceive(const TestClient& except, const std::string& expected);
+
+private:
+    std::unique_ptr<TempDirectory> m_configHome;
+    std::optional<std::string> m_replyIni;
+    std::unique_ptr<ServerProcess> m_server;
+    std::vector<std::unique_ptr<TestClient>> m_clients;
+};

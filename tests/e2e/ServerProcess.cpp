@@ -1,0 +1,261 @@
+// Starting, watching and closing the built program (see ServerProcess.h).
+//
+// Readiness is read from /proc rather than probed with a connection: a probe would be a
+// client of its own, entering the roster and leaving it again, and its leave notice could
+// reach the test's first clients. The listening socket also has to be this child's, not a
+// server somebody else left running on the fixed port.
+#include "ServerProcess.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kPortFreeWait = std::chrono::seconds(60);
+constexpr auto kStartWait = std::chrono::seconds(20);
+// The close request sends one notice per client with a wait of up to a second each.
+constexpr auto kExitWait = std::chrono::seconds(30);
+constexpr auto kPollInterval = std::chrono::milliseconds(20);
+
+// The inodes of the sockets that listen on `port`, on any IPv4 or IPv6 address.
+std::set<unsigned long> listeningSocketInodes(uint16_t port)
+{
+    std::set<unsigned long> inodes;
+    for (const char* table : { "/proc/net/tcp", "/proc/net/tcp6" }) {
+        std::ifstream in(table);
+        std::string line;
+        std::getline(in, line); // the column titles
+        while (std::getline(in, line)) {
+            std::istringstream fields(line);
+            std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout;
+            unsigned long inode = 0;
+            if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode))
+                continue;
+            size_t colon = local.rfind(':');
+            if (colon == std::string::npos || state != "0A")
+                continue;
+            if (std::stoul(local.substr(colon + 1), nullptr, 16) == port)
+                inodes.insert(inode);
+        }
+    }
+    return inodes;
+}
+
+bool processHoldsSocket(pid_t pid, const std::set<unsigned long>& inodes)
+{
+    std::error_code error;
+    std::filesystem::directory_iterator fds("/proc/" + std::to_string(pid) + "/fd", error);
+    if (error)
+        return false;
+    for (const auto& fd : fds) {
+        std::string target = std::filesystem::read_symlink(fd.path(), error).string();
+        if (error || target.rfind("socket:[", 0) != 0)
+            continue;
+        if (inodes.count(std::stoul(target.substr(8))))
+            return true;
+    }
+    return false;
+}
+
+std::string readWholeFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+int statusOf(int waitStatus)
+{
+    if (WIFEXITED(waitStatus))
+        return WEXITSTATUS(waitStatus);
+    if (WIFSIGNALED(waitStatus))
+        return 128 + WTERMSIG(waitStatus);
+    return -1;
+}
+
+// The test's own environment with the configuration home replaced and the display taken
+// away, so that the program runs offscreen and its message boxes print to standard error.
+std::vector<std::string> childEnvironment(const std::string& configHome)
+{
+    std::vector<std::string> variables;
+    for (char** entry = environ; *entry; ++entry) {
+        std::string_view variable(*entry);
+        if (variable.starts_with("XDG_CONFIG_HOME=") || variable.starts_with("QT_QPA_PLATFORM=")
+            || variable.starts_with("DISPLAY=") || variable.starts_with("WAYLAND_DISPLAY="))
+            continue;
+        variables.emplace_back(variable);
+    }
+    variables.push_back("XDG_CONFIG_HOME=" + configHome);
+    variables.push_back("QT_QPA_PLATFORM=offscreen");
+    return variables;
+}
+
+} // namespace
+
+ServerProcess::ServerProcess(const std::optional<std::string>& replyIni, std::string configHome)
+    : m_configHome(std::move(configHome))
+{
+    namespace fs = std::filesystem;
+    m_executable = m_programDirectory.path() + "/chatroom-server";
+    fs::copy_file(CHATROOM_SERVER_PATH, m_executable);
+    fs::permissions(m_executable, fs::perms::owner_all, fs::perm_options::add);
+    if (replyIni) {
+        std::ofstream out(m_programDirectory.path() + "/reply.ini", std::ios::binary);
+        out.write(replyIni->data(), static_cast<std::streamsize>(replyIni->size()));
+        if (!out)
+            throw std::runtime_error("cannot write reply.ini");
+    }
+    // Kept outside the program directory so that nothing but the program and its library
+    // sits beside it.
+    m_stderrPath = m_programDirectory.path() + ".stderr";
+    m_stdoutPath = m_programDirectory.path() + ".stdout";
+}
+
+ServerProcess::~ServerProcess()
+{
+    if (isRunning())
+        stop();
+    std::remove(m_stderrPath.c_str());
+    std::remove(m_stdoutPath.c_str());
+}
+
+void ServerProcess::start()
+{
+    if (isRunning())
+        throw std::logic_error("the server is already running");
+
+    // Other developers' servers come and go on the fixed port. A server that starts while
+    // another one listens cannot listen itself, so it is stopped and started again once the
+    // port is free, within one overall bound.
+    auto deadline = Clock::now() + kPortFreeWait;
+    for (;;) {
+        while (!listeningSocketInodes(kPort).empty()) {
+            if (Clock::now() > deadline)
+                throw std::runtime_error("port 19730 stayed busy: another server is listening on it");
+            std::this_thread::sleep_for(kPollInterval);
+        }
+        if (spawnAndAwaitListening())
+            return;
+        if (Clock::now() > deadline)
+            throw std::runtime_error("port 19730 stayed busy: another server is listening on it");
+    }
+}
+
+void ServerProcess::spawn()
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, m_stdoutPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, m_stderrPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t noSignals;
+    sigemptyset(&noSignals);
+    posix_spawnattr_setsigmask(&attributes, &noSignals);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGTERM);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    std::vector<std::string> environment = childEnvironment(m_configHome);
+    std::vector<char*> envp;
+    for (auto& variable : environment)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
+    std::string program = m_executable;
+    char* argv[] = { program.data(), nullptr };
+
+    pid_t pid = -1;
+    int error = posix_spawn(&pid, m_executable.c_str(), &actions, &attributes, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (error != 0)
+        throw std::runtime_error(std::string("posix_spawn failed: ") + std::strerror(error));
+    m_pid = pid;
+}
+
+bool ServerProcess::spawnAndAwaitListening()
+{
+    spawn();
+    auto deadline = Clock::now() + kStartWait;
+    for (;;) {
+        int waitStatus = 0;
+        if (waitpid(m_pid, &waitStatus, WNOHANG) == m_pid) {
+            m_pid = -1;
+            throw std::runtime_error("the server ended while starting, status " + std::to_string(statusOf(waitStatus))
+                + "; standard error:\n" + standardError());
+        }
+        std::set<unsigned long> listeners = listeningSocketInodes(kPort);
+        if (processHoldsSocket(m_pid, listeners))
+            return true;
+        if (!listeners.empty()) {
+            // Somebody else's: this one will never listen.
+            stop();
+            return false;
+        }
+        if (Clock::now() > deadline) {
+            int status = stop();
+            throw std::runtime_error("the server did not listen on port 19730 in time (status "
+                + std::to_string(status) + "); standard error:\n" + standardError());
+        }
+        std::this_thread::sleep_for(kPollInterval);
+    }
+}
+
+void ServerProcess::requestClose()
+{
+    if (isRunning())
+        kill(m_pid, SIGTERM);
+}
+
+int ServerProcess::waitForExit()
+{
+    if (!isRunning())
+        return -1;
+    int waitStatus = 0;
+    auto deadline = Clock::now() + kExitWait;
+    for (;;) {
+        pid_t ended = waitpid(m_pid, &waitStatus, WNOHANG);
+        if (ended == m_pid)
+            break;
+        if (ended < 0 && errno != EINTR) {
+            m_pid = -1;
+            return -1;
+        }
+        if (Clock::now() > deadline) {
+            kill(m_pid, SIGKILL);
+            while (waitpid(m_pid, &waitStatus, 0) < 0 && errno == EINTR) { }
+            break;
+        }
+        std::this_thread::sleep_for(kPollInterval);
+    }
+    m_pid = -1;
+    return statusOf(waitStatus);
+}
+
+std::string ServerProcess::standardError() const
+{
+    return readWholeFile(m_stderrPath);
+}

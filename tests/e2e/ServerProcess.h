@@ -1,0 +1,57 @@
+// The built chatroom-server, run the way its clients meet it: a copy of the executable in a
+// fresh program directory (with a given word library beside it, or none), XDG_CONFIG_HOME
+// pointing at a directory the test owns, no display, standard error captured to a file.
+// Closing it is what a desktop session would do: SIGTERM, the close request.
+#pragma once
+
+#include "TempDirectory.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+
+class ServerProcess {
+public:
+    static constexpr uint16_t kPort = 19730;
+
+    // `replyIni`: the bytes of the word library put beside the program, or none at all.
+    // `configHome` must outlive the object; a later ServerProcess given the same directory
+    // finds the vote polls this one left.
+    ServerProcess(const std::optional<std::string>& replyIni, std::string configHome);
+    // Stops a server that is still running, killing it if it does not end in time.
+    ~ServerProcess();
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+
+    // Spawns the program and returns once it listens on 127.0.0.1:19730. Throws, with what
+    // the program wrote to standard error, when the port stays busy or the program does not
+    // come up in time.
+    void start();
+    // Sends SIGTERM.
+    void requestClose();
+    // Waits (bounded) for the program to end and returns its exit status, or 128 + the signal
+    // that ended it; kills it with SIGKILL when it does not end in time.
+    int waitForExit();
+    int stop()
+    {
+        requestClose();
+        return waitForExit();
+    }
+
+    bool isRunning() const { return m_pid > 0; }
+    // Everything the program has written to standard error so far, as it wrote it.
+    std::string standardError() const;
+
+private:
+    void spawn();
+    // False when another process took the port first.
+    bool spawnAndAwaitListening();
+
+    TempDirectory m_programDirectory { "chatroom-e2e-program" };
+    std::string m_configHome;
+    std::string m_executable;
+    std::string m_stderrPath;
+    std::string m_stdoutPath;
+    pid_t m_pid = -1;
+};

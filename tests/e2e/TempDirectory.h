@@ -1,0 +1,20 @@
+// A fresh directory under $TMPDIR (or /tmp) that lives as long as the object and is removed
+// with everything in it afterwards. The end-to-end tests keep program directories and
+// configuration homes in these, so no run ever touches the real home or the build tree.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+class TempDirectory {
+public:
+    explicit TempDirectory(std::string_view prefix);
+    ~TempDirectory();
+    TempDirectory(const TempDirectory&) = delete;
+    TempDirectory& operator=(const TempDirectory&) = delete;
+
+    const std::string& path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
