@@ -1,0 +1,187 @@
+// The administrator's actions on the selected roster entry and the room's dissolution, with
+// the real handlers and real clients on loopback: the form each notice takes by the marker
+// rule, which actions mark, the kick's disconnection with the leave notice run inside it, what
+// happens with nothing selected, and what every client gets when the console closes.
+#include "app/RoomFixture.h"
+
+#include <QGuiApplication>
+
+#include <string>
+
+namespace {
+
+using namespace app_test;
+
+struct MarkingAction {
+    const char* name;
+    void (*handler)();
+    std::string firstForm;
+    std::string continuedForm;
+};
+
+const std::vector<MarkingAction> kMarkingActions = {
+    { "shake", onShake, "管理员\r\n管理员抖了你一下！", "\r\n\r\n管理员\r\n管理员抖了你一下！" },
+    { "quake", onQuake, "管理员\r\n管理员对你使用了屏幕地震！", "\r\n\r\n管理员\r\n管理员对你使用了屏幕地震！" },
+    { "reward", onReward, "管理员\r\n管理员给了你一次改名的机会！并且可以去除您的本机号！", "\r\n\r\n管理员\r\n管理员给了你一次改名的机会！并且可以去除您的本机号！" },
+    { "mute", onMute, "管理员\r\n你已被管理员禁言1分钟！", "\r\n\r\n管理员\r\n你已被管理员禁言1分钟！" },
+    { "prank", onPrank, "管理员\r\n管理员让你心甘情愿的退出聊天室！", "\r\n\r\n管理员\r\n管理员让你心甘情愿的退出聊天室！" },
+};
+
+const std::string kKickFirst = "管理员\r\n你已被管理员踢出聊天室！";
+const std::string kKickContinued = "\r\n\r\n管理员\r\n你已被管理员踢出聊天室！";
+const std::string kDissolutionFirst = "管理员\r\n管理员已退出聊天室！聊天室解散！";
+const std::string kDissolutionContinued = "\r\n\r\n管理员\r\n管理员已退出聊天室！聊天室解散！";
+
+using AdminActions = Room;
+
+TEST_F(AdminActions, NoticeTwiceGoesFirstThenContinuedAndMarksOnce)
+{
+    LoopbackClient& bystander = connectClient();
+    std::vector<std::pair<LoopbackClient*, std::string>> expected;
+    std::string markers;
+    for (const MarkingAction& action : kMarkingActions) {
+        SCOPED_TRACE(action.name);
+        LoopbackClient& target = connectClient();
+        select(itemCount(列表框1) - 1);
+        action.handler();
+        markers += target.address() + "=1\r\n";
+        EXPECT_EQ(content(编辑框1), markers);
+        action.handler();
+        EXPECT_EQ(content(编辑框1), markers) << "the second notice added a marker";
+        EXPECT_TRUE(waitForBytes(target, action.firstForm.size() + action.continuedForm.size()));
+        EXPECT_EQ(target.received(), action.firstForm + action.continuedForm);
+        expected.emplace_back(&target, action.firstForm + action.continuedForm);
+    }
+    // Nobody else heard any of it, and every target is still in the room.
+    EXPECT_EQ(itemCount(列表框1), 1 + static_cast<int32_t>(kMarkingActions.size()));
+    expected.emplace_back(&bystander, "");
+    expectStreams(bystander, expected);
+}
+
+TEST_F(AdminActions, KickOfAnUnmarkedClient)
+{
+    LoopbackClient& a = connectClient();
+    LoopbackClient& b = connectClient();
+    LoopbackClient& c = connectClient();
+    const std::string kicked = b.address();
+    select(1);
+    onKick();
+    // The client-left handling ran inside the kick.
+    EXPECT_EQ(roster(), (std::vector<std::string> { a.address(), c.address() }));
+    EXPECT_EQ(content(编辑框1), "") << "the kick wrote a marker";
+
+    EXPECT_TRUE(waitForEnd(b));
+    EXPECT_EQ(b.received(), kKickFirst);
+    EXPECT_FALSE(b.endedByReset()) << "the connection was reset, not closed";
+    expectStreams(a, { { &a, leaveNotice(false, kicked) }, { &c, leaveNotice(false, kicked) } });
+}
+
+TEST_F(AdminActions, KickOfAMarkedClientSendsTheContinuedForm)
+{
+    LoopbackClient& a = connectClient();
+    LoopbackClient& b = connectClient();
+    ASSERT_TRUE(a.send("hello"));
+    ASSERT_TRUE(waitForBytes(a, 5));
+    ASSERT_TRUE(waitForBytes(b, 5));
+    const std::string kicked = a.address();
+    select(0);
+    onKick();
+    EXPECT_EQ(roster(), (std::vector<std::string> { b.address() }));
+    EXPECT_EQ(content(编辑框1), b.address() + "=1\r\n");
+    EXPECT_TRUE(waitForEnd(a));
+    EXPECT_EQ(a.received(), "hello" + kKickContinued);
+    expectStreams(b, { { &b, "hello" + leaveNotice(true, kicked) } });
+}
+
+TEST_F(AdminActions, MuteAndPrankOnlySend)
+{
+    LoopbackClient& a = connectClient();
+    LoopbackClient& b = connectClient();
+    select(0);
+    onMute();
+    onPrank();
+    const std::string notices = "管理员\r\n你已被管理员禁言1分钟！" "\r\n\r\n管理员\r\n管理员让你心甘情愿的退出聊天室！";
+    EXPECT_TRUE(waitForBytes(a, notices.size()));
+    // Still in the room, still connected, and its data is relayed as before.
+    EXPECT_EQ(roster(), (std::vector<std::string> { a.address(), b.address() }));
+    ASSERT_TRUE(a.send("still here"));
+    EXPECT_TRUE(waitForBytes(b, 10));
+    EXPECT_FALSE(a.ended());
+    expectStreams(a, { { &a, notices + "still here" }, { &b, "still here" } });
+}
+
+TEST_F(AdminActions, NothingSelectedReachesNobody)
+{
+    LoopbackClient& a = connectClient();
+    LoopbackClient& b = connectClient();
+    ASSERT_EQ(currentSelection(列表框1), -1);
+    for (const MarkingAction& action : kMarkingActions) {
+        SCOPED_TRACE(action.name);
+        // The empty entry text gets a marker line of its own...
+        setContent(编辑框1, "");
+        action.handler();
+        EXPECT_EQ(content(编辑框1), "=1\r\n");
+        // ...and once any marker is there, nothing more is appended.
+        action.handler();
+        EXPECT_EQ(content(编辑框1), "=1\r\n");
+    }
+    setContent(编辑框1, "");
+    onKick();
+    EXPECT_EQ(content(编辑框1), "");
+    EXPECT_EQ(roster(), (std::vector<std::string> { a.address(), b.address() }));
+    expectStreams(a, { { &a, "" }, { &b, "" } });
+}
+
+TEST_F(AdminActions, ChosenFromThePopupActsOnTheClickedEntry)
+{
+    LoopbackClient& a = connectClient();
+    LoopbackClient& b = connectClient();
+    PopupDriver driver([](QMenu* menu) { chooseWithMouse(menu, utf8(u8"抖动")); });
+    clickRosterEntry(1);
+    pumpUntil([&] { return driver.acted() && !console()->openPopup(); });
+    EXPECT_TRUE(driver.acted());
+    EXPECT_EQ(content(编辑框1), b.address() + "=1\r\n");
+    expectStreams(a, { { &a, "" }, { &b, "管理员\r\n管理员抖了你一下！" } });
+}
+
+// Closing the console with Esc tells every listed client, in the form its marker decides,
+// while the connections are still open; then each connection ends.
+TEST_F(AdminActions, DissolutionGoesToEveryEntryByItsMarker)
+{
+    LoopbackClient& a = connectClient();
+    LoopbackClient& b = connectClient();
+    LoopbackClient& c = connectClient();
+    select(1);
+    onShake();
+    ASSERT_EQ(content(编辑框1), b.address() + "=1\r\n");
+
+    ConsoleWindow* window = console();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window, kWaitLimitMs));
+    QTest::keyClick(window, Qt::Key_Escape);
+    ASSERT_EQ(console(), nullptr) << "Esc did not close the console";
+
+    const std::pair<LoopbackClient*, std::string> expected[] = {
+        { &a, kDissolutionFirst },
+        { &b, "管理员\r\n管理员抖了你一下！" + kDissolutionContinued },
+        { &c, kDissolutionFirst },
+    };
+    for (const auto& [client, bytes] : expected) {
+        SCOPED_TRACE(client->address());
+        EXPECT_TRUE(waitForEnd(*client));
+        EXPECT_EQ(client->received(), bytes);
+        EXPECT_FALSE(client->endedByReset());
+    }
+}
+
+TEST_F(AdminActions, DissolutionWithAnEmptyRosterSendsNothing)
+{
+    // A connection whose entry is no longer listed is not told either.
+    LoopbackClient& unlisted = connectClient();
+    ASSERT_TRUE(deleteItem(列表框1, 0));
+    closeConsole();
+    EXPECT_TRUE(waitForEnd(unlisted));
+    EXPECT_EQ(unlisted.received(), "");
+}
+
+} // namespace

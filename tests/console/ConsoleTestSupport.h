@@ -1,0 +1,203 @@
+// What the in-process window tests share: loading the real console on a free port, pumping
+// the window thread's event loop until something has happened (always within a bound), and
+// acting on the administrator pop-up while its nested loop runs.
+#pragma once
+
+#include "console/ConsoleWindow.h"
+#include "console/ControlOperations.h"
+#include "console/RosterListBox.h"
+#include "console/UnitReference.h"
+#include "net/TcpServer.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QPointer>
+#include <QTest>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+namespace console_test {
+
+// The longest any wait for the window thread may take before the test gives up and fails.
+constexpr int kWaitLimitMs = 15000;
+
+// A port nobody listens on right now: bound by a probe socket, read back, released.
+inline int freeTcpPort()
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = 0;
+    socklen_t length = sizeof address;
+    if (fd < 0 || bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0
+        || getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        if (fd >= 0)
+            close(fd);
+        throw std::runtime_error("cannot bind a probe socket");
+    }
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+inline ConsoleWindow* console() { return findLoadedWindow(kConsoleWindowId); }
+
+// Runs the event loop until `done` holds or the bound passes; true when it held.
+inline bool pumpUntil(const std::function<bool()>& done, int limitMs = kWaitLimitMs)
+{
+    return QTest::qWaitFor(done, limitMs);
+}
+
+// Loads the console (its created event runs whatever handler table is registered) and moves
+// its server component off the fixed port, so that tests never depend on 19730 being free.
+// Returns the port the server now listens on, or 0 when the window could not be loaded.
+inline int loadConsoleOnFreePort()
+{
+    if (!ConsoleWindow::load(kConsoleWindowId))
+        return 0;
+    int port = freeTcpPort();
+    serverComponent(服务器1).setPort(port);
+    return serverComponent(服务器1).isListening() ? port : 0;
+}
+
+// Closes the console if it is still loaded and lets Qt delete it, so the next test can load
+// it again in the same process.
+inline void closeConsole()
+{
+    if (ConsoleWindow* window = console())
+        window->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+inline RosterListBox* rosterWidget()
+{
+    ConsoleWindow* window = console();
+    return window ? window->listBox(列表框1.unitId) : nullptr;
+}
+
+// Waits, from inside whatever nested loop is running, for the administrator pop-up to be
+// open and then acts on it once. If the pop-up is still open long after the action, or never
+// opens, the driver closes what it can so that the test fails instead of hanging.
+class PopupDriver {
+public:
+    explicit PopupDriver(std::function<void(QMenu*)> action)
+        : m_action(std::move(action))
+    {
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { tick(); });
+        m_timer.start();
+    }
+    ~PopupDriver() { m_timer.stop(); }
+    PopupDriver(const PopupDriver&) = delete;
+    PopupDriver& operator=(const PopupDriver&) = delete;
+
+    bool acted() const { return m_acted; }
+    // True when the driver had to close a pop-up that the action should have closed.
+    bool forcedClose() const { return m_forcedClose; }
+
+private:
+    void tick()
+    {
+        ++m_ticks;
+        ConsoleWindow* window = console();
+        QMenu* menu = window ? window->openPopup() : nullptr;
+        if (!m_acted) {
+            if (menu && menu->isVisible()) {
+                m_acted = true;
+                m_ticks = 0;
+                m_action(menu);
+            } else if (m_ticks > kWaitLimitMs / 10) {
+                m_timer.stop();
+            }
+            return;
+        }
+        if (!menu) {
+            m_timer.stop();
+            return;
+        }
+        if (m_ticks > 500) {
+            m_forcedClose = true;
+            menu->close();
+            m_timer.stop();
+        }
+    }
+
+    std::function<void(QMenu*)> m_action;
+    QTimer m_timer;
+    int m_ticks = 0;
+    bool m_acted = false;
+    bool m_forcedClose = false;
+};
+
+// Closes an administrator pop-up that nobody closes: a change of the roster by the program
+// that wrongly raised the selection event would otherwise leave the test waiting forever in
+// the pop-up's loop.
+class PopupWatchdog {
+public:
+    PopupWatchdog()
+    {
+        m_timer.setInterval(100);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            ConsoleWindow* window = console();
+            QMenu* menu = window ? window->openPopup() : nullptr;
+            m_openTicks = menu ? m_openTicks + 1 : 0;
+            if (menu && m_openTicks > 2 * kWaitLimitMs / 100) {
+                m_tripped = true;
+                menu->close();
+            }
+        });
+        m_timer.start();
+    }
+    PopupWatchdog(const PopupWatchdog&) = delete;
+    PopupWatchdog& operator=(const PopupWatchdog&) = delete;
+
+    bool tripped() const { return m_tripped; }
+
+private:
+    QTimer m_timer;
+    int m_openTicks = 0;
+    bool m_tripped = false;
+};
+
+// The pop-up's action whose caption is the given UTF-8 text, or nullptr.
+inline QAction* popupAction(QMenu* menu, const QString& caption)
+{
+    for (QAction* action : menu->actions()) {
+        if (action->text() == caption)
+            return action;
+    }
+    return nullptr;
+}
+
+// Chooses an item with the mouse, as the administrator does.
+inline void chooseWithMouse(QMenu* menu, const QString& caption)
+{
+    QAction* action = popupAction(menu, caption);
+    if (!action) {
+        QTest::keyClick(menu, Qt::Key_Escape);
+        return;
+    }
+    QPoint centre = menu->actionGeometry(action).center();
+    QTest::mouseMove(menu, centre);
+    QTest::mouseClick(menu, Qt::LeftButton, {}, centre);
+}
+
+// A user's click on the roster entry at `index`.
+inline void clickRosterEntry(int index)
+{
+    RosterListBox* list = rosterWidget();
+    QRect rect = list->visualItemRect(list->item(index));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+}
+
+inline QString utf8(const char8_t* text) { return QString::fromUtf8(reinterpret_cast<const char*>(text)); }
+
+} // namespace console_test

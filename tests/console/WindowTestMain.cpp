@@ -1,0 +1,35 @@
+// The main of the in-process window tests. The tests run as the program's own entry, inside
+// the real program frame: the runtime and its Qt application (on the offscreen platform when
+// there is no display) exist before any test touches the console, and are taken down in
+// order afterwards. Death tests re-run this binary, so their children start the same way.
+#include "console/ConsoleModule.h"
+#include "runtime/Files.h"
+#include "runtime/ProgramFrame.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+int runTests()
+{
+    initRuntime();
+    return RUN_ALL_TESTS();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // The value store (which the robot may touch) lives beside the test binary, never in the
+    // real home.
+    setenv("XDG_CONFIG_HOME", joinPath(programDirectory(), "config-home").c_str(), 1);
+    ::testing::InitGoogleTest(&argc, argv);
+    // The children of death tests re-run the binary instead of forking a process that holds a
+    // Qt application.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    registerConsoleModule();
+    return startProgram(argc, argv, runTests);
+}
