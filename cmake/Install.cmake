@@ -84,6 +84,8 @@ clients. Every byte a client sends over TCP (port 19730) is relayed to the
 whole room; a keyword robot answers from a word library that the clients can
 vote off and on; a pop-up menu on the roster kicks, shakes, rewards or mutes
 a client. It also runs headless, as a systemd user service.")
+# A font with Chinese characters, so the console's captions and banner are readable.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "ncat | telnet | socat, sqlite3")
 # The word library is the administrator's to edit: as a configuration file an upgrade does not
 # overwrite local changes, and only a purge removes it.

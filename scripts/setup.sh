@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing need, only those missing,
 # as root or through sudo, and says what it installs. Sourced by run.sh and test.sh.
+# fonts-wqy-microhei gives the console a font with Chinese characters: Debian's default
+# fonts have none, and the window's texts would show as empty boxes.
 set -euo pipefail
 
 chatroom_packages=(
@@ -9,6 +11,7 @@ chatroom_packages=(
   libsqlite3-dev sqlite3
   googletest libgtest-dev libgmock-dev
   ncat
+  fonts-wqy-microhei
 )
 
 chatroom_missing_packages() {

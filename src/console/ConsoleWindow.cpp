@@ -136,6 +136,14 @@ void ConsoleWindow::createEditBox(const UnitDescription& unit)
     edit->setPalette(colours);
     if (!(unit.flags & kUnitTabStop))
         edit->setFocusPolicy(Qt::NoFocus);
+    // The banner box is 25 pixels high and holds two lines (host name, address): without the
+    // document margin and with a compact font both lines stay readable.
+    edit->document()->setDocumentMargin(0);
+    if (properties.multiLine && unit.geometry.height < 2 * edit->fontMetrics().lineSpacing()) {
+        QFont compact = edit->font();
+        compact.setPixelSize(std::max(8, unit.geometry.height / 2 - 1));
+        edit->setFont(compact);
+    }
     // The document's own option keeps the alignment across every change of content.
     QTextOption option = edit->document()->defaultTextOption();
     option.setAlignment(properties.alignment == 1 ? Qt::AlignHCenter : (properties.alignment == 2 ? Qt::AlignRight : Qt::AlignLeft));
