@@ -3,6 +3,7 @@
 # runs every test. Installs what is missing first. Exits non-zero when any test fails.
 set -euo pipefail
 cd "$(dirname "$0")"
+root=$(pwd)
 source scripts/setup.sh
 
 build=build/sanitize
@@ -13,3 +14,5 @@ export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 export QT_QPA_PLATFORM=offscreen
 cd "$build"
 ctest --output-on-failure -j 2 --timeout 600
+# A short fuzz run of every libFuzzer target, where clang is installed.
+if command -v clang++ >/dev/null; then "$root/fuzz/run.sh" 10; fi
