@@ -68,6 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<std::string> expectedParts = reference::split(text, sought, std::nullopt);
     FUZZ_CHECK(parts == expectedParts, context(), printParts("splitText", parts), printParts("reference", expectedParts));
 
+    std::optional<std::string_view> lastPart = lastSplitPart(text, sought);
+    FUZZ_CHECK(lastPart.has_value() == !expectedParts.empty() && (!lastPart || std::string(*lastPart) == expectedParts.back()), context(),
+        fuzzPrintBytes("lastSplitPart", lastPart ? std::string(*lastPart) : std::string("<none>")), printParts("reference", expectedParts));
+
     std::vector<std::string> limitedParts = splitText(text, sought, limit).items();
     std::vector<std::string> expectedLimited = reference::split(text, sought, limit);
     FUZZ_CHECK(limitedParts == expectedLimited, context(), printParts("splitText", limitedParts), printParts("reference", expectedLimited));

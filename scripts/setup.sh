@@ -35,7 +35,7 @@ chatroom_install() {
   fi
   $sudo apt-get update -qq
   # shellcheck disable=SC2086
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing
 }
 
 chatroom_install "${chatroom_packages[@]}"

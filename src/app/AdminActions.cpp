@@ -10,41 +10,23 @@
 
 namespace {
 
-struct AdminNotice {
-    std::string_view firstForm;
-    std::string_view continuedForm;
-    bool marksEntry;
-};
+constexpr FramedText kKick { "管理员\r\n你已被管理员踢出聊天室！", "\r\n\r\n管理员\r\n你已被管理员踢出聊天室！" };
+constexpr FramedText kShake { "管理员\r\n管理员抖了你一下！", "\r\n\r\n管理员\r\n管理员抖了你一下！" };
+constexpr FramedText kQuake { "管理员\r\n管理员对你使用了屏幕地震！", "\r\n\r\n管理员\r\n管理员对你使用了屏幕地震！" };
+constexpr FramedText kReward { "管理员\r\n管理员给了你一次改名的机会！并且可以去除您的本机号！", "\r\n\r\n管理员\r\n管理员给了你一次改名的机会！并且可以去除您的本机号！" };
+constexpr FramedText kMute { "管理员\r\n你已被管理员禁言1分钟！", "\r\n\r\n管理员\r\n你已被管理员禁言1分钟！" };
+constexpr FramedText kPrank { "管理员\r\n管理员让你心甘情愿的退出聊天室！", "\r\n\r\n管理员\r\n管理员让你心甘情愿的退出聊天室！" };
+constexpr FramedText kDissolution { "管理员\r\n管理员已退出聊天室！聊天室解散！", "\r\n\r\n管理员\r\n管理员已退出聊天室！聊天室解散！" };
 
-constexpr AdminNotice kKick { "管理员\r\n你已被管理员踢出聊天室！", "\r\n\r\n管理员\r\n你已被管理员踢出聊天室！", false };
-constexpr AdminNotice kShake { "管理员\r\n管理员抖了你一下！", "\r\n\r\n管理员\r\n管理员抖了你一下！", true };
-constexpr AdminNotice kQuake { "管理员\r\n管理员对你使用了屏幕地震！", "\r\n\r\n管理员\r\n管理员对你使用了屏幕地震！", true };
-constexpr AdminNotice kReward { "管理员\r\n管理员给了你一次改名的机会！并且可以去除您的本机号！", "\r\n\r\n管理员\r\n管理员给了你一次改名的机会！并且可以去除您的本机号！", true };
-constexpr AdminNotice kMute { "管理员\r\n你已被管理员禁言1分钟！", "\r\n\r\n管理员\r\n你已被管理员禁言1分钟！", true };
-constexpr AdminNotice kPrank { "管理员\r\n管理员让你心甘情愿的退出聊天室！", "\r\n\r\n管理员\r\n管理员让你心甘情愿的退出聊天室！", true };
-constexpr AdminNotice kDissolution { "管理员\r\n管理员已退出聊天室！聊天室解散！", "\r\n\r\n管理员\r\n管理员已退出聊天室！聊天室解散！", false };
-
-// Sends the notice to one entry in the form its marker decides, marking it where the notice
-// does. With nothing selected the entry is the empty text, which names no client.
-void sendAdminNotice(std::string_view entry, const AdminNotice& notice)
-{
-    if (isMarked(entry)) {
-        sendToEntry(entry, notice.continuedForm);
-        return;
-    }
-    sendToEntry(entry, notice.firstForm);
-    if (notice.marksEntry)
-        markEntry(entry);
-}
-
+// With nothing selected the entry is the empty text, which names no client.
 Text selectedEntry()
 {
     return itemText(列表框1, currentSelection(列表框1));
 }
 
-void noticeToSelected(const AdminNotice& notice)
+void noticeToSelected(const FramedText& notice)
 {
-    sendAdminNotice(selectedEntry(), notice);
+    sendNotice(selectedEntry(), notice);
 }
 
 } // namespace
@@ -52,7 +34,8 @@ void noticeToSelected(const AdminNotice& notice)
 void onKick()
 {
     Text entry = selectedEntry();
-    sendAdminNotice(entry, kKick);
+    // The kick is not marked: the client is about to go.
+    sendNotice(entry, kKick, false);
     // The client-left handler runs inside this call: it removes the entry and its marker and
     // tells the others.
     serverComponent(服务器1).disconnectClient(entry);
@@ -70,5 +53,5 @@ void onWindowDestroyed()
     ServiceState& state = service();
     state.rosterSize = itemCount(列表框1);
     for (state.rosterIndex = 1; state.rosterIndex <= state.rosterSize; ++state.rosterIndex)
-        sendAdminNotice(itemText(列表框1, state.rosterIndex - 1), kDissolution);
+        sendNotice(itemText(列表框1, state.rosterIndex - 1), kDissolution, false);
 }

@@ -18,19 +18,15 @@ void onDataArrival()
     state.rosterSize = itemCount(列表框1);
 
     // The relay: the bytes unchanged to every entry, the sender included.
-    for (state.rosterIndex = 1; state.rosterIndex <= state.rosterSize; ++state.rosterIndex) {
-        Text entry = itemText(列表框1, state.rosterIndex - 1);
-        server.sendData(entry, state.lastData, 1);
-        if (!isMarked(entry))
-            markEntry(entry);
-    }
+    for (state.rosterIndex = 1; state.rosterIndex <= state.rosterSize; ++state.rosterIndex)
+        sendAndMark(itemText(列表框1, state.rosterIndex - 1), state.lastData.view());
 
     // The message line is the last CR LF-separated line of the text before the first NUL.
     // Data that starts with NUL has no line at all, so the robot has nothing to look at.
-    TextArray lines = splitText(toText(state.lastData), "\r\n");
-    if (lines.elementCount() == 0)
+    std::optional<std::string_view> lastLine = lastSplitPart(state.lastData.view(), "\r\n");
+    if (!lastLine)
         return;
-    Text line = lines.elementAt(lines.elementCount());
+    Text line(*lastLine);
     robotAnswer(line);
     closeVote(line);
     openVote(line);

@@ -6,19 +6,23 @@
 #include "net/TcpServer.h"
 
 namespace {
-constexpr std::string_view kMarkerTail = "=1";
-constexpr std::string_view kMarkerLineEnd = "=1\r\n";
-constexpr int32_t kWaitLimitSeconds = 1;
-}
 
-bool isMarked(std::string_view entry)
-{
-    return findInContent(编辑框1, concatText(entry, kMarkerTail)) != -1;
-}
+constexpr std::string_view kMarkerLineEnd = "=1\r\n";
+// The marker is looked up without its line end: "=1" after the entry, anywhere in the store.
+constexpr size_t kMarkerLineEndBytes = 2;
+constexpr int32_t kWaitLimitSeconds = 1;
 
 void markEntry(std::string_view entry)
 {
     appendText(编辑框1, concatText(entry, kMarkerLineEnd));
+}
+
+} // namespace
+
+bool isMarked(std::string_view entry)
+{
+    Text markerLine = concatText(entry, kMarkerLineEnd);
+    return findInContent(编辑框1, std::string_view(markerLine).substr(0, markerLine.size() - kMarkerLineEndBytes)) != -1;
 }
 
 void sendToEntry(std::string_view entry, std::string_view text)
@@ -26,9 +30,11 @@ void sendToEntry(std::string_view entry, std::string_view text)
     serverComponent(服务器1).sendData(entry, text, kWaitLimitSeconds);
 }
 
-Text firstForm(std::string_view sender, std::string_view body)
+void sendAndMark(std::string_view entry, std::string_view bytes)
 {
-    return concatText(sender, "\r\n", body);
+    sendToEntry(entry, bytes);
+    if (!isMarked(entry))
+        markEntry(entry);
 }
 
 Text continuedForm(std::string_view sender, std::string_view body)
@@ -36,14 +42,15 @@ Text continuedForm(std::string_view sender, std::string_view body)
     return concatText("\r\n\r\n", sender, "\r\n", body);
 }
 
-void sendNotice(std::string_view entry, std::string_view sender, std::string_view body)
+void sendNotice(std::string_view entry, const FramedText& notice, bool marksEntry)
 {
     if (isMarked(entry)) {
-        sendToEntry(entry, continuedForm(sender, body));
+        sendToEntry(entry, notice.continuedForm);
         return;
     }
-    sendToEntry(entry, firstForm(sender, body));
-    markEntry(entry);
+    sendToEntry(entry, notice.firstForm);
+    if (marksEntry)
+        markEntry(entry);
 }
 
 void announceToRoom(std::string_view sender, std::string_view body)
@@ -51,10 +58,6 @@ void announceToRoom(std::string_view sender, std::string_view body)
     ServiceState& state = service();
     Text text = continuedForm(sender, body);
     // The count is the one read when the data-arrival handler started its relay.
-    for (state.rosterIndex = 1; state.rosterIndex <= state.rosterSize; ++state.rosterIndex) {
-        Text entry = itemText(列表框1, state.rosterIndex - 1);
-        sendToEntry(entry, text);
-        if (!isMarked(entry))
-            markEntry(entry);
-    }
+    for (state.rosterIndex = 1; state.rosterIndex <= state.rosterSize; ++state.rosterIndex)
+        sendAndMark(itemText(列表框1, state.rosterIndex - 1), text);
 }

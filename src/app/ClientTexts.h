@@ -8,8 +8,6 @@
 
 #include "runtime/Text.h"
 
-// Senders.
-inline constexpr std::string_view kAdministrator = "管理员";
 inline constexpr std::string_view kRobot = "Velqo机器人";
 
 // The leave notice: "管理员\r\n" + address + "离开聊天室！", after a blank line once any data
@@ -18,17 +16,24 @@ inline constexpr std::string_view kLeaveFirstPrefix = "管理员\r\n";
 inline constexpr std::string_view kLeaveContinuedPrefix = "\r\n\r\n管理员\r\n";
 inline constexpr std::string_view kLeaveSuffix = "离开聊天室！";
 
+// A notice in both of its forms, exactly as the clients receive them.
+struct FramedText {
+    std::string_view firstForm;
+    std::string_view continuedForm;
+};
+
 // True when the roster entry has a delivery marker.
 bool isMarked(std::string_view entry);
-// Appends the entry's delivery marker to the store.
-void markEntry(std::string_view entry);
 // Sends a text to a roster entry, waiting at most one second for its connection.
 void sendToEntry(std::string_view entry, std::string_view text);
+// Sends to a roster entry, then marks it unless it is marked already: the step that the relay
+// and the room announcements take for every entry.
+void sendAndMark(std::string_view entry, std::string_view bytes);
 
-Text firstForm(std::string_view sender, std::string_view body);
 Text continuedForm(std::string_view sender, std::string_view body);
 
-// One text to one entry, in the form its marker decides; the entry is marked afterwards.
-void sendNotice(std::string_view entry, std::string_view sender, std::string_view body);
+// One notice to one entry in the form its marker decides; a first form also marks the entry
+// when `marksEntry` says so.
+void sendNotice(std::string_view entry, const FramedText& notice, bool marksEntry = true);
 // One text in continued form to every roster entry of the running scan's count; each is marked.
 void announceToRoom(std::string_view sender, std::string_view body);

@@ -57,7 +57,10 @@ void castVote(const VoteTexts& vote)
         announceToRoom(kRobot, vote.twoMoreNeeded);
     if (compareText(readRegistryText(kRootCurrentUser, kVoteCountPath), "2") == 0)
         announceToRoom(kRobot, vote.oneMoreNeeded);
-    if (compareText(readRegistryText(kRootCurrentUser, kVoteCountPath), "3") == 0) {
+    // A count past three can only be left by an earlier poll whose removal failed; it decides
+    // like three, so that such a poll ends instead of growing for ever.
+    Text count = readRegistryText(kRootCurrentUser, kVoteCountPath);
+    if (compareText(count, "3") == 0 || toNumber(count) > 3) {
         state.robotEnabled = vote.robotEnabledAfter;
         announceToRoom(kRobot, vote.decided);
         // No value of that name exists, so this removes the whole poll key.

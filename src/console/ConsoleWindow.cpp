@@ -8,6 +8,7 @@
 #include "runtime/EventBlock.h"
 #include "runtime/ProgramFrame.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QGuiApplication>
@@ -282,6 +283,11 @@ void ConsoleWindow::closeEvent(QCloseEvent* event)
     // ground from under that handler. The close goes ahead once the handler has returned.
     if (eventNestingDepth() > 0) {
         event->ignore();
+        // What holds the handler up is a pop-up or a message box: dismiss it, as Esc would.
+        if (m_openPopup)
+            m_openPopup->close();
+        if (QWidget* modal = QApplication::activeModalWidget())
+            modal->close();
         QTimer::singleShot(kCloseRetryMs, this, &QWidget::close);
         return;
     }

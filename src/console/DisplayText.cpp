@@ -5,7 +5,5 @@
 
 QString displayText(std::string_view text)
 {
-    QString shown = QString::fromStdString(cp936ToUtf8(text));
-    shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    return shown;
+    return QString::fromStdString(cp936ToUtf8Lines(text));
 }

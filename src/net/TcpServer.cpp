@@ -14,7 +14,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,8 +22,8 @@ namespace {
 
 // Connections taken per accept notification, so a connection storm cannot hold the loop.
 constexpr int kAcceptBatch = 64;
-// Reads after the first one use chunks this big: the bytes delivered are the same as with
-// small reads, in far fewer calls.
+// Reads take up to this much at a time: the bytes delivered are the same as with small
+// reads, in far fewer calls.
 constexpr size_t kReadChunk = 64 * 1024;
 // What one readable notification drains at most; the rest comes with the next notification,
 // so one flooding client cannot keep the others waiting.
@@ -89,21 +89,33 @@ std::string addressText(const sockaddr_in& peer)
 
 int openSpare() { return open("/dev/null", O_RDONLY | O_CLOEXEC); }
 
+// The lowest descriptor number a client may not have. Descriptors above it stay free for the
+// rest of the program (the window system, the value store, threads Qt starts to paint), which
+// cannot cope with a full table; a connection that would take one is dropped at once.
+int clientDescriptorCeiling()
+{
+    rlimit limit {};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return INT_MAX;
+    rlim_t reserve = std::min<rlim_t>(64, limit.rlim_cur / 4);
+    return static_cast<int>(std::min<rlim_t>(limit.rlim_cur - reserve, INT_MAX));
+}
+
 // Reads what a readable client socket holds, up to the budget, appending to `data`. Returns
 // true when the peer has closed or the connection failed: that is the client's closure.
+// A read that fills less than it asked for has taken all there was: bytes that arrive later
+// make the level-triggered watcher report the socket again, so no call is spent on finding
+// the socket empty (an end of stream after the data is reported the same way).
 bool drainClient(int fd, std::string& data)
 {
-    int ready = 0;
-    size_t want = 1;
-    if (ioctl(fd, FIONREAD, &ready) == 0 && ready > 0)
-        want = std::min(static_cast<size_t>(ready), kReadBudget);
-    while (want > 0) {
-        size_t had = data.size();
-        data.resize(had + want);
-        ssize_t got = recv(fd, data.data() + had, want, 0);
-        data.resize(had + static_cast<size_t>(std::max<ssize_t>(got, 0)));
+    char chunk[kReadChunk];
+    while (data.size() < kReadBudget) {
+        size_t want = std::min(sizeof chunk, kReadBudget - data.size());
+        ssize_t got = recv(fd, chunk, want, 0);
         if (got > 0) {
-            want = std::min(kReadChunk, kReadBudget - data.size());
+            data.append(chunk, static_cast<size_t>(got));
+            if (static_cast<size_t>(got) < want)
+                return false;
             continue;
         }
         if (got == 0)
@@ -236,6 +248,7 @@ void TcpServer::closeListener()
 void TcpServer::onAcceptReady()
 {
     DispatchScope scope(*this);
+    int ceiling = clientDescriptorCeiling();
     for (int taken = 0; taken < kAcceptBatch && m_listenFd >= 0 && !m_acceptPaused; ++taken) {
         sockaddr_in peer {};
         socklen_t length = sizeof peer;
@@ -249,6 +262,10 @@ void TcpServer::onAcceptReady()
                     return;
             }
             // Anything else concerns that one connection (aborted, network down): try the next.
+            continue;
+        }
+        if (fd >= ceiling) {
+            close(fd);
             continue;
         }
         std::string address = length <= sizeof peer && peer.sin_family == AF_INET ? addressText(peer) : std::string();
@@ -379,10 +396,6 @@ void TcpServer::raise(Event event, std::string client, ByteBlock data)
     m_currentData = ByteBlock();
 }
 
-ByteBlock TcpServer::getData() const { return m_currentData; }
-
-std::string TcpServer::getClient() const { return m_currentClient; }
-
 bool TcpServer::sendData(std::string_view client, std::string_view bytes, int32_t waitLimit)
 {
     if (client.empty())
@@ -395,7 +408,7 @@ bool TcpServer::sendData(std::string_view client, std::string_view bytes, int32_
 
     // One deadline for the whole message, the rest of an earlier one included.
     int64_t deadline = waitLimit >= 0 ? nowMs() + static_cast<int64_t>(waitLimit) * 1000 : kNoWait;
-    if (!flushPending(*target, deadline))
+    if (target->hasPending() && !flushPending(*target, deadline))
         return false;
 
     size_t sent = 0;

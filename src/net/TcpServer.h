@@ -38,8 +38,8 @@ public:
     bool startListening();
     bool isListening() const { return m_listenFd >= 0; }
 
-    ByteBlock getData() const;
-    std::string getClient() const;
+    const ByteBlock& getData() const { return m_currentData; }
+    const std::string& getClient() const { return m_currentClient; }
 
     // True only when every byte was handed to the socket layer. A wait limit of 0 or more is
     // the most whole seconds to wait for the connection to take data; negative never waits.

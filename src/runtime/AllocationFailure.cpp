@@ -1,5 +1,7 @@
-// Allocation failure is fatal: every allocation of the program goes through these operators,
-// so a request the heap cannot meet reaches the fatal path with the size that was asked for.
+// Allocation failure is fatal: every C++ allocation of the program (texts, blocks, arrays, the
+// service's containers) goes through these operators, so a request the heap cannot meet
+// reaches the fatal path with the size that was asked for. Libraries that call malloc
+// themselves (Qt's own containers, SQLite) report their failures in their own ways.
 #include "runtime/FatalError.h"
 
 #include <cstdio>
@@ -70,4 +72,4 @@ void operator delete[](void* block, std::align_val_t, const std::nothrow_t&) noe
 
 // Called by the frame so that the linker always keeps the operators above, also when a
 // sanitizer's runtime library already offers its own.
-void installAllocationFailureHandler() { }
+void linkAllocationFailureOperators() { }

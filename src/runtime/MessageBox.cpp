@@ -13,9 +13,7 @@ namespace {
 
 QString toDisplay(std::string_view text)
 {
-    QString shown = QString::fromStdString(cp936ToUtf8(text));
-    shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    return shown;
+    return QString::fromStdString(cp936ToUtf8Lines(text));
 }
 
 QMessageBox::Icon iconFor(uint32_t style)
@@ -61,9 +59,7 @@ int32_t messageBox(std::string_view text, uint32_t style, std::optional<std::str
 {
     std::string title(caption ? *caption : std::string_view("信息："));
     if (isHeadless()) {
-        std::string line = cp936ToUtf8(title) + " " + cp936ToUtf8(text);
-        for (size_t at = line.find("\r\n"); at != std::string::npos; at = line.find("\r\n", at))
-            line.erase(at, 1);
+        std::string line = cp936ToUtf8(title) + " " + cp936ToUtf8Lines(text);
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
             line.pop_back();
         std::fprintf(stderr, "%s\n", line.c_str());

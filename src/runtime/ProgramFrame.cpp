@@ -8,9 +8,12 @@
 #include <QApplication>
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <map>
 #include <memory>
 #include <unistd.h>
@@ -42,9 +45,12 @@ bool hasDisplay()
 }
 
 // Signal handlers only write one byte; the window thread reads it and acts.
-void onCloseSignal(int)
+void onCloseSignal(int signalNumber)
 {
     int saved = errno;
+    // A second request of the same kind is not asked nicely again: if the dissolution is
+    // stuck on clients that take nothing, a second Ctrl+C ends the program at once.
+    signal(signalNumber, SIG_DFL);
     char byte = 1;
     [[maybe_unused]] ssize_t written = write(frame().signalPipe[1], &byte, 1);
     errno = saved;
@@ -77,6 +83,9 @@ void filterQtMessages(QtMsgType type, const QMessageLogContext& context, const Q
 void installCloseSignals()
 {
     FrameState& state = frame();
+    // Sends to clients say MSG_NOSIGNAL; this covers every other write, such as a line to a
+    // standard error whose reader has gone, which must not end the room.
+    signal(SIGPIPE, SIG_IGN);
     if (pipe2(state.signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
     state.signalNotifier = std::make_unique<QSocketNotifier>(state.signalPipe[0], QSocketNotifier::Read);
@@ -93,7 +102,7 @@ void installCloseSignals()
 
 int startProgram(int argc, char** argv, ApplicationEntry entry)
 {
-    installAllocationFailureHandler();
+    linkAllocationFailureOperators();
     frame().argc = argc;
     frame().argv = argv;
     int exitCode = entry();
@@ -127,8 +136,16 @@ void initRuntime()
     QApplication::setQuitOnLastWindowClosed(false);
     // Lets desktops match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("chatroom-server"));
+    // Every client holds a descriptor: allow as many as the system lets this process have.
+    rlimit descriptors {};
+    if (getrlimit(RLIMIT_NOFILE, &descriptors) == 0 && descriptors.rlim_cur < descriptors.rlim_max) {
+        descriptors.rlim_cur = descriptors.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &descriptors);
+    }
+    // Relative paths mean the program's directory.
     std::string directory = programDirectory();
-    if (!directory.empty() && chdir(directory.c_str()) != 0) { }
+    if (!directory.empty() && chdir(directory.c_str()) != 0)
+        std::fprintf(stderr, "chatroom-server: cannot change to the program directory %s\n", directory.c_str());
     installCloseSignals();
 }
 

@@ -15,7 +15,7 @@ using StartWindowLoader = bool (*)();
 int startProgram(int argc, char** argv, ApplicationEntry entry);
 
 // Keeps the fatal allocation-failure operators in the program (see AllocationFailure.cpp).
-void installAllocationFailureHandler();
+void linkAllocationFailureOperators();
 
 // Prepares the runtime: the Qt application (offscreen when there is no display), the
 // program directory as current directory, and close requests by signal.

@@ -190,6 +190,33 @@ TextArray splitText(std::string_view text, std::string_view separator, std::opti
     return parts;
 }
 
+std::optional<std::string_view> lastSplitPart(std::string_view text, std::string_view separator)
+{
+    text = asText(text);
+    separator = asText(separator);
+    if (text.empty())
+        return std::nullopt;
+    if (separator.empty())
+        return text;
+    // The same scan as splitText, remembering only the latest part that a separator closed.
+    size_t partStart = 0;
+    size_t position = 0;
+    std::string_view closedPart;
+    while (text.size() - position >= separator.size()) {
+        if (matchesAt(text, position, separator)) {
+            closedPart = text.substr(partStart, position - partStart);
+            position += separator.size();
+            partStart = position;
+            continue;
+        }
+        if (!stepCharacter(text, position))
+            break;
+    }
+    if (partStart < text.size())
+        return text.substr(partStart);
+    return closedPart;
+}
+
 double toNumber(std::string_view text)
 {
     std::string folded = foldFullWidth(asText(text));

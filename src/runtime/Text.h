@@ -30,6 +30,10 @@ Text replaceText(std::string_view text, std::string_view sought, std::string_vie
 // at most `limit` parts are taken (a negative limit counts as 0; no limit is unlimited).
 TextArray splitText(std::string_view text, std::string_view separator, std::optional<int32_t> limit = std::nullopt);
 
+// The last part that splitText(text, separator) gives, without building the others; nothing
+// when it gives no part at all (an empty text). The view points into `text`.
+std::optional<std::string_view> lastSplitPart(std::string_view text, std::string_view separator);
+
 // The leading decimal number after full-width folding; 0 when there is none.
 double toNumber(std::string_view text);
 Text toText(double value);

@@ -63,8 +63,8 @@ enum StatementId {
 constexpr const char* kStatementSql[StatementCount] = {
     "SELECT type, data FROM registry_values WHERE root = ?1 AND key_fold = ?2 AND name_fold = ?3",
     "INSERT INTO registry_keys (root, path_fold, path) VALUES (?1, ?2, ?3) ON CONFLICT DO NOTHING",
-    "INSERT INTO registry_values (root, key_fold, name_fold, name, type, data) VALUES (?1, ?2, ?3, ?4, ?5, ?6)"
-    " ON CONFLICT (root, key_fold, name_fold) DO UPDATE SET type = excluded.type, data = excluded.data",
+    ("INSERT INTO registry_values (root, key_fold, name_fold, name, type, data) VALUES (?1, ?2, ?3, ?4, ?5, ?6)"
+     " ON CONFLICT (root, key_fold, name_fold) DO UPDATE SET type = excluded.type, data = excluded.data"),
     "DELETE FROM registry_values WHERE root = ?1 AND key_fold = ?2 AND name_fold = ?3",
     "SELECT 1 FROM registry_keys WHERE root = ?1 AND path_fold = ?2",
     // Subkeys of K are the paths from "K\" up to, not including, "K]" (']' follows '\').

@@ -137,7 +137,7 @@ TEST_F(FatalErrorDeathTest, EndRoutineDoesNotRun)
 
 TEST_F(FatalErrorDeathTest, FailedAllocationEndsWithoutCodeLine)
 {
-    installAllocationFailureHandler();
+    linkAllocationFailureOperators();
     EXPECT_EXIT(
         {
             volatile size_t size = size_t(1) << 45;
@@ -167,7 +167,7 @@ TEST_F(FatalErrorDeathTest, FailedAllocationEndsWithoutCodeLine)
 
 TEST_F(FatalErrorDeathTest, FailedAlignedAllocationEnds)
 {
-    installAllocationFailureHandler();
+    linkAllocationFailureOperators();
     EXPECT_EXIT(
         {
             volatile size_t size = size_t(1) << 45;

@@ -238,6 +238,14 @@ TEST(SplitText, KeepsInnerEmptyPartsAndDropsAnEmptyRemainder)
         EXPECT_EQ(partsOf(parts), c.expected)
             << '"' << hex(c.text) << "\" by \"" << hex(c.separator) << "\" limit " << (c.limit ? std::to_string(*c.limit) : "none");
         EXPECT_EQ(parts.elementCount(), static_cast<int32_t>(c.expected.size()));
+        // The last part on its own is the same as the last of all the parts.
+        if (!c.limit) {
+            std::optional<std::string_view> last = lastSplitPart(c.text, c.separator);
+            EXPECT_EQ(last.has_value(), !c.expected.empty()) << hex(c.text);
+            if (last && !c.expected.empty()) {
+                EXPECT_EQ(std::string(*last), c.expected.back()) << hex(c.text);
+            }
+        }
     }
 }
 

@@ -1,0 +1,97 @@
+// The robot: the word library's parsing rules, the first-keyword match, and a vote that meets
+// a poll whose count an earlier run left past three.
+#include "app/RoomFixture.h"
+#include "app/Robot.h"
+#include "runtime/TempConfigHome.h"
+#include "runtime/ValueStore.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using namespace app_test;
+
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+Pairs parse(const std::string& library)
+{
+    TextArray keys;
+    TextArray replies;
+    appendWordLibrary(library, keys, replies);
+    EXPECT_EQ(keys.elementCount(), replies.elementCount());
+    Pairs pairs;
+    for (int32_t i = 1; i <= keys.elementCount(); ++i)
+        pairs.emplace_back(keys.elementAt(i), replies.elementAt(i));
+    return pairs;
+}
+
+TEST(WordLibrary, ParsingRules)
+{
+    struct Case {
+        const char* what;
+        std::string library;
+        Pairs expected;
+    };
+    const std::vector<Case> cases = {
+        { "two entries", "你好\r\n你好呀\r\n\r\n好\r\n嗯", { { "你好", "你好呀" }, { "好", "嗯" } } },
+        { "trailing line end", "a\r\nb\r\n", { { "a", "b" } } },
+        { "a third line is ignored", "a\r\nb\r\nc\r\n\r\nd\r\ne", { { "a", "b" }, { "d", "e" } } },
+        { "three line ends make an empty keyword", "a\r\nb\r\n\r\n\r\nc\r\nd", { { "a", "b" }, { "", "c" } } },
+        { "a keyword alone is skipped", "a\r\nb\r\n\r\nlonely", { { "a", "b" } } },
+        { "a keyword with only a line end is skipped", "a\r\nb\r\n\r\nlonely\r\n", { { "a", "b" } } },
+        { "LF alone is no line end", "a\nb\n\nc\nd\n", {} },
+        { "the text ends at a NUL", std::string("a\r\nb\0\r\n\r\nc\r\nd", 12), { { "a", "b" } } },
+        { "empty", "", {} },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(parse(c.library), c.expected) << c.what;
+}
+
+TEST(WordLibrary, AppendsBehindWhatIsThere)
+{
+    TextArray keys({ "k" });
+    TextArray replies({ "r" });
+    appendWordLibrary("a\r\nb", keys, replies);
+    EXPECT_EQ(keys.items(), (std::vector<std::string> { "k", "a" }));
+    EXPECT_EQ(replies.items(), (std::vector<std::string> { "r", "b" }));
+}
+
+TEST(WordLibrary, FirstKeywordInFileOrderWins)
+{
+    createServiceState();
+    appendWordLibrary("你好\r\n你好呀\r\n\r\n好\r\n嗯", service().replyKeys, service().replyTexts);
+    EXPECT_EQ(matchReply("你好吗"), "你好呀");
+    EXPECT_EQ(matchReply("好的"), "嗯");
+    EXPECT_EQ(matchReply("再见"), "");
+    EXPECT_EQ(matchReply(""), "");
+    // "岛民" holds the bytes of "好" across its two characters: no match inside a character.
+    EXPECT_EQ(matchReply("岛民"), "");
+
+    // An empty keyword answers every non-empty line that no earlier keyword matched.
+    appendWordLibrary("\r\n\r\n\r\n兜底\r\n", service().replyKeys, service().replyTexts);
+    EXPECT_EQ(matchReply("再见"), "兜底");
+    EXPECT_EQ(matchReply(""), "");
+    releaseServiceState();
+}
+
+using RobotVote = Room;
+
+TEST_F(RobotVote, APollLeftPastThreeDecidesAtTheNextVote)
+{
+    TempConfigHome configHome;
+    service().robotEnabled = 1;
+    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, kVoteCountPath, std::string_view("5")));
+    LoopbackClient& voter = connectClient();
+    const std::string vote = "@关闭";
+    ASSERT_TRUE(voter.send(vote));
+    const std::string decided = vote + "\r\n\r\nVelqo机器人\r\n机器人已关闭，开启机器人请发送@开启";
+    EXPECT_TRUE(waitForBytes(voter, decided.size()));
+    EXPECT_EQ(voter.received(), decided);
+    EXPECT_EQ(service().robotEnabled, 0);
+    EXPECT_FALSE(registryValueExists(kRootCurrentUser, kVoteCountPath));
+    EXPECT_FALSE(registryKeyExists(kRootCurrentUser, kVoteKey));
+}
+
+} // namespace
