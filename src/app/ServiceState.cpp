@@ -16,4 +16,3 @@ ServiceState& service()
 
 void createServiceState() { s_state.emplace(); }
 void releaseServiceState() { s_state.reset(); }
-bool serviceStateExists() { return s_state.has_value(); }

@@ -25,4 +25,3 @@ ServiceState& service();
 void createServiceState();
 // The end routine: releases the state. Runs once on a normal end, never on the fatal path.
 void releaseServiceState();
-bool serviceStateExists();

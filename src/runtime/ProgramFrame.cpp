@@ -196,8 +196,6 @@ void noteWindowDestroyed()
         QCoreApplication::quit();
 }
 
-int loadedWindowCount() { return frame().loadedWindows; }
-
 void setCloseRequestHandler(std::function<void()> handler)
 {
     frame().closeRequestHandler = std::move(handler);

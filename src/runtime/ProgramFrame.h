@@ -35,7 +35,6 @@ void endProgram(int32_t exitCode);
 // The window table, kept by the windows themselves as they come and go.
 void noteWindowLoaded();
 void noteWindowDestroyed();
-int loadedWindowCount();
 
 // A close request by signal (SIGINT, SIGTERM, SIGHUP) runs this on the window thread, as if
 // the user had pressed the close button.
