@@ -17,15 +17,19 @@ void RoomTest::startServer(const std::optional<std::string>& replyIni)
     m_configHome = std::make_unique<TempDirectory>("chatroom-e2e-config");
     m_replyIni = replyIni;
     m_server = std::make_unique<ServerProcess>(m_replyIni, m_configHome->path());
+    prepareServer(*m_server);
     m_server->start();
 }
 
 void RoomTest::restartServer()
 {
-    int status = m_server->stop();
-    EXPECT_EQ(status, 0) << "standard error of the server:\n" << m_server->standardError();
+    if (m_server->isRunning()) {
+        int status = m_server->stop();
+        EXPECT_EQ(status, 0) << "standard error of the server:\n" << m_server->standardError();
+    }
     m_clients.clear();
     m_server = std::make_unique<ServerProcess>(m_replyIni, m_configHome->path());
+    prepareServer(*m_server);
     m_server->start();
 }
 

@@ -30,9 +30,16 @@ protected:
 
     void startServer(const std::optional<std::string>& replyIni = testWordLibrary());
     // Closes the server (expecting status 0; the clients are dropped) and starts a new one
-    // with the same word library and the same configuration home.
+    // with the same word library and the same configuration home. A server that has already
+    // ended (see killServer) is only replaced.
     void restartServer();
+    // Ends the server with SIGKILL and returns its status; the clients stay, to read what
+    // reached them before.
+    int killServer() { return m_server->killAbruptly(); }
     ServerProcess& server() { return *m_server; }
+    const std::string& configHome() const { return m_configHome->path(); }
+    // Called before every start, for a suite that runs the program in some other way.
+    virtual void prepareServer(ServerProcess&) { }
 
     TestClient& connectClient(const std::set<uint16_t>& avoidPorts = {}, int receiveBuffer = 0);
     // The clients still connected, in the order they connected.

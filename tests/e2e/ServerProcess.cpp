@@ -20,6 +20,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -93,19 +94,23 @@ int statusOf(int waitStatus)
 }
 
 // The test's own environment with the configuration home replaced and the display taken
-// away, so that the program runs offscreen and its message boxes print to standard error.
-std::vector<std::string> childEnvironment(const std::string& configHome)
+// away, so that the program runs offscreen and its message boxes print to standard error;
+// `extra` replaces or adds further variables.
+std::vector<std::string> childEnvironment(const std::string& configHome, const std::map<std::string, std::string>& extra)
 {
     std::vector<std::string> variables;
     for (char** entry = environ; *entry; ++entry) {
         std::string_view variable(*entry);
-        if (variable.starts_with("XDG_CONFIG_HOME=") || variable.starts_with("QT_QPA_PLATFORM=")
-            || variable.starts_with("DISPLAY=") || variable.starts_with("WAYLAND_DISPLAY="))
+        std::string_view name = variable.substr(0, variable.find('='));
+        if (name == "XDG_CONFIG_HOME" || name == "QT_QPA_PLATFORM" || name == "DISPLAY" || name == "WAYLAND_DISPLAY"
+            || extra.count(std::string(name)))
             continue;
         variables.emplace_back(variable);
     }
     variables.push_back("XDG_CONFIG_HOME=" + configHome);
     variables.push_back("QT_QPA_PLATFORM=offscreen");
+    for (const auto& [name, value] : extra)
+        variables.push_back(name + "=" + value);
     return variables;
 }
 
@@ -179,7 +184,7 @@ void ServerProcess::spawn()
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
-    std::vector<std::string> environment = childEnvironment(m_configHome);
+    std::vector<std::string> environment = childEnvironment(m_configHome, m_extraEnvironment);
     std::vector<char*> envp;
     for (auto& variable : environment)
         envp.push_back(variable.data());
@@ -194,6 +199,18 @@ void ServerProcess::spawn()
     if (error != 0)
         throw std::runtime_error(std::string("posix_spawn failed: ") + std::strerror(error));
     m_pid = pid;
+
+    // posix_spawn has no way to set a limit in the child, so it is set from outside at once,
+    // while the program is still starting up and long before it can take a client. The limit
+    // is on descriptor numbers, so the few it may have opened by then change nothing.
+    if (m_descriptorLimit) {
+        rlimit limit { *m_descriptorLimit, *m_descriptorLimit };
+        if (prlimit(pid, RLIMIT_NOFILE, &limit, nullptr) != 0) {
+            int failure = errno;
+            killAbruptly();
+            throw std::runtime_error(std::string("cannot limit the server's descriptors: ") + std::strerror(failure));
+        }
+    }
 }
 
 bool ServerProcess::spawnAndAwaitListening()
@@ -228,6 +245,17 @@ void ServerProcess::requestClose()
 {
     if (isRunning())
         kill(m_pid, SIGTERM);
+}
+
+int ServerProcess::killAbruptly()
+{
+    if (!isRunning())
+        return -1;
+    kill(m_pid, SIGKILL);
+    int waitStatus = 0;
+    while (waitpid(m_pid, &waitStatus, 0) < 0 && errno == EINTR) { }
+    m_pid = -1;
+    return statusOf(waitStatus);
 }
 
 int ServerProcess::waitForExit()

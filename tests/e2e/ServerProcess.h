@@ -7,8 +7,10 @@
 #include "TempDirectory.h"
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
+#include <sys/resource.h>
 #include <sys/types.h>
 
 class ServerProcess {
@@ -30,6 +32,9 @@ public:
     void start();
     // Sends SIGTERM.
     void requestClose();
+    // Sends SIGKILL, as a crash or an impatient session would, and returns the status
+    // (128 + SIGKILL) once the program is gone.
+    int killAbruptly();
     // Waits (bounded) for the program to end and returns its exit status, or 128 + the signal
     // that ended it; kills it with SIGKILL when it does not end in time.
     int waitForExit();
@@ -40,6 +45,14 @@ public:
     }
 
     bool isRunning() const { return m_pid > 0; }
+    // The running program's process id, for reading its state in /proc; -1 when not running.
+    pid_t pid() const { return m_pid; }
+
+    // For the starts that follow: the program's limit on open descriptors, soft and hard alike.
+    void setDescriptorLimit(rlim_t limit) { m_descriptorLimit = limit; }
+    // For the starts that follow: a variable of the program's environment, in place of the
+    // test's own.
+    void setEnvironmentVariable(const std::string& name, const std::string& value) { m_extraEnvironment[name] = value; }
     // Everything the program has written to standard error so far, as it wrote it.
     std::string standardError() const;
 
@@ -54,4 +67,6 @@ private:
     std::string m_stderrPath;
     std::string m_stdoutPath;
     pid_t m_pid = -1;
+    std::optional<rlim_t> m_descriptorLimit;
+    std::map<std::string, std::string> m_extraEnvironment;
 };

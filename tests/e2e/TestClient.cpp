@@ -38,12 +38,12 @@ std::runtime_error socketError(const std::string& what)
     return std::runtime_error(what + ": " + std::strerror(errno));
 }
 
-sockaddr_in loopback(uint16_t port)
+sockaddr_in loopback(uint16_t port, uint32_t host = INADDR_LOOPBACK)
 {
     sockaddr_in address {};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_addr.s_addr = htonl(host);
     return address;
 }
 
@@ -54,8 +54,10 @@ TestClient::~TestClient()
     close();
 }
 
-void TestClient::connect(const std::set<uint16_t>& avoidPorts, int receiveBuffer)
+void TestClient::connect(const std::set<uint16_t>& avoidPorts, int receiveBuffer, uint32_t sourceHost)
 {
+    if ((sourceHost >> 24) != 127)
+        throw std::logic_error("a test client connects from a loopback address only");
     if (isOpen())
         throw std::logic_error("the client is already connected");
 
@@ -67,7 +69,7 @@ void TestClient::connect(const std::set<uint16_t>& avoidPorts, int receiveBuffer
         int candidate = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (candidate < 0)
             throw socketError("socket");
-        sockaddr_in local = loopback(0);
+        sockaddr_in local = loopback(0, sourceHost);
         socklen_t length = sizeof local;
         if (::bind(candidate, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0
             || ::getsockname(candidate, reinterpret_cast<sockaddr*>(&local), &length) < 0) {
@@ -103,7 +105,10 @@ void TestClient::connect(const std::set<uint16_t>& avoidPorts, int receiveBuffer
         throw socketError("connect to 127.0.0.1:19730");
     }
     m_fd = fd;
-    m_address = "127.0.0.1:" + std::to_string(m_port);
+    char host[INET_ADDRSTRLEN] = {};
+    in_addr source { htonl(sourceHost) };
+    inet_ntop(AF_INET, &source, host, sizeof host);
+    m_address = std::string(host) + ":" + std::to_string(m_port);
     m_received.clear();
     m_ended = false;
     m_reset = false;
@@ -115,6 +120,21 @@ void TestClient::close()
         return;
     ::close(m_fd);
     m_fd = -1;
+}
+
+void TestClient::resetConnection()
+{
+    if (m_fd < 0)
+        return;
+    linger abort { 1, 0 };
+    ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    close();
+}
+
+void TestClient::shutdownSending()
+{
+    if (m_fd >= 0)
+        ::shutdown(m_fd, SHUT_WR);
 }
 
 void TestClient::send(std::string_view bytes)
@@ -185,5 +205,12 @@ std::string TestClient::readAvailable(int waitMs)
 {
     int64_t deadline = nowMs() + waitMs;
     while (receiveMore(deadline)) { }
+    return std::exchange(m_received, {});
+}
+
+std::string TestClient::readSome(int waitMs)
+{
+    if (m_received.empty())
+        receiveMore(nowMs() + waitMs);
     return std::exchange(m_received, {});
 }

@@ -20,11 +20,19 @@ public:
 
     // Connects from a local port that is not in `avoidPorts` (so a test can be sure to come
     // back under a new address). A `receiveBuffer` above 0 sets the socket's receive buffer
-    // before connecting, for a client whose connection is to fill up soon. Throws when the
+    // before connecting, for a client whose connection is to fill up soon. `sourceHost` is
+    // another loopback address (127.x.y.z) to connect from, for a test that goes through
+    // thousands of connections without using up the ports of 127.0.0.1. Throws when the
     // connection cannot be made.
-    void connect(const std::set<uint16_t>& avoidPorts = {}, int receiveBuffer = 0);
+    void connect(const std::set<uint16_t>& avoidPorts = {}, int receiveBuffer = 0, uint32_t sourceHost = kLoopbackHost);
+    static constexpr uint32_t kLoopbackHost = 0x7f000001;
     // Closes the connection gracefully; the room sees this client leave.
     void close();
+    // Closes the connection with a reset (SO_LINGER 0) rather than a FIN.
+    void resetConnection();
+    // Half-closes the connection: the server reads the end of this client's stream, and this
+    // client can still read what the server sends.
+    void shutdownSending();
     bool isOpen() const { return m_fd >= 0; }
 
     // The address by which the server names this client: "127.0.0.1:<local port>".
@@ -42,6 +50,11 @@ public:
     std::string readToEnd(bool& ended, int waitMs = kDefaultWaitMs);
     // Whatever arrives within `waitMs`; used where nothing at all may arrive.
     std::string readAvailable(int waitMs);
+    // The bytes at hand, or else those of the first read within `waitMs`: empty only when
+    // nothing came in time or the stream has ended. For a reader that keeps up with a stream.
+    std::string readSome(int waitMs);
+    // True once the stream has ended (orderly or by a reset).
+    bool hasEnded() const { return m_ended; }
     // True when the stream ended with a reset rather than an orderly close.
     bool wasReset() const { return m_reset; }
 

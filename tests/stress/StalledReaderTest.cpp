@@ -1,0 +1,113 @@
+// A client that stops reading. The server waits at most a second per message for its full
+// connection, keeps at most one partial message for it and drops what does not fit, so: the
+// healthy clients still receive everything, the server's memory stays bounded whatever the
+// stalled client is owed, and once that client reads again it gets whole runs of the stream,
+// in order, never a later message before the rest of an earlier one.
+#include "BackgroundReader.h"
+#include "InterleavedStream.h"
+#include "StressRoom.h"
+
+#include <memory>
+
+namespace {
+
+// About one relay per second gets through while the stalled client holds the server up, and
+// each relay carries at most 1 MiB: this is some twenty relays' worth.
+constexpr uint64_t kStreamBytes = 20 * 1024 * 1024;
+constexpr size_t kWrite = 64 * 1024;
+// The first relays bring the server to its working size (a relay's data in a few copies, the
+// allocator's caches); the most it holds during them is the measure for the rest.
+constexpr uint64_t kWarmUpBytes = 8 * 1024 * 1024;
+// Far below the 12 MiB that the rest of the stream would add if the server kept it for the
+// stalled client.
+constexpr size_t kResidentGrowthLimitKiB = 4 * 1024;
+
+class StalledReader : public StressRoom { };
+
+TEST_F(StalledReader, OthersGetEverythingAndMemoryStaysBounded)
+{
+    measureMemory();
+    startServer();
+    TestClient& sender = connectClient();
+    TestClient& first = connectClient();
+    TestClient& second = connectClient();
+    // A small receive buffer, so that its connection is full soon.
+    TestClient& stalled = connectClient({}, 4096);
+    syncByProbe(sender);
+
+    // From here on the stalled client reads nothing.
+    std::vector<TestClient*> healthy { &sender, &first, &second };
+    std::vector<std::unique_ptr<InterleavedStream>> streams;
+    std::vector<std::unique_ptr<BackgroundReader>> readers;
+    for (TestClient* client : healthy) {
+        streams.push_back(std::make_unique<InterleavedStream>(letterPattern(), std::vector<std::string> {}));
+        InterleavedStream& stream = *streams.back();
+        readers.push_back(std::make_unique<BackgroundReader>(
+            *client,
+            [&stream](std::string_view piece) {
+                stream.feed(piece);
+                return stream.failure().empty() && stream.patternBytes() < kStreamBytes;
+            },
+            std::chrono::minutes(2)));
+    }
+    // The highest of samples taken as the stream goes, during the warm-up and after it.
+    size_t residentWarm = 0;
+    size_t residentPeak = 0;
+    for (uint64_t sent = 0; sent < kStreamBytes; sent += kWrite) {
+        sender.send(letterPattern().slice(sent, kWrite));
+        if (sent % (256 * 1024) == 0) {
+            size_t& peak = sent < kWarmUpBytes ? residentWarm : residentPeak;
+            peak = std::max(peak, residentKiB(serverPid()));
+        }
+    }
+    for (size_t i = 0; i < healthy.size(); ++i) {
+        SCOPED_TRACE("received by " + healthy[i]->address());
+        ASSERT_TRUE(readers[i]->waitUntilDone(std::chrono::minutes(2)));
+        EXPECT_EQ(streams[i]->failure(), "");
+        EXPECT_EQ(streams[i]->patternBytes(), kStreamBytes);
+    }
+    residentPeak = std::max(residentPeak, residentKiB(serverPid()));
+    EXPECT_LE(residentPeak, residentWarm + kResidentGrowthLimitKiB)
+        << "resident KiB after the warm-up " << residentWarm << ", at most " << residentPeak << " later";
+
+    // The stalled client reads again: the probe comes after whatever it was still owed.
+    readers.clear();
+    sender.send(kProbe);
+    for (TestClient* client : healthy)
+        expectReceives(*client, std::string(kProbe));
+    std::string owed;
+    for (int reads = 0; reads < 2000 && !owed.ends_with(kProbe); ++reads) {
+        std::string piece = stalled.readSome(10000);
+        if (piece.empty())
+            break;
+        owed += piece;
+    }
+    ASSERT_TRUE(owed.ends_with(kProbe)) << "the stalled client never got the probe";
+    owed.resize(owed.size() - kProbe.size());
+    ASSERT_LT(owed.size(), kStreamBytes) << "nothing was dropped: the server kept everything for it";
+
+    // What it got is the stream in whole runs, each starting later than the last one ended:
+    // no message before the rest of an earlier one, nothing twice. The first run is the
+    // stream's beginning, which found its connection empty.
+    uint64_t position = 0;
+    std::string_view rest(owed);
+    int runs = 0;
+    while (!rest.empty()) {
+        // Where this run starts: its first bytes occur once in the stream, at or after `position`.
+        constexpr size_t kKey = 64;
+        ASSERT_GE(rest.size(), kKey) << "a run shorter than " << kKey << " bytes";
+        std::string streamFromHere = letterPattern().slice(position, size_t(kStreamBytes - position));
+        size_t found = streamFromHere.find(rest.substr(0, kKey));
+        ASSERT_NE(found, std::string::npos) << "bytes that are not a later part of the stream, after run " << runs;
+        if (runs == 0) {
+            EXPECT_EQ(found, 0u) << "the stream's first bytes are missing";
+        }
+        position += found;
+        size_t matched = letterPattern().matchingPrefix(position, rest.substr(0, size_t(kStreamBytes - position)));
+        position += matched;
+        rest.remove_prefix(matched);
+        ++runs;
+    }
+}
+
+} // namespace

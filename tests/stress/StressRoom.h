@@ -1,0 +1,86 @@
+// The stress suite's fixture: the end-to-end room with the server's state at hand, and the
+// texts that the stress cases expect in their streams.
+//
+// Memory is measured with a small AddressSanitizer quarantine where the program is built with
+// it: the default quarantine keeps up to 256 MiB of freed blocks resident, which would hide
+// any growth of the program's own and look like growth where there is none.
+#pragma once
+
+#include "ProcessProbe.h"
+#include "RoomTest.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Whether this build (and so the program's) runs under AddressSanitizer, which makes the
+// program bigger and slower.
+inline constexpr bool kSanitizedBuild =
+#if defined(__SANITIZE_ADDRESS__)
+    true;
+#else
+    false;
+#endif
+
+class StressRoom : public RoomTest {
+protected:
+    using Milliseconds = std::chrono::milliseconds;
+
+    pid_t serverPid() { return server().pid(); }
+
+    // Fills the connection of `stalled` (connected with a small receive buffer, and reading
+    // nothing from here on): `sender` sends more than the server's send buffer for it can
+    // grow to, and every other client reads it. Afterwards every relay makes the server wait
+    // its full second on that client.
+    void fillConnection(TestClient& sender, const TestClient& stalled)
+    {
+        std::ifstream limits("/proc/sys/net/ipv4/tcp_wmem");
+        size_t least = 0, initial = 0, most = 0;
+        limits >> least >> initial >> most;
+        std::string filler(std::max<size_t>(most, 4 * 1024 * 1024) + 2 * 1024 * 1024, 'f');
+        sender.send(filler);
+        expectAllReceiveAtOnce(filler, &stalled);
+    }
+
+    // Every open client (but `except`) reads exactly `expected` next, all at the same time: for
+    // data larger than a connection holds, which one-by-one reading would leave the server
+    // waiting on.
+    void expectAllReceiveAtOnce(const std::string& expected, const TestClient* except = nullptr)
+    {
+        std::vector<TestClient*> clients = openClients();
+        std::erase(clients, except);
+        std::vector<std::string> received(clients.size());
+        {
+            std::vector<std::jthread> readers;
+            for (size_t i = 0; i < clients.size(); ++i)
+                readers.emplace_back([&, i] { received[i] = clients[i]->readExactly(expected.size(), 60000); });
+        }
+        for (size_t i = 0; i < clients.size(); ++i) {
+            EXPECT_EQ(received[i].size(), expected.size()) << "received by " << clients[i]->address();
+            EXPECT_TRUE(received[i] == expected) << "received by " << clients[i]->address() << ": different bytes";
+        }
+    }
+
+    // Call before startServer.
+    void measureMemory() { m_smallQuarantine = true; }
+
+    void prepareServer(ServerProcess& process) override
+    {
+#if defined(__SANITIZE_ADDRESS__)
+        if (m_smallQuarantine) {
+            const char* inherited = std::getenv("ASAN_OPTIONS");
+            std::string options = inherited && *inherited ? std::string(inherited) + ":" : std::string();
+            process.setEnvironmentVariable("ASAN_OPTIONS", options + "quarantine_size_mb=1");
+        }
+#else
+        (void)process;
+#endif
+    }
+
+private:
+    bool m_smallQuarantine = false;
+};
