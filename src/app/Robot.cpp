@@ -46,13 +46,19 @@ void castVote(const VoteTexts& vote)
         announceToRoom(kRobot, vote.alreadyVoted);
         return;
     }
-    writeRegistryValue(kRootCurrentUser, voterPath, std::string_view("1"));
-    if (registryValueExists(kRootCurrentUser, kVoteCountPath)) {
-        double count = toNumber(readRegistryText(kRootCurrentUser, kVoteCountPath));
-        writeRegistryValue(kRootCurrentUser, kVoteCountPath, std::string_view(toText(count + 1)));
-    } else {
-        writeRegistryValue(kRootCurrentUser, kVoteCountPath, std::string_view("1"));
-    }
+    // The voter's mark and the count go in together: a server killed in between must not
+    // leave a voter whose vote was never counted, and a second server must not count between
+    // this one's read and write.
+    inRegistryTransaction([&] {
+        writeRegistryValue(kRootCurrentUser, voterPath, std::string_view("1"));
+        if (registryValueExists(kRootCurrentUser, kVoteCountPath)) {
+            double count = toNumber(readRegistryText(kRootCurrentUser, kVoteCountPath));
+            writeRegistryValue(kRootCurrentUser, kVoteCountPath, std::string_view(toText(count + 1)));
+        } else {
+            writeRegistryValue(kRootCurrentUser, kVoteCountPath, std::string_view("1"));
+        }
+        return true;
+    });
     if (compareText(readRegistryText(kRootCurrentUser, kVoteCountPath), "1") == 0)
         announceToRoom(kRobot, vote.twoMoreNeeded);
     if (compareText(readRegistryText(kRootCurrentUser, kVoteCountPath), "2") == 0)

@@ -30,6 +30,9 @@ constexpr size_t kReadChunk = 64 * 1024;
 constexpr size_t kReadBudget = 1024 * 1024;
 // What a closing socket reads and drops at most before it is closed.
 constexpr size_t kCloseDrainLimit = 16 * 1024 * 1024;
+// How many readable notifications an ended connection that holds a newcomer's name is given
+// to deliver its last data and report its end (each reads up to the budget).
+constexpr int kSettleLimit = 64;
 // A deadline that never waits.
 constexpr int64_t kNoWait = -1;
 
@@ -85,6 +88,13 @@ std::string addressText(const sockaddr_in& peer)
     if (!inet_ntop(AF_INET, &peer.sin_addr, host, sizeof host))
         return {};
     return std::string(host) + ":" + std::to_string(ntohs(peer.sin_port));
+}
+
+// True when the peer has closed or reset the connection, whatever input is still unread.
+bool connectionEnded(int fd)
+{
+    pollfd entry { fd, POLLRDHUP, 0 };
+    return poll(&entry, 1, 0) > 0 && (entry.revents & (POLLRDHUP | POLLHUP | POLLERR));
 }
 
 int openSpare() { return open("/dev/null", O_RDONLY | O_CLOEXEC); }
@@ -313,8 +323,18 @@ void TcpServer::resumeAccepting()
 
 void TcpServer::addClient(int fd, const std::string& address)
 {
-    // Linux may reuse a local port towards a different destination, so after a change of
-    // port two open connections could share an address; the name must stay unique.
+    // The name may still be held by a client whose connection has ended (a reset, or a close
+    // whose notification has not been handled yet) and whose port the peer now uses again:
+    // that ending is settled first, its data delivered and its leaving reported, so the
+    // newcomer gets the name.
+    for (int settled = 0; settled < kSettleLimit; ++settled) {
+        Client* holder = findByAddress(address);
+        if (!holder || holder->inEvent || m_listenFd < 0 || !connectionEnded(holder->fd))
+            break;
+        onClientReadable(holder->id);
+    }
+    // A holder that is still connected keeps its name: the names must stay unique (after a
+    // change of port Linux may give two live connections the same address).
     if (findByAddress(address)) {
         close(fd);
         return;

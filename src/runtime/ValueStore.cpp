@@ -330,7 +330,10 @@ private:
     ino_t m_inode {};
 };
 
-std::mutex g_storeMutex;
+std::recursive_mutex g_storeMutex;
+// Above zero while a group of operations runs as one transaction (inRegistryTransaction):
+// the operations inside then take part in it instead of opening their own.
+int g_groupDepth = 0;
 std::unique_ptr<Store> g_store;
 
 // Forgets the connection; one inherited across fork is left open for its owner, the parent.
@@ -367,6 +370,8 @@ Store* currentStore()
 template<typename Body>
 bool inWriteTransaction(sqlite3* db, Body body)
 {
+    if (g_groupDepth > 0)
+        return body();
     if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
         return false;
     if (body() && sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK)
@@ -576,4 +581,22 @@ void closeValueStore()
 {
     std::lock_guard lock(g_storeMutex);
     dropStore();
+}
+
+bool inRegistryTransaction(const std::function<bool()>& operations)
+{
+    std::lock_guard lock(g_storeMutex);
+    Store* store = currentStore();
+    if (!store)
+        return false;
+    if (g_groupDepth > 0)
+        return operations();
+    // The depth is raised only once the transaction is open, so that a BEGIN that fails leaves
+    // the operations to run (and fail or succeed) one by one as usual.
+    return inWriteTransaction(store->db(), [&] {
+        ++g_groupDepth;
+        bool done = operations();
+        --g_groupDepth;
+        return done;
+    });
 }

@@ -8,6 +8,7 @@
 #include "runtime/ByteBlock.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -56,3 +57,8 @@ bool registryKeyExists(int32_t root, std::string_view keyPath);
 // Closes the store's open connection, if any; the next operation opens it again. For the end
 // of a run and for tests that remove the store's directory.
 void closeValueStore();
+
+// Runs `operations` (calls of the operations above) as one transaction: another process sees
+// all of their writes or none, and writes nothing in between. Nothing of it is kept when
+// `operations` returns false or the commit fails.
+bool inRegistryTransaction(const std::function<bool()>& operations);

@@ -2,6 +2,7 @@
 // layout, and the store shared by several processes, one of them killed mid-run. Each test
 // gets its own XDG_CONFIG_HOME, so the real store is never touched.
 #include "runtime/TempConfigHome.h"
+#include "runtime/Text.h"
 #include "runtime/ValueStore.h"
 
 #include <gtest/gtest.h>
@@ -571,6 +572,55 @@ TEST_F(ValueStoreTest, ProcessKilledBetweenOperationsLosesNothingCommitted)
     EXPECT_EQ(readRegistryText(kRootCurrentUser, kCountPath), "2");
     closeValueStore();
     EXPECT_EQ(queryStoreFile(m_home.storeFile(), "PRAGMA integrity_check"), "ok");
+}
+
+TEST_F(ValueStoreTest, GroupedOperationsAreKeptTogetherOrNotAtAll)
+{
+    const std::string voter = voterPath("127.0.0.1:5000");
+    EXPECT_FALSE(inRegistryTransaction([&] {
+        EXPECT_TRUE(writeRegistryValue(kRootCurrentUser, voter, "1"));
+        EXPECT_TRUE(writeRegistryValue(kRootCurrentUser, kCountPath, "1"));
+        // Inside, the group sees its own writes.
+        EXPECT_EQ(readRegistryText(kRootCurrentUser, kCountPath), "1");
+        return false;
+    }));
+    EXPECT_FALSE(registryValueExists(kRootCurrentUser, voter));
+    EXPECT_FALSE(registryValueExists(kRootCurrentUser, kCountPath));
+
+    EXPECT_TRUE(inRegistryTransaction([&] {
+        return writeRegistryValue(kRootCurrentUser, voter, "1") && writeRegistryValue(kRootCurrentUser, kCountPath, "1");
+    }));
+    EXPECT_EQ(readRegistryText(kRootCurrentUser, voter), "1");
+    EXPECT_EQ(readRegistryText(kRootCurrentUser, kCountPath), "1");
+}
+
+// Counting is read, add one, write: as one group, two processes counting at once lose nothing.
+TEST_F(ValueStoreTest, CountsOfTwoProcessesInGroupsAddUp)
+{
+    constexpr int kPerProcess = 40;
+    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, kCountPath, "0"));
+    closeValueStore();
+    pid_t children[2];
+    for (pid_t& child : children) {
+        child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            int counted = 0;
+            for (int i = 0; i < kPerProcess; ++i) {
+                counted += inRegistryTransaction([] {
+                    double count = toNumber(readRegistryText(kRootCurrentUser, kCountPath));
+                    return writeRegistryValue(kRootCurrentUser, kCountPath, std::string_view(toText(count + 1)));
+                });
+            }
+            _exit(counted == kPerProcess ? 0 : 1);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    }
+    EXPECT_EQ(readRegistryText(kRootCurrentUser, kCountPath), std::to_string(2 * kPerProcess));
 }
 
 } // namespace
