@@ -265,7 +265,7 @@ void ConsoleWindow::popupMenu(uint32_t menuUnitId, std::optional<int> x, std::op
     m_openPopup = &menu;
     QAction* chosen = menu.exec(position);
     m_openPopup = nullptr;
-    if (!chosen || m_destroying)
+    if (!chosen)
         return;
     // The click event runs after the pop-up has closed.
     uint32_t itemUnit = commands[chosen->data().toInt()];
