@@ -55,7 +55,7 @@ void onClientLeave()
         Text entry = itemText(列表框1, index);
         if (!removed && compareText(entry, leaver) == 0) {
             deleteItem(列表框1, index);
-            setContent(编辑框1, replaceText(content(编辑框1), concatText(leaver, "=1\r\n"), ""));
+            removeMarkers(leaver);
             removed = true;
             continue;
         }

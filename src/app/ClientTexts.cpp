@@ -7,9 +7,9 @@
 
 namespace {
 
+// A marker is the entry followed by "=1" anywhere in the store; it is written as a line.
+constexpr std::string_view kMarkerTail = "=1";
 constexpr std::string_view kMarkerLineEnd = "=1\r\n";
-// The marker is looked up without its line end: "=1" after the entry, anywhere in the store.
-constexpr size_t kMarkerLineEndBytes = 2;
 constexpr int32_t kWaitLimitSeconds = 1;
 
 void markEntry(std::string_view entry)
@@ -21,8 +21,12 @@ void markEntry(std::string_view entry)
 
 bool isMarked(std::string_view entry)
 {
-    Text markerLine = concatText(entry, kMarkerLineEnd);
-    return findInContent(编辑框1, std::string_view(markerLine).substr(0, markerLine.size() - kMarkerLineEndBytes)) != -1;
+    return findInContent(编辑框1, concatText(entry, kMarkerTail)) != -1;
+}
+
+void removeMarkers(std::string_view entry)
+{
+    setContent(编辑框1, replaceText(content(编辑框1), concatText(entry, kMarkerLineEnd), ""));
 }
 
 void sendToEntry(std::string_view entry, std::string_view text)

@@ -24,6 +24,8 @@ struct FramedText {
 
 // True when the roster entry has a delivery marker.
 bool isMarked(std::string_view entry);
+// Removes every marker line of the entry from the store.
+void removeMarkers(std::string_view entry);
 // Sends a text to a roster entry, waiting at most one second for its connection.
 void sendToEntry(std::string_view entry, std::string_view text);
 // Sends to a roster entry, then marks it unless it is marked already: the step that the relay
