@@ -10,7 +10,6 @@ namespace {
 // A marker is the entry followed by "=1" anywhere in the store; it is written as a line.
 constexpr std::string_view kMarkerTail = "=1";
 constexpr std::string_view kMarkerLineEnd = "=1\r\n";
-constexpr int32_t kWaitLimitSeconds = 1;
 
 void markEntry(std::string_view entry)
 {
@@ -31,7 +30,7 @@ void removeMarkers(std::string_view entry)
 
 void sendToEntry(std::string_view entry, std::string_view text)
 {
-    serverComponent(服务器1).sendData(entry, text, kWaitLimitSeconds);
+    serverComponent(服务器1).sendData(entry, text);
 }
 
 void sendAndMark(std::string_view entry, std::string_view bytes)

@@ -26,7 +26,7 @@ struct FramedText {
 bool isMarked(std::string_view entry);
 // Removes every marker line of the entry from the store.
 void removeMarkers(std::string_view entry);
-// Sends a text to a roster entry, waiting at most one second for its connection.
+// Sends a text to a roster entry; it goes out whole or, past the queue caps, not at all.
 void sendToEntry(std::string_view entry, std::string_view text);
 // Sends to a roster entry, then marks it unless it is marked already: the step that the relay
 // and the room announcements take for every entry.

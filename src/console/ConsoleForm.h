@@ -22,15 +22,24 @@ constexpr uint32_t kUnitShown = 1u << 0;
 constexpr uint32_t kUnitDisabled = 1u << 1;
 constexpr uint32_t kUnitTabStop = 1u << 2;
 
-// Properties of an edit box as its property block stores them.
+// Properties of an edit box as its property block stores them; the enumerators carry the
+// stored numbers.
+enum class EditBorder : int { None = 0, Sunken = 1 };
+enum class EditScrollBars : int { None = 0, Horizontal = 1, Vertical = 2, Both = 3 };
+enum class EditAlignment : int { Left = 0, Centred = 1, Right = 2 };
+enum class EditInputMode : int { Normal = 0, ReadOnly = 1, Password = 2 };
+
+inline bool hasHorizontalScrollBar(EditScrollBars bars) { return bars == EditScrollBars::Horizontal || bars == EditScrollBars::Both; }
+inline bool hasVerticalScrollBar(EditScrollBars bars) { return bars == EditScrollBars::Vertical || bars == EditScrollBars::Both; }
+
 struct EditBoxProperties {
-    int border;          // 0 none, 1 sunken
+    EditBorder border;
     uint32_t textColour; // RGB
     uint32_t background; // RGB; kButtonFace for the system's button-face colour
     bool multiLine;
-    int scrollBars;      // 0 none, 1 horizontal, 2 vertical, 3 both
-    int alignment;       // 0 left, 1 centred, 2 right
-    int inputMode;       // 0 normal, 1 read-only, 2 password
+    EditScrollBars scrollBars;
+    EditAlignment alignment;
+    EditInputMode inputMode;
 };
 
 // Properties of a menu item.

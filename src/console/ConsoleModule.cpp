@@ -8,6 +8,7 @@
 void registerConsoleModule()
 {
     registerStartWindow(kConsoleWindowId, [] { return ConsoleWindow::load(kConsoleWindowId); });
+    registerWindowTeardown(unloadAllWindows);
     setCloseRequestHandler([] {
         if (ConsoleWindow* console = findLoadedWindow(kConsoleWindowId))
             console->close();

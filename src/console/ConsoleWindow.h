@@ -1,74 +1,64 @@
 // The console window, built from its form tables: the banner box, the hidden marker store,
 // the roster list, the administrator menu (shown only as a pop-up) and the server component.
 // It raises the window's events: created after all units exist, the close queries, and
-// being-destroyed while the server component and its connections still exist.
+// being-destroyed while the server component and its connections still exist. What the user
+// sees is the backend's WindowView; everything here is the same on every platform.
 #pragma once
 
 #include "console/ConsoleForm.h"
 #include "console/EditBoxModel.h"
-#include "console/QtReadinessWatchers.h"
-
-#include <QWidget>
+#include "console/ListBoxModel.h"
+#include "console/WindowView.h"
 
 #include <map>
 #include <memory>
 #include <optional>
-#include <string_view>
 
-class QMenu;
-class QTextEdit;
-class RosterListBox;
 class TcpServer;
 
-class ConsoleWindow final : public QWidget {
-    Q_OBJECT
+class ConsoleWindow final : private WindowViewEvents {
 public:
     // Creates the window with this id from its form, shows it and raises its created event.
-    // False when the program has no such window.
+    // False when the program has no such window or it is loaded already.
     static bool load(uint32_t windowId);
-    ~ConsoleWindow() override;
+    ~ConsoleWindow();
+    ConsoleWindow(const ConsoleWindow&) = delete;
+    ConsoleWindow& operator=(const ConsoleWindow&) = delete;
 
     uint32_t windowId() const { return m_description.windowId; }
     const UnitDescription* findUnit(uint32_t unitId) const;
 
     EditBoxModel* editBox(uint32_t unitId);
-    void setEditBoxContent(uint32_t unitId, std::string_view text);
-    void appendEditBoxText(uint32_t unitId, std::string_view text);
-    RosterListBox* listBox(uint32_t unitId);
+    ListBoxModel* listBox(uint32_t unitId);
     TcpServer* server(uint32_t unitId);
+    WindowView& view() { return *m_view; }
 
     // Shows the items under a top-level menu item as a pop-up; the chosen item's click event
     // is raised after the pop-up has closed.
     void popupMenu(uint32_t menuUnitId, std::optional<int> x, std::optional<int> y);
-    // The pop-up while it is open (tests choose from it), else nullptr.
-    QMenu* openPopup() const { return m_openPopup; }
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
+    // Asks the window to close, exactly as its close button does. The window may be gone
+    // when this returns.
+    void close();
 
 private:
-    struct EditBoxUnit {
-        EditBoxModel model;
-        QTextEdit* widget = nullptr; // none for a box that is never shown
-    };
-
     explicit ConsoleWindow(const WindowDescription& description);
     void createUnits();
-    void createEditBox(const UnitDescription& unit);
-    void createListBox(const UnitDescription& unit);
     void createServer(const UnitDescription& unit);
-    void placeOnScreen();
-    void refreshEditBoxWidget(EditBoxUnit& box);
     void destroyWindow();
 
+    void onUserSelection(uint32_t listUnitId) override;
+    void onUserDoubleClick(uint32_t listUnitId) override;
+    void onCloseRequest() override { close(); }
+
     const WindowDescription& m_description;
-    std::map<uint32_t, EditBoxUnit> m_editBoxes;
-    std::map<uint32_t, RosterListBox*> m_listBoxes;
-    QtReadinessWatcherFactory m_watchers;
+    std::map<uint32_t, EditBoxModel> m_editBoxes;
+    std::map<uint32_t, ListBoxModel> m_listBoxes;
     std::map<uint32_t, std::unique_ptr<TcpServer>> m_servers;
-    QMenu* m_openPopup = nullptr;
+    std::unique_ptr<WindowView> m_view;
     bool m_destroying = false;
 };
 
 // The windows that are loaded, by identifier.
 ConsoleWindow* findLoadedWindow(uint32_t windowId);
+// Releases every window still loaded, without events; the frame's teardown at program end.
+void unloadAllWindows();

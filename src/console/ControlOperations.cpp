@@ -2,7 +2,6 @@
 #include "console/ControlOperations.h"
 
 #include "console/ConsoleWindow.h"
-#include "console/RosterListBox.h"
 #include "runtime/FatalError.h"
 
 namespace {
@@ -20,9 +19,9 @@ ConsoleWindow& windowOf(const UnitReference& unit)
     return *window;
 }
 
-RosterListBox& listBoxOf(const UnitReference& unit)
+ListBoxModel& listBoxOf(const UnitReference& unit)
 {
-    RosterListBox* list = unit.typeCode == kTypeListBox ? windowOf(unit).listBox(unit.unitId) : nullptr;
+    ListBoxModel* list = unit.typeCode == kTypeListBox ? windowOf(unit).listBox(unit.unitId) : nullptr;
     if (!list)
         noSuchUnit();
     return *list;
@@ -38,25 +37,16 @@ EditBoxModel& editBoxOf(const UnitReference& unit)
 
 } // namespace
 
-int32_t itemCount(const UnitReference& listBox) { return listBoxOf(listBox).itemCount(); }
-std::string itemText(const UnitReference& listBox, int32_t index) { return listBoxOf(listBox).itemText(index); }
-int32_t addItem(const UnitReference& listBox, std::string_view text, int32_t data) { return listBoxOf(listBox).addItem(text, data); }
-bool deleteItem(const UnitReference& listBox, int32_t index) { return listBoxOf(listBox).deleteItem(index); }
-int32_t currentSelection(const UnitReference& listBox) { return listBoxOf(listBox).currentSelection(); }
+int32_t itemCount(const UnitReference& listBox) { return listBoxOf(listBox).count(); }
+std::string itemText(const UnitReference& listBox, int32_t index) { return listBoxOf(listBox).text(index); }
+int32_t addItem(const UnitReference& listBox, std::string_view text, int32_t data) { return listBoxOf(listBox).add(text, data); }
+bool deleteItem(const UnitReference& listBox, int32_t index) { return listBoxOf(listBox).remove(index); }
+int32_t currentSelection(const UnitReference& listBox) { return listBoxOf(listBox).selection(); }
 
 std::string content(const UnitReference& editBox) { return editBoxOf(editBox).content(); }
 
-void setContent(const UnitReference& editBox, std::string_view text)
-{
-    editBoxOf(editBox);
-    windowOf(editBox).setEditBoxContent(editBox.unitId, text);
-}
-
-void appendText(const UnitReference& editBox, std::string_view text)
-{
-    editBoxOf(editBox);
-    windowOf(editBox).appendEditBoxText(editBox.unitId, text);
-}
+void setContent(const UnitReference& editBox, std::string_view text) { editBoxOf(editBox).setContent(text); }
+void appendText(const UnitReference& editBox, std::string_view text) { editBoxOf(editBox).append(text); }
 
 int32_t findInContent(const UnitReference& editBox, std::string_view sought) { return editBoxOf(editBox).find(sought); }
 

@@ -10,28 +10,27 @@ namespace {
 // Keeps the index from growing without bound when many different texts are looked up.
 constexpr size_t kMaxRememberedFinds = 8192;
 
-std::string_view untilNul(std::string_view text)
-{
-    size_t nul = text.find('\0');
-    return nul == std::string_view::npos ? text : text.substr(0, nul);
-}
 
 } // namespace
 
 void EditBoxModel::setContent(std::string_view text)
 {
-    text = untilNul(text);
+    text = textBeforeNul(text);
     m_content.assign(text);
     m_hasLeadBytes = false;
     noteBytes(m_content);
     m_found.clear();
+    if (m_onChange)
+        m_onChange();
 }
 
 void EditBoxModel::append(std::string_view text)
 {
-    text = untilNul(text);
+    text = textBeforeNul(text);
     m_content.append(text);
     noteBytes(text);
+    if (m_onChange)
+        m_onChange();
 }
 
 void EditBoxModel::noteBytes(std::string_view text)
@@ -42,7 +41,7 @@ void EditBoxModel::noteBytes(std::string_view text)
 
 int32_t EditBoxModel::find(std::string_view sought) const
 {
-    sought = untilNul(sought);
+    sought = textBeforeNul(sought);
     if (sought.empty())
         return m_content.empty() ? -1 : 1;
     if (auto known = m_found.find(sought); known != m_found.end())

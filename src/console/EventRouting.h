@@ -15,6 +15,10 @@ constexpr int32_t kWindowCloseQueryFirst = 12;
 constexpr int32_t kMenuItemClick = 0;
 constexpr int32_t kListSelectionChanged = 0;
 constexpr int32_t kListDoubleClick = 1;
+// The server component's events (its Event numbers).
+constexpr int32_t kServerDataArrival = 0;
+constexpr int32_t kServerClientEntered = 1;
+constexpr int32_t kServerClientLeft = 2;
 
 // True when a handler ran. Nothing runs while events are blocked; an unknown window or unit,
 // or a unit of a type without events, is a fatal error.

@@ -1,22 +1,13 @@
-// The server component on non-blocking POSIX sockets: one IPv4 listener, the connected clients
-// in connection order, readiness taken from level-triggered watchers on the window thread, and
-// events raised synchronously. Handlers may disconnect any client or re-listen while an event
-// of ours is on the stack, so every step after raising an event looks its client up again.
+// The server component's logic on the platform's socket calls: one IPv4 listener, the
+// connected clients in connection order, readiness taken from level-triggered watchers on the
+// window thread, and events raised synchronously. Handlers may disconnect any client or
+// re-listen while an event of ours is on the stack, so every step after raising an event
+// looks its client up again.
 #include "net/TcpServer.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
-#include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -33,82 +24,12 @@ constexpr size_t kCloseDrainLimit = 16 * 1024 * 1024;
 // How many readable notifications an ended connection that holds a newcomer's name is given
 // to deliver its last data and report its end (each reads up to the budget).
 constexpr int kSettleLimit = 64;
-// A deadline that never waits.
-constexpr int64_t kNoWait = -1;
 
-int64_t nowMs()
+using Clock = std::chrono::steady_clock;
+
+int64_t millisecondsUntil(Clock::time_point deadline)
 {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
-
-// Waits until the socket can take data or the deadline passes. True also when the socket
-// reports an error, so that the next send names it.
-bool waitWritable(int fd, int64_t deadlineMs)
-{
-    if (deadlineMs == kNoWait)
-        return false;
-    for (;;) {
-        int64_t remaining = std::max<int64_t>(0, deadlineMs - nowMs());
-        pollfd entry { fd, POLLOUT, 0 };
-        int ready = poll(&entry, 1, static_cast<int>(std::min<int64_t>(remaining, INT_MAX)));
-        if (ready > 0)
-            return true;
-        if (ready < 0 && errno != EINTR)
-            return false;
-        if (ready == 0 && remaining == 0)
-            return false;
-    }
-}
-
-// Reads and drops what the peer sent and nobody will read: closing a socket with unread
-// input makes Linux reset the connection, which can destroy what was sent just before.
-void discardInput(int fd)
-{
-    char sink[64 * 1024];
-    size_t dropped = 0;
-    while (dropped < kCloseDrainLimit) {
-        ssize_t got = recv(fd, sink, sizeof sink, 0);
-        if (got > 0) {
-            dropped += static_cast<size_t>(got);
-            continue;
-        }
-        if (got < 0 && errno == EINTR)
-            continue;
-        return;
-    }
-}
-
-// The client address: dotted-decimal IPv4 address, a colon, the decimal port.
-std::string addressText(const sockaddr_in& peer)
-{
-    char host[INET_ADDRSTRLEN];
-    if (!inet_ntop(AF_INET, &peer.sin_addr, host, sizeof host))
-        return {};
-    return std::string(host) + ":" + std::to_string(ntohs(peer.sin_port));
-}
-
-// True when the peer has closed or reset the connection, whatever input is still unread.
-bool connectionEnded(int fd)
-{
-    pollfd entry { fd, POLLRDHUP, 0 };
-    return poll(&entry, 1, 0) > 0 && (entry.revents & (POLLRDHUP | POLLHUP | POLLERR));
-}
-
-int openSpare() { return open("/dev/null", O_RDONLY | O_CLOEXEC); }
-
-// The lowest descriptor number a client may not have. Descriptors above it stay free for the
-// rest of the program (the window system, the value store, threads Qt starts to paint), which
-// cannot cope with a full table; a connection that would take one is dropped at once.
-int clientDescriptorCeiling()
-{
-    rlimit limit {};
-    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
-        return INT_MAX;
-    rlim_t reserve = std::min<rlim_t>(64, limit.rlim_cur / 4);
-    return static_cast<int>(std::min<rlim_t>(limit.rlim_cur - reserve, INT_MAX));
+    return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
 }
 
 // Reads what a readable client socket holds, up to the budget, appending to `data`. Returns
@@ -116,55 +37,63 @@ int clientDescriptorCeiling()
 // A read that fills less than it asked for has taken all there was: bytes that arrive later
 // make the level-triggered watcher report the socket again, so no call is spent on finding
 // the socket empty (an end of stream after the data is reported the same way).
-bool drainClient(int fd, std::string& data)
+bool drainClient(SocketHandle socket, std::string& data)
 {
     char chunk[kReadChunk];
     while (data.size() < kReadBudget) {
         size_t want = std::min(sizeof chunk, kReadBudget - data.size());
-        ssize_t got = recv(fd, chunk, want, 0);
-        if (got > 0) {
-            data.append(chunk, static_cast<size_t>(got));
-            if (static_cast<size_t>(got) < want)
+        sockets::IoResult got = sockets::receiveBytes(socket, chunk, want);
+        switch (got.outcome) {
+        case sockets::IoOutcome::Transferred:
+            data.append(chunk, got.bytes);
+            if (got.bytes < want)
                 return false;
             continue;
-        }
-        if (got == 0)
+        case sockets::IoOutcome::WouldBlock:
+            return false;
+        case sockets::IoOutcome::Ended:
+        case sockets::IoOutcome::Failed:
             return true;
-        if (errno == EINTR)
-            continue;
-        // Would-block means drained; a shortage of kernel memory is not the peer's doing.
-        return !(wouldBlock(errno) || errno == ENOMEM || errno == ENOBUFS);
+        }
     }
     return false;
 }
 
-}
+} // namespace
 
 struct TcpServer::Client {
     uint64_t id = 0;
-    int fd = -1;
+    OwnedSocket socket;
     std::string address;
     std::unique_ptr<ReadinessWatcher> readWatcher;
     std::unique_ptr<ReadinessWatcher> writeWatcher;
-    // The unsent rest of the one message that the socket took only in part; it goes out
-    // before anything else is sent to this client.
-    std::string pending;
-    size_t pendingSent = 0;
+    DeliveryQueue queue;
     // One of this client's events is being handled: its input waits until that returns.
     bool inEvent = false;
+};
 
-    bool hasPending() const { return pendingSent < pending.size(); }
+// A connection that has left the roster but still sends what was queued for it (a kick
+// notice behind a backlog), until its queue is empty or its deadline has passed.
+struct TcpServer::ClosingConnection {
+    uint64_t id = 0;
+    OwnedSocket socket;
+    DeliveryQueue queue;
+    std::unique_ptr<ReadinessWatcher> writeWatcher;
+    Clock::time_point deadline;
 };
 
 // Marks the time a readiness callback of this component runs. Retired watchers are destroyed
-// only on entry to an outermost callback, when none of them can be on the stack.
+// only on entry to an outermost callback, when none of them can be on the stack; that is
+// also when closing connections past their deadline are given up.
 class TcpServer::DispatchScope {
 public:
     explicit DispatchScope(TcpServer& server)
         : m_server(server)
     {
-        if (m_server.m_dispatchDepth++ == 0)
+        if (m_server.m_dispatchDepth++ == 0) {
             m_server.m_retiredWatchers.clear();
+            m_server.closeExpiredConnections();
+        }
     }
     ~DispatchScope() { --m_server.m_dispatchDepth; }
     DispatchScope(const DispatchScope&) = delete;
@@ -179,21 +108,27 @@ TcpServer::TcpServer(ReadinessWatcherFactory& watchers, EventSink raiseEvent, in
     , m_raiseEvent(std::move(raiseEvent))
     , m_port(port)
 {
-    m_spareFd = openSpare();
     startListening();
 }
 
 TcpServer::~TcpServer()
 {
     m_acceptPaused = false;
-    for (auto& client : m_clients)
-        closeClientSocket(*client);
+    flushAllUntilDeadline();
+    for (auto& client : m_clients) {
+        retireWatcher(std::move(client->readWatcher));
+        retireWatcher(std::move(client->writeWatcher));
+        closeGracefully(client->socket, client->queue);
+    }
+    for (auto& connection : m_closing) {
+        retireWatcher(std::move(connection->writeWatcher));
+        closeGracefully(connection->socket, connection->queue);
+    }
     m_byAddress.clear();
     m_byId.clear();
     m_clients.clear();
+    m_closing.clear();
     closeListener();
-    if (m_spareFd >= 0)
-        close(m_spareFd);
     m_retiredWatchers.clear();
 }
 
@@ -210,38 +145,20 @@ void TcpServer::setPort(int32_t port)
 bool TcpServer::startListening()
 {
     closeListener();
-    uint16_t tcpPort = static_cast<uint16_t>(static_cast<uint32_t>(m_port) & 0xFFFF);
-
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    int error = errno;
-    if (fd >= 0) {
-        // Lets a restarted server bind while old connections sit in TIME_WAIT; it never lets
-        // two listeners share the port.
-        int on = 1;
-        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_ANY);
-        address.sin_port = htons(tcpPort);
-        if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 && listen(fd, SOMAXCONN) == 0) {
-            m_listenFd = fd;
-        } else {
-            error = errno;
-            close(fd);
-        }
-    }
-    if (m_listenFd < 0) {
+    auto tcpPort = static_cast<uint16_t>(static_cast<uint32_t>(m_port) & 0xFFFF);
+    m_listenFailure.clear();
+    m_listener = sockets::openListener(tcpPort, m_listenFailure);
+    if (!m_listener) {
         // Nothing else tells the administrator why no client can connect.
-        std::fprintf(stderr, "chatroom-server: cannot listen on TCP port %u: %s\n", static_cast<unsigned>(tcpPort), std::strerror(error));
+        std::fprintf(stderr, "chatroom-server: cannot listen on TCP port %u: %s\n", static_cast<unsigned>(tcpPort), m_listenFailure.c_str());
         refreshAllReadWatches();
         return false;
     }
 
-    m_listenWatcher = m_watchers.watchReadable(m_listenFd, [this] { onAcceptReady(); });
+    m_listenWatcher = m_watchers.watchReadable(m_listener.get(), [this] { onAcceptReady(); });
     m_listenWatcher->setEnabled(true);
     m_acceptPaused = false;
-    if (m_spareFd < 0)
-        m_spareFd = openSpare();
+    m_spare.retake();
     // Clients whose input was left alone while there was no listener are read again.
     refreshAllReadWatches();
     return true;
@@ -250,61 +167,41 @@ bool TcpServer::startListening()
 void TcpServer::closeListener()
 {
     retireWatcher(std::move(m_listenWatcher));
-    if (m_listenFd >= 0)
-        close(m_listenFd);
-    m_listenFd = -1;
+    m_listener.reset();
 }
 
 void TcpServer::onAcceptReady()
 {
     DispatchScope scope(*this);
-    int ceiling = clientDescriptorCeiling();
-    for (int taken = 0; taken < kAcceptBatch && m_listenFd >= 0 && !m_acceptPaused; ++taken) {
-        sockaddr_in peer {};
-        socklen_t length = sizeof peer;
-        int fd = accept4(m_listenFd, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) {
-            int error = errno;
-            if (wouldBlock(error) || error == ENOMEM || error == ENOBUFS)
+    for (int taken = 0; taken < kAcceptBatch && m_listener && !m_acceptPaused; ++taken) {
+        sockets::Accepted accepted = sockets::acceptConnection(m_listener.get());
+        switch (accepted.outcome) {
+        case sockets::AcceptOutcome::NoneWaiting:
+            return;
+        case sockets::AcceptOutcome::OutOfHandles:
+            // The pending connection would keep the listener ready for ever: the spare handle
+            // is given up for a moment to take that connection and drop it.
+            if (!m_spare.dropPendingConnection(m_listener.get())) {
+                if (!m_spare.held())
+                    pauseAccepting();
                 return;
-            if (error == EMFILE || error == ENFILE) {
-                if (!shedPendingConnection())
-                    return;
             }
-            // Anything else concerns that one connection (aborted, network down): try the next.
             continue;
-        }
-        if (fd >= ceiling) {
-            close(fd);
+        case sockets::AcceptOutcome::Failed:
             continue;
+        case sockets::AcceptOutcome::Accepted:
+            break;
         }
-        std::string address = length <= sizeof peer && peer.sin_family == AF_INET ? addressText(peer) : std::string();
-        if (address.empty()) {
-            close(fd);
+        // A connection that took a handle the rest of the program needs, or whose peer has no
+        // IPv4 address, is dropped at once (its owner closes it).
+        if (sockets::takesReservedHandle(accepted.socket.get()) || accepted.address.empty())
             continue;
-        }
-        addClient(fd, address);
+        addClient(std::move(accepted.socket), accepted.address);
     }
 }
 
-// Out of descriptors: the pending connection would keep the listener ready forever, so the
-// spare descriptor is given up for a moment to take that connection and drop it at once.
-bool TcpServer::shedPendingConnection()
-{
-    if (m_spareFd < 0) {
-        pauseAccepting();
-        return false;
-    }
-    close(m_spareFd);
-    int fd = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd >= 0)
-        close(fd);
-    m_spareFd = openSpare();
-    return fd >= 0;
-}
-
-// Without a spare descriptor nothing can be dropped: stop watching the listener until one of
-// our own sockets closes and frees a descriptor.
+// Without a spare handle nothing can be dropped: stop watching the listener until one of our
+// own sockets closes and frees a handle.
 void TcpServer::pauseAccepting()
 {
     m_acceptPaused = true;
@@ -314,14 +211,13 @@ void TcpServer::pauseAccepting()
 
 void TcpServer::resumeAccepting()
 {
-    if (m_spareFd < 0)
-        m_spareFd = openSpare();
+    m_spare.retake();
     m_acceptPaused = false;
     if (m_listenWatcher)
         m_listenWatcher->setEnabled(true);
 }
 
-void TcpServer::addClient(int fd, const std::string& address)
+void TcpServer::addClient(OwnedSocket socket, const std::string& address)
 {
     // The name may still be held by a client whose connection has ended (a reset, or a close
     // whose notification has not been handled yet) and whose port the peer now uses again:
@@ -329,23 +225,21 @@ void TcpServer::addClient(int fd, const std::string& address)
     // newcomer gets the name.
     for (int settled = 0; settled < kSettleLimit; ++settled) {
         Client* holder = findByAddress(address);
-        if (!holder || holder->inEvent || m_listenFd < 0 || !connectionEnded(holder->fd))
+        if (!holder || holder->inEvent || !m_listener || !sockets::peerHasEnded(holder->socket.get()))
             break;
         onClientReadable(holder->id);
     }
     // A holder that is still connected keeps its name: the names must stay unique (after a
     // change of port Linux may give two live connections the same address).
-    if (findByAddress(address)) {
-        close(fd);
+    if (findByAddress(address))
         return;
-    }
     auto client = std::make_unique<Client>();
-    uint64_t id = m_nextClientId++;
+    uint64_t id = m_nextId++;
     client->id = id;
-    client->fd = fd;
+    client->socket = std::move(socket);
     client->address = address;
     client->inEvent = true;
-    client->readWatcher = m_watchers.watchReadable(fd, [this, id] { onClientReadable(id); });
+    client->readWatcher = m_watchers.watchReadable(client->socket.get(), [this, id] { onClientReadable(id); });
     refreshReadWatch(*client);
 
     m_byAddress.emplace(client->address, client.get());
@@ -362,31 +256,45 @@ void TcpServer::onClientReadable(uint64_t clientId)
         return;
     // Without a listener client input is left alone; the watch stays off until listening
     // resumes, or the level-triggered loop would spin on it.
-    if (m_listenFd < 0) {
+    if (!m_listener) {
         refreshReadWatch(*client);
         return;
     }
 
     std::string data;
-    bool closed = drainClient(client->fd, data);
+    bool closed = drainClient(client->socket.get(), data);
     if (!data.empty()) {
         client = raiseForClient(clientId, DataArrival, ByteBlock(std::move(data)));
         if (!client)
             return;
     }
-    if (!closed)
-        return;
-
-    std::unique_ptr<Client> gone = removeClient(client);
-    closeClientSocket(*gone);
-    raise(ClientLeft, gone->address);
+    if (closed)
+        endClient(removeClient(client));
 }
 
 void TcpServer::onClientWritable(uint64_t clientId)
 {
     DispatchScope scope(*this);
-    if (Client* client = findById(clientId))
-        flushPending(*client, kNoWait);
+    Client* client = findById(clientId);
+    if (!client)
+        return;
+    writeQueued(client->socket.get(), client->queue);
+    updateWriteWatch(client->writeWatcher, client->socket.get(), client->queue, [this, clientId] { onClientWritable(clientId); });
+}
+
+void TcpServer::onClosingWritable(uint64_t connectionId)
+{
+    DispatchScope scope(*this);
+    auto found = std::find_if(m_closing.begin(), m_closing.end(), [connectionId](const auto& c) { return c->id == connectionId; });
+    if (found == m_closing.end())
+        return;
+    ClosingConnection& connection = **found;
+    writeQueued(connection.socket.get(), connection.queue);
+    if (!connection.queue.empty())
+        return;
+    retireWatcher(std::move(connection.writeWatcher));
+    closeGracefully(connection.socket, connection.queue);
+    m_closing.erase(found);
 }
 
 TcpServer::Client* TcpServer::raiseForClient(uint64_t clientId, Event event, ByteBlock data)
@@ -416,7 +324,7 @@ void TcpServer::raise(Event event, std::string client, ByteBlock data)
     m_currentData = ByteBlock();
 }
 
-bool TcpServer::sendData(std::string_view client, std::string_view bytes, int32_t waitLimit)
+bool TcpServer::sendData(std::string_view client, std::string_view bytes)
 {
     if (client.empty())
         return false;
@@ -425,88 +333,100 @@ bool TcpServer::sendData(std::string_view client, std::string_view bytes, int32_
         return false;
     if (bytes.empty())
         return true;
-
-    // One deadline for the whole message, the rest of an earlier one included.
-    int64_t deadline = waitLimit >= 0 ? nowMs() + static_cast<int64_t>(waitLimit) * 1000 : kNoWait;
-    if (target->hasPending() && !flushPending(*target, deadline))
+    // The caps count the whole message, as if the socket took none of it: what is accepted
+    // can always be kept whole.
+    if (target->queue.size() + bytes.size() > kClientQueueCap || m_queuedBytes + bytes.size() > kTotalQueueCap)
         return false;
 
     size_t sent = 0;
-    while (sent < bytes.size()) {
-        ssize_t taken = send(target->fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (taken > 0) {
-            sent += static_cast<size_t>(taken);
-            continue;
+    if (target->queue.empty()) {
+        while (sent < bytes.size()) {
+            sockets::IoResult taken = sockets::sendBytes(target->socket.get(), bytes.data() + sent, bytes.size() - sent);
+            if (taken.outcome == sockets::IoOutcome::Transferred) {
+                sent += taken.bytes;
+                continue;
+            }
+            // A broken connection: its closure is reported by the reading side.
+            if (taken.outcome == sockets::IoOutcome::Failed && sent == 0)
+                return false;
+            break;
         }
-        if (taken < 0 && errno == EINTR)
-            continue;
-        // A broken connection: its closure is reported by the reading side.
-        if (taken < 0 && !wouldBlock(errno))
-            return false;
-        if (waitWritable(target->fd, deadline))
-            continue;
-        // Out of time. A message that has begun must still arrive whole: keep its rest.
-        if (sent > 0)
-            keepPending(*target, bytes.substr(sent));
-        return false;
+    }
+    if (sent < bytes.size()) {
+        target->queue.push(bytes.substr(sent));
+        m_queuedBytes += bytes.size() - sent;
+        uint64_t id = target->id;
+        updateWriteWatch(target->writeWatcher, target->socket.get(), target->queue, [this, id] { onClientWritable(id); });
     }
     return true;
 }
 
-// Sends what is left of the partial message, waiting until the deadline if need be. True when
-// nothing is left pending.
-bool TcpServer::flushPending(Client& client, int64_t deadlineMs)
+// Writes from the front of the queue while the socket takes data. A broken connection can
+// never take the rest: it is dropped (the reading side reports the closure). True when the
+// queue is empty afterwards.
+bool TcpServer::writeQueued(SocketHandle socket, DeliveryQueue& queue)
 {
-    while (client.hasPending()) {
-        ssize_t taken = send(client.fd, client.pending.data() + client.pendingSent, client.pending.size() - client.pendingSent, MSG_NOSIGNAL);
-        if (taken > 0) {
-            client.pendingSent += static_cast<size_t>(taken);
+    while (!queue.empty()) {
+        std::string_view rest = queue.front();
+        sockets::IoResult taken = sockets::sendBytes(socket, rest.data(), rest.size());
+        if (taken.outcome == sockets::IoOutcome::Transferred) {
+            queue.consume(taken.bytes);
+            m_queuedBytes -= taken.bytes;
             continue;
         }
-        if (taken < 0 && errno == EINTR)
-            continue;
-        if (taken < 0 && !wouldBlock(errno)) {
-            // The rest can never go out; dropping it also stops the write watch, which would
-            // otherwise fire for ever on the failed socket.
-            dropPending(client);
-            return false;
-        }
-        if (!waitWritable(client.fd, deadlineMs))
-            return false;
+        if (taken.outcome == sockets::IoOutcome::Failed)
+            dropQueued(queue);
+        break;
     }
-    dropPending(client);
-    return true;
+    return queue.empty();
 }
 
-void TcpServer::keepPending(Client& client, std::string_view rest)
+void TcpServer::dropQueued(DeliveryQueue& queue)
 {
-    client.pending.assign(rest);
-    client.pendingSent = 0;
-    if (!client.writeWatcher) {
-        uint64_t id = client.id;
-        client.writeWatcher = m_watchers.watchWritable(client.fd, [this, id] { onClientWritable(id); });
-    }
-    client.writeWatcher->setEnabled(true);
+    m_queuedBytes -= queue.size();
+    queue.clear();
 }
 
-void TcpServer::dropPending(Client& client)
+// The write watch is on exactly while something is queued; it is made on first need.
+void TcpServer::updateWriteWatch(std::unique_ptr<ReadinessWatcher>& watcher, SocketHandle socket, const DeliveryQueue& queue, std::function<void()> onReady)
 {
-    std::string().swap(client.pending);
-    client.pendingSent = 0;
-    if (client.writeWatcher)
-        client.writeWatcher->setEnabled(false);
+    if (!watcher) {
+        if (queue.empty())
+            return;
+        watcher = m_watchers.watchWritable(socket, std::move(onReady));
+    }
+    watcher->setEnabled(!queue.empty());
 }
 
 void TcpServer::disconnectClient(std::string_view client)
 {
     if (client.empty())
         return;
-    Client* target = findByAddress(client);
-    if (!target)
-        return;
-    std::unique_ptr<Client> gone = removeClient(target);
-    closeClientSocket(*gone);
-    raise(ClientLeft, gone->address);
+    if (Client* target = findByAddress(client))
+        endClient(removeClient(target));
+}
+
+// The client is off the roster: report it and close its connection. What is still queued for
+// it goes out first, as far as the socket takes it before the close deadline.
+void TcpServer::endClient(std::unique_ptr<Client> client)
+{
+    retireWatcher(std::move(client->readWatcher));
+    retireWatcher(std::move(client->writeWatcher));
+    if (writeQueued(client->socket.get(), client->queue)) {
+        closeGracefully(client->socket, client->queue);
+    } else {
+        auto closing = std::make_unique<ClosingConnection>();
+        uint64_t id = m_nextId++;
+        closing->id = id;
+        closing->socket = std::move(client->socket);
+        closing->queue = std::move(client->queue);
+        closing->deadline = Clock::now() + std::chrono::milliseconds(kCloseFlushMs);
+        updateWriteWatch(closing->writeWatcher, closing->socket.get(), closing->queue, [this, id] { onClosingWritable(id); });
+        m_closing.push_back(std::move(closing));
+    }
+    if (m_acceptPaused)
+        resumeAccepting();
+    raise(ClientLeft, client->address);
 }
 
 std::vector<std::string> TcpServer::clientList() const
@@ -541,29 +461,57 @@ std::unique_ptr<TcpServer::Client> TcpServer::removeClient(Client* client)
     return owned;
 }
 
-// The graceful close: stop watching, send what fits of a partial message without waiting,
-// drop unread input so that Linux ends the connection with FIN rather than a reset, close.
-void TcpServer::closeClientSocket(Client& client)
+// The graceful close: send what the socket takes of the queue without waiting, drop unread
+// input so that the connection ends with FIN rather than a reset, close.
+void TcpServer::closeGracefully(OwnedSocket& socket, DeliveryQueue& queue)
 {
-    retireWatcher(std::move(client.readWatcher));
-    retireWatcher(std::move(client.writeWatcher));
-    if (client.fd < 0)
+    if (!socket)
         return;
-    if (client.hasPending())
-        flushPending(client, kNoWait);
-    discardInput(client.fd);
-    close(client.fd);
-    client.fd = -1;
-    std::string().swap(client.pending);
-    client.pendingSent = 0;
-    if (m_acceptPaused)
-        resumeAccepting();
+    writeQueued(socket.get(), queue);
+    dropQueued(queue);
+    sockets::discardInput(socket.get(), kCloseDrainLimit);
+    socket.reset();
+}
+
+// Closing connections whose deadline has passed give up what their peers did not take.
+void TcpServer::closeExpiredConnections()
+{
+    Clock::time_point now = Clock::now();
+    std::erase_if(m_closing, [this, now](std::unique_ptr<ClosingConnection>& connection) {
+        if (connection->deadline > now)
+            return false;
+        retireWatcher(std::move(connection->writeWatcher));
+        closeGracefully(connection->socket, connection->queue);
+        return true;
+    });
+}
+
+// At the end every queue gets one shared deadline, not one each: a room of stalled readers
+// closes in about that time.
+void TcpServer::flushAllUntilDeadline()
+{
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kCloseFlushMs);
+    for (;;) {
+        std::vector<SocketHandle> waiting;
+        auto collect = [&](OwnedSocket& socket, DeliveryQueue& queue) {
+            if (socket && !queue.empty() && !writeQueued(socket.get(), queue))
+                waiting.push_back(socket.get());
+        };
+        for (auto& client : m_clients)
+            collect(client->socket, client->queue);
+        for (auto& connection : m_closing)
+            collect(connection->socket, connection->queue);
+        int64_t remaining = millisecondsUntil(deadline);
+        if (waiting.empty() || remaining <= 0)
+            return;
+        sockets::waitUntilWritable(waiting, static_cast<int>(remaining));
+    }
 }
 
 void TcpServer::refreshReadWatch(Client& client)
 {
     if (client.readWatcher)
-        client.readWatcher->setEnabled(m_listenFd >= 0 && !client.inEvent);
+        client.readWatcher->setEnabled(m_listener.valid() && !client.inEvent);
 }
 
 void TcpServer::refreshAllReadWatches()

@@ -2,9 +2,16 @@
 // connected client by its address text "a.b.c.d:port", hands what clients send to the
 // application as events, and sends to and disconnects clients by that name. There is no
 // framing: bytes go out and come in exactly as given and read.
+//
+// Delivery never waits on a client. A message is handed to the client's socket as far as it
+// takes it now, and the rest waits in the client's queue until the socket is writable, before
+// anything later; a message is queued whole or not at all. Queues are capped per client and
+// in total, so a client that stops reading costs bounded memory and nobody's time.
 #pragma once
 
+#include "net/DeliveryQueue.h"
 #include "net/ReadinessWatcher.h"
+#include "net/SocketOperations.h"
 #include "runtime/ByteBlock.h"
 
 #include <cstdint>
@@ -23,11 +30,20 @@ public:
     using EventSink = std::function<void(Event)>;
 
     static constexpr int32_t kDefaultPort = 19730;
+    // What one client's queue may hold beyond the kernel's buffers: far above what a chat
+    // room ever has in flight to one reader, small enough for a thousand stalled readers.
+    static constexpr size_t kClientQueueCap = 2 * 1024 * 1024;
+    // What all queues together may hold.
+    static constexpr size_t kTotalQueueCap = 256 * 1024 * 1024;
+    // How long closing the component (and a kicked client's connection) may spend sending
+    // what is queued: one deadline shared by all connections.
+    static constexpr int kCloseFlushMs = 1000;
 
     // Starts listening at once on `port`; a port that cannot be opened leaves the component
-    // without a listener (one line on standard error says why).
+    // without a listener (listenFailure() says why).
     TcpServer(ReadinessWatcherFactory& watchers, EventSink raiseEvent, int32_t port = kDefaultPort);
-    // Closes every client gracefully, without events.
+    // Sends what is queued within one shared deadline, then closes every client gracefully,
+    // without events.
     ~TcpServer();
     TcpServer(const TcpServer&) = delete;
     TcpServer& operator=(const TcpServer&) = delete;
@@ -36,29 +52,30 @@ public:
     // A value of 0 or less is stored as 1; a new value re-listens and keeps the clients.
     void setPort(int32_t port);
     bool startListening();
-    bool isListening() const { return m_listenFd >= 0; }
+    bool isListening() const { return m_listener.valid(); }
+    // Why the last attempt to listen failed, in words; empty while listening.
+    const std::string& listenFailure() const { return m_listenFailure; }
 
     const ByteBlock& getData() const { return m_currentData; }
     const std::string& getClient() const { return m_currentClient; }
 
-    // True only when every byte was handed to the socket layer. A wait limit of 0 or more is
-    // the most whole seconds to wait for the connection to take data; negative never waits.
-    // A message that runs out of time after part of it went out still arrives whole: its
-    // rest is kept and sent before anything later, and a later message first waits, within
-    // its own limit, for that rest to go; if it cannot, the later message is not sent at all.
-    bool sendData(std::string_view client, std::string_view bytes, int32_t waitLimit = -1);
-    bool sendData(std::string_view client, const ByteBlock& block, int32_t waitLimit = -1)
-    {
-        return sendData(client, block.view(), waitLimit);
-    }
-    // Closes the client's connection and raises client left inside the call.
+    // True when the whole message was sent or queued for the client. False for an unknown
+    // client, a broken connection, or a message that would pass the queue caps: the client
+    // then misses this message and stays connected.
+    bool sendData(std::string_view client, std::string_view bytes);
+    bool sendData(std::string_view client, const ByteBlock& block) { return sendData(client, block.view()); }
+    // Closes the client's connection and raises client left inside the call. What was queued
+    // for it (a notice sent just before) still goes out, within the close deadline.
     void disconnectClient(std::string_view client);
 
     // The connected clients' addresses in connection order.
     std::vector<std::string> clientList() const;
+    // Bytes waiting in all queues.
+    size_t queuedBytes() const { return m_queuedBytes; }
 
 private:
     struct Client;
+    struct ClosingConnection;
     class DispatchScope;
 
     // Client addresses are looked up by exact bytes, also from a string_view.
@@ -69,38 +86,43 @@ private:
 
     void closeListener();
     void onAcceptReady();
-    bool shedPendingConnection();
     void pauseAccepting();
     void resumeAccepting();
-    void addClient(int fd, const std::string& address);
+    void addClient(OwnedSocket socket, const std::string& address);
     void onClientReadable(uint64_t clientId);
     void onClientWritable(uint64_t clientId);
+    void onClosingWritable(uint64_t connectionId);
     Client* findByAddress(std::string_view address) const;
     Client* findById(uint64_t id) const;
     std::unique_ptr<Client> removeClient(Client* client);
-    void closeClientSocket(Client& client);
+    void endClient(std::unique_ptr<Client> client);
+    bool writeQueued(SocketHandle socket, DeliveryQueue& queue);
+    void dropQueued(DeliveryQueue& queue);
+    void updateWriteWatch(std::unique_ptr<ReadinessWatcher>& watcher, SocketHandle socket, const DeliveryQueue& queue, std::function<void()> onReady);
+    void closeGracefully(OwnedSocket& socket, DeliveryQueue& queue);
+    void closeExpiredConnections();
+    void flushAllUntilDeadline();
     void refreshReadWatch(Client& client);
     void refreshAllReadWatches();
     void retireWatcher(std::unique_ptr<ReadinessWatcher> watcher);
-    bool flushPending(Client& client, int64_t deadlineMs);
-    void keepPending(Client& client, std::string_view rest);
-    void dropPending(Client& client);
     Client* raiseForClient(uint64_t clientId, Event event, ByteBlock data = {});
     void raise(Event event, std::string client, ByteBlock data = {});
 
     ReadinessWatcherFactory& m_watchers;
     EventSink m_raiseEvent;
     int32_t m_port = kDefaultPort;
-    int m_listenFd = -1;
-    // Held open on /dev/null so that a full descriptor table can still take and drop a
-    // pending connection instead of leaving the listener ready forever.
-    int m_spareFd = -1;
+    OwnedSocket m_listener;
+    std::string m_listenFailure;
+    sockets::SpareHandle m_spare;
     bool m_acceptPaused = false;
     std::unique_ptr<ReadinessWatcher> m_listenWatcher;
-    uint64_t m_nextClientId = 1;
+    uint64_t m_nextId = 1;
     std::vector<std::unique_ptr<Client>> m_clients;
     std::unordered_map<std::string, Client*, AddressHash, std::equal_to<>> m_byAddress;
     std::unordered_map<uint64_t, Client*> m_byId;
+    // Connections already taken off the roster that still send what was queued for them.
+    std::vector<std::unique_ptr<ClosingConnection>> m_closing;
+    size_t m_queuedBytes = 0;
     std::string m_currentClient;
     ByteBlock m_currentData;
     // Watchers of closed sockets are disabled at once but destroyed only when no readiness

@@ -6,7 +6,12 @@
 #include "runtime/ProgramFrame.h"
 
 #include <cstdio>
-#include <unistd.h>
+#include <cstdlib>
+
+namespace {
+// The fatal path's -1: 255 as a Linux exit status, 0xFFFFFFFF on Windows.
+constexpr int kFatalExitStatus = -1;
+}
 
 std::string fatalErrorText(int32_t code, std::string_view message)
 {
@@ -24,16 +29,15 @@ void fatalError(int32_t code, std::string_view message)
     // lands here again. Give up at once then, without allocating anything more.
     static bool s_reporting = false;
     if (s_reporting) {
-        static const char kAgain[] = "chatroom-server: fatal error while reporting a fatal error\n";
-        [[maybe_unused]] ssize_t written = write(STDERR_FILENO, kAgain, sizeof kAgain - 1);
-        _exit(255);
+        std::fputs("chatroom-server: fatal error while reporting a fatal error\n", stderr);
+        std::_Exit(kFatalExitStatus);
     }
     s_reporting = true;
     // From here on no handler may run, not even while the dialog below waits for OK.
     raiseEventBlock();
     messageBox(fatalErrorText(code, message), kMessageBoxIconError, std::string_view("错误"));
     forgetEndRoutine();
-    endProgram(-1);
+    endProgram(kFatalExitStatus);
     std::fflush(nullptr);
-    _exit(255);
+    std::_Exit(kFatalExitStatus);
 }

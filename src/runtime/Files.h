@@ -19,3 +19,6 @@ bool fileExists(std::string_view path);
 
 // The whole file, or the empty block on any failure (a directory gives the empty block).
 ByteBlock readFile(std::string_view path);
+
+// Makes `directory` the current directory; false when it cannot.
+bool changeDirectory(std::string_view directory);

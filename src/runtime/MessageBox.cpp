@@ -1,74 +1,65 @@
-// The standard message box on Qt (see MessageBox.h).
+// The standard message box's rules: the style word's meaning, the default caption, and the
+// headless form that prints the text instead of waiting for a button nobody can press.
 #include "runtime/MessageBox.h"
 
 #include "runtime/Cp936.h"
-#include "runtime/ProgramFrame.h"
-
-#include <QMessageBox>
+#include "runtime/WindowSystem.h"
 
 #include <cstdio>
 #include <string>
 
 namespace {
 
-QString toDisplay(std::string_view text)
-{
-    return QString::fromStdString(cp936ToUtf8Lines(text));
-}
+constexpr uint32_t kIconMask = 0xF0;
+constexpr uint32_t kButtonsMask = 0x0F;
+constexpr std::string_view kDefaultCaption = "信息：";
 
-QMessageBox::Icon iconFor(uint32_t style)
+MessageBoxIcon iconOf(uint32_t style)
 {
-    switch (style & 0xF0) {
-    case 0x10: return QMessageBox::Critical;
-    case 0x20: return QMessageBox::Question;
-    case 0x30: return QMessageBox::Warning;
-    case 0x40: return QMessageBox::Information;
-    default: return QMessageBox::NoIcon;
+    switch (style & kIconMask) {
+    case kMessageBoxIconError: return MessageBoxIcon::Error;
+    case kMessageBoxIconQuestion: return MessageBoxIcon::Question;
+    case kMessageBoxIconWarning: return MessageBoxIcon::Warning;
+    case kMessageBoxIconInformation: return MessageBoxIcon::Information;
+    default: return MessageBoxIcon::None;
     }
 }
 
-QMessageBox::StandardButtons buttonsFor(uint32_t style)
+MessageBoxButtons buttonsOf(uint32_t style)
 {
-    switch (style & 0x0F) {
-    case 1: return QMessageBox::Ok | QMessageBox::Cancel;
-    case 2: return QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore;
-    case 3: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
-    case 4: return QMessageBox::Yes | QMessageBox::No;
-    case 5: return QMessageBox::Retry | QMessageBox::Cancel;
-    default: return QMessageBox::Ok;
+    switch (style & kButtonsMask) {
+    case 1: return MessageBoxButtons::OkCancel;
+    case 2: return MessageBoxButtons::AbortRetryIgnore;
+    case 3: return MessageBoxButtons::YesNoCancel;
+    case 4: return MessageBoxButtons::YesNo;
+    case 5: return MessageBoxButtons::RetryCancel;
+    default: return MessageBoxButtons::Ok;
     }
 }
 
-// The platform's button numbers less one: OK 0, Cancel 1, Abort 2, Retry 3, Ignore 4, Yes 5, No 6.
-int32_t resultFor(int button)
+// Headless: one UTF-8 line on standard error, caption first, as a journal shows it.
+void printMessage(std::string_view caption, std::string_view text)
 {
-    switch (button) {
-    case QMessageBox::Cancel: return 1;
-    case QMessageBox::Abort: return 2;
-    case QMessageBox::Retry: return 3;
-    case QMessageBox::Ignore: return 4;
-    case QMessageBox::Yes: return 5;
-    case QMessageBox::No: return 6;
-    default: return 0;
-    }
+    std::string line = cp936ToUtf8(caption) + " " + cp936ToUtf8Lines(text);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
 }
 
 } // namespace
 
+MessageBoxStyle decodeMessageBoxStyle(uint32_t style)
+{
+    return { .icon = iconOf(style), .buttons = buttonsOf(style), .topmost = (style & kMessageBoxTopmost) != 0 };
+}
+
 int32_t messageBox(std::string_view text, uint32_t style, std::optional<std::string_view> caption)
 {
-    std::string title(caption ? *caption : std::string_view("信息："));
-    if (isHeadless()) {
-        std::string line = cp936ToUtf8(title) + " " + cp936ToUtf8Lines(text);
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-            line.pop_back();
-        std::fprintf(stderr, "%s\n", line.c_str());
-        std::fflush(stderr);
-        return 0;
+    std::string_view title = caption ? *caption : kDefaultCaption;
+    if (platform::isHeadless()) {
+        printMessage(title, text);
+        return static_cast<int32_t>(MessageBoxResult::Ok);
     }
-    QMessageBox box(iconFor(style), toDisplay(title), toDisplay(text), buttonsFor(style));
-    box.setWindowModality(Qt::ApplicationModal);
-    if (style & 0x1000)
-        box.setWindowFlag(Qt::WindowStaysOnTopHint);
-    return resultFor(box.exec());
+    return static_cast<int32_t>(platform::showMessageBox(text, title, decodeMessageBoxStyle(style)));
 }

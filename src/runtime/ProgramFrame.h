@@ -1,6 +1,7 @@
 // The program frame: starts the process, runs the service's entry once, runs the window
 // thread's message loop while a program window exists, and ends the program in order.
-// Everything happens on one thread; the frame owns the Qt application object.
+// Everything happens on one thread. The window system under it is a backend's (see
+// WindowSystem.h); the rules here are the same on every platform.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 using ApplicationEntry = int (*)();
 using EndRoutine = void (*)();
 using StartWindowLoader = bool (*)();
+using WindowTeardown = void (*)();
 
 // Process start: runs `entry` (which calls initRuntime, loadStartWindow and runMessageLoop),
 // then the normal end. Returns the process's exit status.
@@ -17,14 +19,16 @@ int startProgram(int argc, char** argv, ApplicationEntry entry);
 // Keeps the fatal allocation-failure operators in the program (see AllocationFailure.cpp).
 void linkAllocationFailureOperators();
 
-// Prepares the runtime: the Qt application (offscreen when there is no display), the
-// program directory as current directory, and close requests by signal.
+// Prepares the runtime: the window system (headless when there is no display), the program
+// directory as current directory, and close requests from outside the window.
 void initRuntime();
 void registerEndRoutine(EndRoutine routine);
 void forgetEndRoutine();
 
-// Windows the frame can load, by identifier; the console module registers its window here.
+// Windows the frame can load, by identifier; the console module registers its window here,
+// and the teardown that releases windows still loaded when the program ends.
 void registerStartWindow(uint32_t windowId, StartWindowLoader loader);
+void registerWindowTeardown(WindowTeardown teardown);
 // Creates and shows the window; an unknown id or a failed creation is fatal.
 void loadStartWindow(uint32_t windowId);
 // Returns when the last program window is gone.
@@ -36,9 +40,11 @@ void endProgram(int32_t exitCode);
 void noteWindowLoaded();
 void noteWindowDestroyed();
 
-// A close request by signal (SIGINT, SIGTERM, SIGHUP) runs this on the window thread, as if
-// the user had pressed the close button.
+// A close request from outside the window (a signal, the session ending) runs this on the
+// window thread, as if the user had pressed the close button.
 void setCloseRequestHandler(std::function<void()> handler);
+// Called by the window system's backend when such a request arrives.
+void requestProgramClose();
 
-// True when the program runs without a display (Qt's offscreen or minimal platform).
+// True when the program runs without a display.
 bool isHeadless();

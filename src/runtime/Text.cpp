@@ -6,32 +6,11 @@
 #include <cstring>
 #include <limits>
 
-using text_detail::characterStep;
+using text_detail::findAtCharacterStart;
 
 namespace {
 
-// A text ends at its first NUL, wherever the bytes came from.
-std::string_view asText(std::string_view bytes)
-{
-    size_t nul = bytes.find('\0');
-    return nul == std::string_view::npos ? bytes : bytes.substr(0, nul);
-}
-
-bool matchesAt(std::string_view text, size_t position, std::string_view sought)
-{
-    return std::memcmp(text.data() + position, sought.data(), sought.size()) == 0;
-}
-
-// Advances `position` by one character. Returns false when a lead byte is the text's last
-// byte (its second byte would be the terminator): the scan ends there.
-bool stepCharacter(std::string_view text, size_t& position)
-{
-    size_t step = characterStep(static_cast<unsigned char>(text[position]));
-    if (position + step > text.size())
-        return false;
-    position += step;
-    return true;
-}
+std::string_view asText(std::string_view bytes) { return textBeforeNul(bytes); }
 
 bool isSpace(char c)
 {
@@ -97,6 +76,22 @@ int64_t decimalMagnitude(std::string_view whole, std::string_view fraction, bool
 
 } // namespace
 
+std::string_view textBeforeNul(std::string_view bytes)
+{
+    size_t nul = bytes.find('\0');
+    return nul == std::string_view::npos ? bytes : bytes.substr(0, nul);
+}
+
+size_t text_detail::findAtCharacterStart(std::string_view text, size_t from, std::string_view sought)
+{
+    if (sought.empty() || text.size() < sought.size() || from > text.size() - sought.size())
+        return std::string_view::npos;
+    // Only starts from which the whole of `sought` fits are tried; the prefix keeps every
+    // character boundary where it was.
+    std::string_view starts = text.substr(0, text.size() - sought.size() + 1);
+    return findCharacterStart(starts, from, [&](size_t position) { return std::memcmp(text.data() + position, sought.data(), sought.size()) == 0; });
+}
+
 Text concatText(std::string_view a, std::string_view b, std::string_view c, std::string_view d)
 {
     a = asText(a), b = asText(b), c = asText(c), d = asText(d);
@@ -123,14 +118,8 @@ int32_t findText(std::string_view text, std::string_view sought)
     sought = asText(sought);
     if (sought.empty())
         return text.empty() ? -1 : 1;
-    size_t position = 0;
-    while (text.size() - position >= sought.size()) {
-        if (matchesAt(text, position, sought))
-            return static_cast<int32_t>(position + 1);
-        if (!stepCharacter(text, position))
-            break;
-    }
-    return -1;
+    size_t found = findAtCharacterStart(text, 0, sought);
+    return found == std::string_view::npos ? -1 : static_cast<int32_t>(found + 1);
 }
 
 Text replaceText(std::string_view text, std::string_view sought, std::string_view replacement)
@@ -143,17 +132,8 @@ Text replaceText(std::string_view text, std::string_view sought, std::string_vie
     Text output;
     output.reserve(text.size());
     size_t position = 0;
-    while (text.size() - position >= sought.size()) {
-        if (matchesAt(text, position, sought)) {
-            output.append(replacement);
-            position += sought.size();
-            continue;
-        }
-        size_t start = position;
-        if (!stepCharacter(text, position))
-            break;
-        output.append(text.substr(start, position - start));
-    }
+    for (size_t found; (found = findAtCharacterStart(text, position, sought)) != std::string_view::npos; position = found + sought.size())
+        output.append(text.substr(position, found - position)).append(replacement);
     output.append(text.substr(position));
     return output;
 }
@@ -171,19 +151,12 @@ TextArray splitText(std::string_view text, std::string_view separator, std::opti
         return parts;
     }
     size_t partStart = 0;
-    size_t position = 0;
     int64_t count = 0;
-    while (text.size() - position >= separator.size()) {
-        if (matchesAt(text, position, separator)) {
-            parts.appendElement(Text(text.substr(partStart, position - partStart)));
-            position += separator.size();
-            partStart = position;
-            if (++count == maxParts)
-                return parts;
-            continue;
-        }
-        if (!stepCharacter(text, position))
-            break;
+    for (size_t found; (found = findAtCharacterStart(text, partStart, separator)) != std::string_view::npos;) {
+        parts.appendElement(Text(text.substr(partStart, found - partStart)));
+        partStart = found + separator.size();
+        if (++count == maxParts)
+            return parts;
     }
     if (partStart < text.size())
         parts.appendElement(Text(text.substr(partStart)));
@@ -200,17 +173,10 @@ std::optional<std::string_view> lastSplitPart(std::string_view text, std::string
         return text;
     // The same scan as splitText, remembering only the latest part that a separator closed.
     size_t partStart = 0;
-    size_t position = 0;
     std::string_view closedPart;
-    while (text.size() - position >= separator.size()) {
-        if (matchesAt(text, position, separator)) {
-            closedPart = text.substr(partStart, position - partStart);
-            position += separator.size();
-            partStart = position;
-            continue;
-        }
-        if (!stepCharacter(text, position))
-            break;
+    for (size_t found; (found = findAtCharacterStart(text, partStart, separator)) != std::string_view::npos;) {
+        closedPart = text.substr(partStart, found - partStart);
+        partStart = found + separator.size();
     }
     if (partStart < text.size())
         return text.substr(partStart);

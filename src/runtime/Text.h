@@ -40,8 +40,27 @@ Text toText(double value);
 Text toText(const ByteBlock& block);
 int32_t toInteger(double value);
 
-// Scanning helpers shared by the operations above and by their fast paths elsewhere.
+// The bytes before the first NUL: a text ends there, wherever its bytes came from.
+std::string_view textBeforeNul(std::string_view bytes);
+
+// Scanning helpers shared by the operations above and by every other two-byte-aware search.
 namespace text_detail {
 // The length of the character that starts with `byte`: two for a lead byte (high bit set).
 inline size_t characterStep(unsigned char byte) { return (byte & 0x80) ? 2 : 1; }
+
+// The first character start at or after `from` (itself taken as a character start) for which
+// `matches(position)` holds, or npos. The scan steps over two-byte characters, so a position
+// on a second byte is never offered, whatever that byte looks like.
+template<typename Match>
+size_t findCharacterStart(std::string_view text, size_t from, Match matches)
+{
+    for (size_t position = from; position < text.size(); position += characterStep(static_cast<unsigned char>(text[position]))) {
+        if (matches(position))
+            return position;
+    }
+    return std::string_view::npos;
+}
+
+// The first character start at or after `from` where `sought` (non-empty) begins, or npos.
+size_t findAtCharacterStart(std::string_view text, size_t from, std::string_view sought);
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "runtime/ByteBlock.h"
+#include "runtime/RegistryPath.h"
 
 #include <cstdint>
 #include <functional>
@@ -25,12 +26,6 @@ enum class ValueType : int32_t { String = 1, ExpandableString = 2, Binary = 3, I
 // different directories still share one store. Taken anew by every operation.
 std::string valueStorePath();
 
-// The key part and the value name of a path, split at its last backslash (two-byte aware).
-struct RegistryPath {
-    std::string key;
-    std::string valueName;
-};
-RegistryPath splitRegistryPath(std::string_view path);
 
 bool registryValueExists(int32_t root, std::string_view path);
 // String and expandable string values (the latter with %NAME% expanded from the environment);

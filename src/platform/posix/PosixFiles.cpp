@@ -1,4 +1,4 @@
-// Program directory, file existence and whole-file reading on POSIX.
+// Program directory, current directory, file existence and whole-file reading on POSIX.
 #include "runtime/Files.h"
 
 #include <fcntl.h>
@@ -75,4 +75,9 @@ ByteBlock readFile(std::string_view path)
     }
     close(fd);
     return block;
+}
+
+bool changeDirectory(std::string_view directory)
+{
+    return !directory.empty() && chdir(std::string(directory).c_str()) == 0;
 }

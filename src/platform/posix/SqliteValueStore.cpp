@@ -5,6 +5,7 @@
 // committed. Names and data are code page 936 bytes and are stored as blobs, never as text.
 #include "runtime/ValueStore.h"
 
+#include "runtime/RegistryPath.h"
 #include "runtime/Text.h"
 
 #include <sqlite3.h>
@@ -17,8 +18,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
-
-using text_detail::characterStep;
 
 namespace {
 
@@ -73,99 +72,7 @@ constexpr const char* kStatementSql[StatementCount] = {
     "DELETE FROM registry_keys WHERE root = ?1 AND path_fold = ?2",
 };
 
-// Paths and texts end at their first NUL, like the C strings the registry calls take.
-std::string_view untilNul(std::string_view bytes)
-{
-    size_t nul = bytes.find('\0');
-    return nul == std::string_view::npos ? bytes : bytes.substr(0, nul);
-}
 
-int32_t effectiveRoot(int32_t root) { return root >= 1 && root <= 5 ? root : kRootCurrentUser; }
-
-// Byte offsets of the backslashes that separate path parts. The scan steps over two-byte
-// characters, whose second byte may be 0x5C without being a separator.
-std::vector<size_t> separatorOffsets(std::string_view path)
-{
-    std::vector<size_t> offsets;
-    for (size_t i = 0; i < path.size(); i += characterStep(static_cast<unsigned char>(path[i]))) {
-        if (path[i] == '\\')
-            offsets.push_back(i);
-    }
-    return offsets;
-}
-
-// A key path is "" (the root key) or non-empty parts joined by single backslashes, ending on
-// a whole character. Anything else names no key: it is neither found nor created. (A path that
-// ended inside a character would also make "K\" a false prefix of a sibling's path.)
-bool isValidKeyPath(std::string_view key)
-{
-    size_t partStart = 0;
-    for (size_t i = 0; i < key.size();) {
-        auto byte = static_cast<unsigned char>(key[i]);
-        if (byte == '\\') {
-            if (i == partStart)
-                return false;
-            partStart = ++i;
-            continue;
-        }
-        size_t step = characterStep(byte);
-        if (i + step > key.size())
-            return false;
-        i += step;
-    }
-    return key.empty() || partStart < key.size();
-}
-
-// Names compare without regard to the case of ASCII letters, as the platform's registry does.
-// Only single-byte characters fold: a second byte in 'A'..'Z' belongs to a two-byte character.
-std::string foldCase(std::string_view name)
-{
-    std::string folded(name);
-    for (size_t i = 0; i < folded.size(); i += characterStep(static_cast<unsigned char>(folded[i]))) {
-        if (folded[i] >= 'A' && folded[i] <= 'Z')
-            folded[i] = static_cast<char>(folded[i] - 'A' + 'a');
-    }
-    return folded;
-}
-
-// The first `wanted` byte at or after `from` that starts a character, or npos.
-size_t findCharacter(std::string_view text, size_t from, char wanted)
-{
-    for (size_t i = from; i < text.size(); i += characterStep(static_cast<unsigned char>(text[i]))) {
-        if (text[i] == wanted)
-            return i;
-    }
-    return std::string_view::npos;
-}
-
-// %NAME% becomes the variable's value. As on Windows, a name that is not set (or an empty one)
-// leaves its opening '%' in place and the scan goes on from the next byte, so the closing '%'
-// may open the next reference; a '%' without a partner stays as written.
-std::string expandEnvironment(std::string_view text)
-{
-    std::string expanded;
-    for (size_t i = 0; i < text.size();) {
-        if (text[i] != '%') {
-            size_t step = std::min(characterStep(static_cast<unsigned char>(text[i])), text.size() - i);
-            expanded.append(text.substr(i, step));
-            i += step;
-            continue;
-        }
-        size_t close = findCharacter(text, i + 1, '%');
-        if (close != std::string_view::npos) {
-            std::string name(text.substr(i + 1, close - i - 1));
-            const char* value = name.empty() || name.find('=') != std::string::npos ? nullptr : std::getenv(name.c_str());
-            if (value) {
-                expanded += value;
-                i = close + 1;
-                continue;
-            }
-        }
-        expanded += '%';
-        ++i;
-    }
-    return expanded;
-}
 
 std::string homeDirectory()
 {
@@ -430,7 +337,7 @@ bool writeValue(int32_t root, std::string_view path, ValueType type, std::string
 // A string's stored data: its bytes up to the first NUL, and the NUL.
 std::string stringData(std::string_view text)
 {
-    std::string data(untilNul(text));
+    std::string data(textBeforeNul(text));
     data += '\0';
     return data;
 }
@@ -449,15 +356,6 @@ std::string valueStorePath()
     return base + "/chatroom-server/registry.sqlite3";
 }
 
-RegistryPath splitRegistryPath(std::string_view path)
-{
-    path = untilNul(path);
-    std::vector<size_t> separators = separatorOffsets(path);
-    if (separators.empty())
-        return { {}, std::string(path) };
-    size_t last = separators.back();
-    return { std::string(path.substr(0, last)), std::string(path.substr(last + 1)) };
-}
 
 std::optional<RegistryValue> readRegistryValue(int32_t root, std::string_view path)
 {
@@ -478,7 +376,7 @@ std::optional<RegistryValue> readRegistryValue(int32_t root, std::string_view pa
 
 bool registryKeyExists(int32_t root, std::string_view keyPath)
 {
-    keyPath = untilNul(keyPath);
+    keyPath = textBeforeNul(keyPath);
     if (!isValidKeyPath(keyPath))
         return false;
     std::lock_guard lock(g_storeMutex);
@@ -499,10 +397,10 @@ std::string readRegistryText(int32_t root, std::string_view path, std::optional<
 {
     std::optional<RegistryValue> value = readRegistryValue(root, path);
     if (value && value->type == ValueType::String)
-        return std::string(untilNul(value->data));
+        return std::string(textBeforeNul(value->data));
     if (value && value->type == ValueType::ExpandableString)
-        return expandEnvironment(untilNul(value->data));
-    return defaultText ? std::string(untilNul(*defaultText)) : std::string();
+        return expandEnvironment(textBeforeNul(value->data));
+    return defaultText ? std::string(textBeforeNul(*defaultText)) : std::string();
 }
 
 bool writeRegistryValue(int32_t root, std::string_view path, std::string_view text)
@@ -536,7 +434,7 @@ bool writeRegistryExpandableText(int32_t root, std::string_view path, std::strin
 
 bool deleteRegistryItem(int32_t root, std::string_view path)
 {
-    path = untilNul(path);
+    path = textBeforeNul(path);
     ValueAddress address = addressOf(root, path);
     bool wholePathIsKey = !path.empty() && isValidKeyPath(path);
     if (!address.valid && !wholePathIsKey)

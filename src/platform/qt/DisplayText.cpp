@@ -1,5 +1,5 @@
 // CP936 texts shown by Qt (see DisplayText.h).
-#include "console/DisplayText.h"
+#include "platform/qt/DisplayText.h"
 
 #include "runtime/Cp936.h"
 

@@ -1,0 +1,39 @@
+// A client's queue of unsent messages (see DeliveryQueue.h).
+#include "net/DeliveryQueue.h"
+
+#include <algorithm>
+
+void DeliveryQueue::push(std::string_view message)
+{
+    if (message.empty())
+        return;
+    m_messages.emplace_back(message);
+    m_size += message.size();
+}
+
+std::string_view DeliveryQueue::front() const
+{
+    if (m_messages.empty())
+        return {};
+    return std::string_view(m_messages.front()).substr(m_frontSent);
+}
+
+void DeliveryQueue::consume(size_t count)
+{
+    if (m_messages.empty())
+        return;
+    count = std::min(count, m_messages.front().size() - m_frontSent);
+    m_frontSent += count;
+    m_size -= count;
+    if (m_frontSent == m_messages.front().size()) {
+        m_messages.pop_front();
+        m_frontSent = 0;
+    }
+}
+
+void DeliveryQueue::clear()
+{
+    std::deque<std::string>().swap(m_messages);
+    m_frontSent = 0;
+    m_size = 0;
+}

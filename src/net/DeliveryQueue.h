@@ -1,0 +1,28 @@
+// One client's outgoing messages that its socket has not taken yet, in order. Messages go in
+// whole and come out as the socket takes them, so the client never receives a cut message
+// followed by another; the server component decides what may go in (its caps).
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <string>
+#include <string_view>
+
+class DeliveryQueue {
+public:
+    bool empty() const { return m_messages.empty(); }
+    // Bytes still to send, over all queued messages.
+    size_t size() const { return m_size; }
+
+    void push(std::string_view message);
+    // The unsent rest of the oldest message; empty when nothing is queued.
+    std::string_view front() const;
+    // Marks `count` bytes of the front message as sent (at most its rest).
+    void consume(size_t count);
+    void clear();
+
+private:
+    std::deque<std::string> m_messages;
+    size_t m_frontSent = 0;
+    size_t m_size = 0;
+};

@@ -1,0 +1,60 @@
+// The list box control on Qt: a QListView over the console's ListBoxModel, single selection.
+// It tells apart changes made by the user (a click on an entry, also on the one already
+// selected, or a move with the keyboard), which it reports, from the program's additions and
+// deletions, which it only shows.
+#pragma once
+
+#include "console/ListBoxModel.h"
+
+#include <QAbstractListModel>
+#include <QListView>
+
+#include <functional>
+
+// The entries as Qt's item model, read straight from the ListBoxModel: no copy is kept.
+class ListBoxItems final : public QAbstractListModel, public ListBoxObserver {
+    Q_OBJECT
+public:
+    ListBoxItems(ListBoxModel& model, int rowHeight, QObject* parent);
+    ~ListBoxItems() override;
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+
+    void beforeInsert(int32_t index) override;
+    void afterInsert(int32_t index) override;
+    void beforeRemove(int32_t index) override;
+    void afterRemove(int32_t index) override;
+    void selectionChanged(int32_t index) override;
+
+    bool changing() const { return m_changing; }
+    // Set by the view: the program changed the selection.
+    std::function<void(int32_t)> onProgramSelection;
+
+private:
+    ListBoxModel& m_model;
+    int m_rowHeight;
+    bool m_changing = false;
+};
+
+class QtListBox final : public QListView {
+    Q_OBJECT
+public:
+    QtListBox(ListBoxModel& model, QWidget* parent);
+
+    ListBoxModel& entries() { return m_model; }
+    // Selects the row as the user would see it, without reporting it (tests, keyboard moves).
+    void setCurrentRow(int row);
+
+signals:
+    void userSelectionChanged();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void followQtSelection();
+
+    ListBoxModel& m_model;
+    ListBoxItems* m_items;
+};

@@ -1,0 +1,54 @@
+// QSocketNotifier behind the server component's watcher interface.
+#include "platform/qt/QtReadinessWatchers.h"
+
+#include <QSocketNotifier>
+
+namespace {
+
+// Qt names a socket by the platform's own handle value, as SocketHandle does.
+qintptr nativeHandle(SocketHandle socket)
+{
+    return static_cast<qintptr>(static_cast<std::uintptr_t>(socket));
+}
+
+class QtReadinessWatcher final : public ReadinessWatcher {
+public:
+    QtReadinessWatcher(SocketHandle socket, QSocketNotifier::Type type, std::function<void()> onReady)
+        : m_notifier(new QSocketNotifier(nativeHandle(socket), type))
+    {
+        m_notifier->setEnabled(false);
+        QObject::connect(m_notifier, &QSocketNotifier::activated, m_notifier, [callback = std::move(onReady)] { callback(); });
+    }
+
+    // The watcher may be destroyed from inside its own notification, so the notifier is
+    // silenced at once and deleted when control is back in the event loop.
+    ~QtReadinessWatcher() override
+    {
+        m_notifier->setEnabled(false);
+        QObject::disconnect(m_notifier, nullptr, nullptr, nullptr);
+        m_notifier->deleteLater();
+    }
+
+    void setEnabled(bool enabled) override { m_notifier->setEnabled(enabled); }
+
+private:
+    QSocketNotifier* m_notifier;
+};
+
+} // namespace
+
+std::unique_ptr<ReadinessWatcher> QtReadinessWatcherFactory::watchReadable(SocketHandle socket, std::function<void()> onReady)
+{
+    return std::make_unique<QtReadinessWatcher>(socket, QSocketNotifier::Read, std::move(onReady));
+}
+
+std::unique_ptr<ReadinessWatcher> QtReadinessWatcherFactory::watchWritable(SocketHandle socket, std::function<void()> onReady)
+{
+    return std::make_unique<QtReadinessWatcher>(socket, QSocketNotifier::Write, std::move(onReady));
+}
+
+ReadinessWatcherFactory& windowThreadWatchers()
+{
+    static QtReadinessWatcherFactory watchers;
+    return watchers;
+}
