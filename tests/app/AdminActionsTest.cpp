@@ -138,7 +138,7 @@ TEST_F(AdminActions, ChosenFromThePopupActsOnTheClickedEntry)
     LoopbackClient& b = connectClient();
     PopupDriver driver([](QMenu* menu) { chooseWithMouse(menu, utf8(u8"抖动")); });
     clickRosterEntry(1);
-    pumpUntil([&] { return driver.acted() && !console()->openPopup(); });
+    pumpUntil([&] { return driver.acted() && !openPopup(); });
     EXPECT_TRUE(driver.acted());
     EXPECT_EQ(content(编辑框1), b.address() + "=1\r\n");
     expectStreams(a, { { &a, "" }, { &b, "管理员\r\n管理员抖了你一下！" } });
@@ -155,7 +155,7 @@ TEST_F(AdminActions, DissolutionGoesToEveryEntryByItsMarker)
     onShake();
     ASSERT_EQ(content(编辑框1), b.address() + "=1\r\n");
 
-    ConsoleWindow* window = console();
+    QWidget* window = consoleWidget();
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window, kWaitLimitMs));
     QTest::keyClick(window, Qt::Key_Escape);

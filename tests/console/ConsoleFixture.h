@@ -16,7 +16,8 @@ protected:
         registerCountingHandlers();
         m_port = loadConsoleOnFreePort();
         ASSERT_NE(m_port, 0) << "the console could not be loaded";
-        m_window = console();
+        m_console = console();
+        m_window = consoleWidget();
     }
 
     void TearDown() override
@@ -27,7 +28,9 @@ protected:
     }
 
     int m_port = 0;
-    ConsoleWindow* m_window = nullptr;
+    ConsoleWindow* m_console = nullptr;
+    // The console's top-level widget.
+    QWidget* m_window = nullptr;
     PopupWatchdog m_watchdog;
 };
 

@@ -5,9 +5,10 @@
 
 #include "console/ConsoleWindow.h"
 #include "console/ControlOperations.h"
-#include "console/RosterListBox.h"
 #include "console/UnitReference.h"
 #include "net/TcpServer.h"
+#include "platform/qt/QtListBox.h"
+#include "platform/qt/QtWindowView.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -50,6 +51,15 @@ inline int freeTcpPort()
 
 inline ConsoleWindow* console() { return findLoadedWindow(kConsoleWindowId); }
 
+// The console's Qt view, for tests that drive its real widgets.
+inline QtWindowView* qtView()
+{
+    ConsoleWindow* window = console();
+    return window ? static_cast<QtWindowView*>(&window->view()) : nullptr;
+}
+inline QWidget* consoleWidget() { return qtView() ? qtView()->widget() : nullptr; }
+inline QMenu* openPopup() { return qtView() ? qtView()->openPopup() : nullptr; }
+
 // Runs the event loop until `done` holds or the bound passes; true when it held.
 inline bool pumpUntil(const std::function<bool()>& done, int limitMs = kWaitLimitMs)
 {
@@ -77,10 +87,9 @@ inline void closeConsole()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-inline RosterListBox* rosterWidget()
+inline QtListBox* rosterWidget()
 {
-    ConsoleWindow* window = console();
-    return window ? window->listBox(列表框1.unitId) : nullptr;
+    return qtView() ? qtView()->listBox(列表框1.unitId) : nullptr;
 }
 
 // Waits, from inside whatever nested loop is running, for the administrator pop-up to be
@@ -107,8 +116,7 @@ private:
     void tick()
     {
         ++m_ticks;
-        ConsoleWindow* window = console();
-        QMenu* menu = window ? window->openPopup() : nullptr;
+        QMenu* menu = openPopup();
         if (!m_acted) {
             if (menu && menu->isVisible()) {
                 m_acted = true;
@@ -146,8 +154,7 @@ public:
     {
         m_timer.setInterval(100);
         QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            ConsoleWindow* window = console();
-            QMenu* menu = window ? window->openPopup() : nullptr;
+            QMenu* menu = openPopup();
             m_openTicks = menu ? m_openTicks + 1 : 0;
             if (menu && m_openTicks > 2 * kWaitLimitMs / 100) {
                 m_tripped = true;
@@ -193,8 +200,8 @@ inline void chooseWithMouse(QMenu* menu, const QString& caption)
 // A user's click on the roster entry at `index`.
 inline void clickRosterEntry(int index)
 {
-    RosterListBox* list = rosterWidget();
-    QRect rect = list->visualItemRect(list->item(index));
+    QtListBox* list = rosterWidget();
+    QRect rect = list->visualRect(list->model()->index(index, 0));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
 }
 

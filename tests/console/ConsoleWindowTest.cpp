@@ -68,27 +68,28 @@ TEST_F(ConsoleWindowLayout, EveryUnitOfTheFormExists)
     };
     for (const Unit& unit : units) {
         SCOPED_TRACE(unit.name);
-        const UnitDescription* found = m_window->findUnit(unit.unitId);
+        const UnitDescription* found = m_console->findUnit(unit.unitId);
         ASSERT_NE(found, nullptr);
         EXPECT_EQ(found->typeCode, unit.typeCode);
     }
-    EXPECT_EQ(m_window->findUnit(0x1601FFFF), nullptr);
+    EXPECT_EQ(m_console->findUnit(0x1601FFFF), nullptr);
     // The constant references name the units the form has, with the right kinds.
-    EXPECT_EQ(m_window->findUnit(列表框1.unitId)->typeCode, 列表框1.typeCode);
-    EXPECT_EQ(m_window->findUnit(服务器1.unitId)->typeCode, 服务器1.typeCode);
+    EXPECT_EQ(m_console->findUnit(列表框1.unitId)->typeCode, 列表框1.typeCode);
+    EXPECT_EQ(m_console->findUnit(服务器1.unitId)->typeCode, 服务器1.typeCode);
 }
 
 TEST_F(ConsoleWindowLayout, RosterListIsShownEmptyAtItsStoredPlace)
 {
-    RosterListBox* list = rosterWidget();
+    QtListBox* list = rosterWidget();
     ASSERT_NE(list, nullptr);
     EXPECT_TRUE(list->isVisible());
     EXPECT_EQ(list->geometry(), QRect(5, 35, 210, 170));
-    EXPECT_EQ(list->count(), 0);
+    EXPECT_EQ(list->model()->rowCount(), 0);
     EXPECT_EQ(itemCount(列表框1), 0);
     EXPECT_EQ(currentSelection(列表框1), -1);
     EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
-    EXPECT_FALSE(list->isSortingEnabled());
+    // The entries are shown straight from their model, in the order added: no sorting proxy.
+    EXPECT_NE(dynamic_cast<ListBoxItems*>(list->model()), nullptr);
 }
 
 TEST_F(ConsoleWindowLayout, BannerBoxIsTheOnlyShownTextBox)

@@ -26,9 +26,9 @@ std::vector<std::string> rosterTexts()
 std::vector<QString> shownEntries()
 {
     std::vector<QString> shown;
-    RosterListBox* list = rosterWidget();
-    for (int row = 0; row < list->count(); ++row)
-        shown.push_back(list->item(row)->text());
+    QtListBox* list = rosterWidget();
+    for (int row = 0; row < list->model()->rowCount(); ++row)
+        shown.push_back(list->model()->index(row, 0).data().toString());
     return shown;
 }
 
@@ -78,7 +78,7 @@ TEST_F(ListOperations, OutOfRangeIndexesChangeNothing)
     EXPECT_FALSE(deleteItem(列表框1, itemCount(列表框1)));
     EXPECT_FALSE(deleteItem(列表框1, -1));
     EXPECT_EQ(rosterTexts(), before);
-    EXPECT_EQ(rosterWidget()->count(), 3);
+    EXPECT_EQ(rosterWidget()->model()->rowCount(), 3);
 }
 
 TEST_F(ListOperations, DeleteItemMovesTheFollowingEntriesUp)

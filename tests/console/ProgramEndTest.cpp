@@ -69,7 +69,7 @@ int runConsole(void (*then)())
 
 void pressEscOnConsole()
 {
-    ConsoleWindow* window = console();
+    QWidget* window = consoleWidget();
     window->activateWindow();
     if (!QTest::qWaitForWindowActive(window, kWaitLimitMs))
         say("[the console never became active]\n");

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "net/ReadinessWatcher.h"
+#include "platform/posix/PosixSocketHandle.h"
 
 #include <poll.h>
 
@@ -16,13 +17,13 @@
 
 class PollWatchers final : public ReadinessWatcherFactory {
 public:
-    std::unique_ptr<ReadinessWatcher> watchReadable(int fd, std::function<void()> onReady) override
+    std::unique_ptr<ReadinessWatcher> watchReadable(SocketHandle socket, std::function<void()> onReady) override
     {
-        return watch(fd, POLLIN, std::move(onReady));
+        return watch(descriptorOf(socket), POLLIN, std::move(onReady));
     }
-    std::unique_ptr<ReadinessWatcher> watchWritable(int fd, std::function<void()> onReady) override
+    std::unique_ptr<ReadinessWatcher> watchWritable(SocketHandle socket, std::function<void()> onReady) override
     {
-        return watch(fd, POLLOUT, std::move(onReady));
+        return watch(descriptorOf(socket), POLLOUT, std::move(onReady));
     }
 
     // Waits at most timeoutMs for readiness, then calls every ready watcher once, in the order
@@ -94,7 +95,7 @@ private:
     struct Entry {
         int fd = -1;
         short events = 0;
-        bool enabled = true;
+        bool enabled = false;
         bool alive = true;
         int running = 0;
         std::function<void()> onReady;

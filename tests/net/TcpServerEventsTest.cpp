@@ -141,7 +141,7 @@ TEST_F(TcpServerEvents, ClientResetIsAClosure)
     client.reset();
     // Sending to the reset connection fails (and must not raise SIGPIPE), twice over.
     EXPECT_FALSE(server->sendData(address, "are you there?"));
-    EXPECT_FALSE(server->sendData(address, "are you there?", 1));
+    EXPECT_FALSE(server->sendData(address, "are you there?"));
     ASSERT_TRUE(waitLeft(address));
     EXPECT_EQ(events, (Events { entered(address), arrived(address, "x"), left(address) }));
     EXPECT_TRUE(server->clientList().empty());
@@ -152,7 +152,7 @@ TEST_F(TcpServerEvents, DisconnectRaisesTheLeaveInsideTheCallAndOnlyOnce)
     TestClient client(port);
     std::string address = client.address();
     ASSERT_TRUE(waitEntered(client));
-    ASSERT_TRUE(server->sendData(address, "you are kicked", 1));
+    ASSERT_TRUE(server->sendData(address, "you are kicked"));
 
     server->disconnectClient(address);
     EXPECT_EQ(events, (Events { entered(address), left(address) }));
@@ -164,7 +164,7 @@ TEST_F(TcpServerEvents, DisconnectRaisesTheLeaveInsideTheCallAndOnlyOnce)
     server->disconnectClient("127.0.0.1:1");
     loop.runRounds(3);
     EXPECT_EQ(events.size(), 2u);
-    EXPECT_FALSE(server->sendData(address, "gone", 1));
+    EXPECT_FALSE(server->sendData(address, "gone"));
 
     // The notice sent just before the disconnect arrives, followed by an orderly end.
     EXPECT_EQ(client.readToEnd(), "you are kicked");
@@ -179,7 +179,7 @@ TEST_F(TcpServerEvents, SendingToTheLeavingClientFromItsLeaveHandlerFails)
     std::vector<bool> results;
     onEvent = [&](TcpServer::Event event) {
         if (event == TcpServer::ClientLeft)
-            results.push_back(server->sendData(server->getClient(), "bye", 1));
+            results.push_back(server->sendData(server->getClient(), "bye"));
     };
     server->disconnectClient(address);
     EXPECT_EQ(results, std::vector<bool> { false });

@@ -31,7 +31,7 @@ TEST_F(TcpServerListen, PortTakenAtStartLeavesNoListenerAndSaysWhy)
     EXPECT_FALSE(server->isListening());
     EXPECT_EQ(server->port(), holder.port());
     EXPECT_EQ(said, "chatroom-server: cannot listen on TCP port " + std::to_string(holder.port()) + ": Address already in use\n");
-    EXPECT_FALSE(server->sendData("127.0.0.1:5000", "x", 1));
+    EXPECT_FALSE(server->sendData("127.0.0.1:5000", "x"));
     server->disconnectClient("127.0.0.1:5000");
     EXPECT_EQ(loop.runRounds(3), 0);
     EXPECT_TRUE(events.empty());
@@ -72,7 +72,7 @@ TEST_F(TcpServerListen, NewPortListensThereAndKeepsTheClients)
     EXPECT_EQ(server->clientList(), (std::vector<std::string> { a.address(), b.address() }));
     ASSERT_TRUE(a.sendAll("still here"));
     ASSERT_TRUE(waitReceived(a.address(), 10));
-    EXPECT_TRUE(server->sendData(a.address(), "welcome back", 1));
+    EXPECT_TRUE(server->sendData(a.address(), "welcome back"));
     EXPECT_EQ(a.read(12), "welcome back");
 }
 
@@ -109,7 +109,7 @@ TEST_F(TcpServerListen, InputWaitsWithoutSpinningWhileThereIsNoListener)
     EXPECT_LE(loop.callbacks() - before, 1);
     EXPECT_EQ(events.size(), 1u);
     // Sending still works.
-    EXPECT_TRUE(server->sendData(a.address(), "ping", 1));
+    EXPECT_TRUE(server->sendData(a.address(), "ping"));
     EXPECT_EQ(a.read(4), "ping");
 
     server->setPort(freeTcpPort());
@@ -190,8 +190,8 @@ TEST_F(TcpServerListen, DestructionClosesClientsWithoutEventsAfterWhatWasSent)
     ASSERT_TRUE(waitEntered(b));
     // a has sent data the server never reads; closing must still be an orderly end.
     ASSERT_TRUE(a.sendAll(std::string(20000, 'u')));
-    ASSERT_TRUE(server->sendData(a.address(), "the room is dissolved", 1));
-    ASSERT_TRUE(server->sendData(b.address(), "the room is dissolved", 1));
+    ASSERT_TRUE(server->sendData(a.address(), "the room is dissolved"));
+    ASSERT_TRUE(server->sendData(b.address(), "the room is dissolved"));
     size_t before = events.size();
 
     server.reset();

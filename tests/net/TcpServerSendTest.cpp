@@ -66,95 +66,93 @@ TEST_F(TcpServerSend, EmptyOrUnknownTargets)
     struct Case {
         std::string client;
         std::string bytes;
-        int32_t waitLimit;
         bool result;
     };
     const Case cases[] = {
-        { client.address(), "", 1, true },
-        { client.address(), "", -1, true },
-        { "", "data", 1, false },
-        { "127.0.0.1:1", "data", 1, false },
+        { client.address(), "", true },
+        { "", "data", false },
+        { "127.0.0.1:1", "data", false },
         // Exact comparison: a prefix or an extended name is another client.
-        { client.address().substr(0, client.address().size() - 1), "data", 1, false },
-        { client.address() + "0", "data", 1, false },
+        { client.address().substr(0, client.address().size() - 1), "data", false },
+        { client.address() + "0", "data", false },
+        // Larger than a client's queue may ever hold: refused whole, nothing of it sent.
+        { client.address(), std::string(TcpServer::kClientQueueCap + 1, 'x'), false },
     };
     for (const Case& c : cases)
-        EXPECT_EQ(server->sendData(c.client, c.bytes, c.waitLimit), c.result) << "'" << c.client << "' " << c.bytes.size();
+        EXPECT_EQ(server->sendData(c.client, c.bytes), c.result) << "'" << c.client << "' " << c.bytes.size();
     // Nothing reached the client: the next bytes it reads are these.
-    ASSERT_TRUE(server->sendData(client.address(), ByteBlock(std::string("\0marker", 7)), 1));
+    ASSERT_TRUE(server->sendData(client.address(), ByteBlock(std::string("\0marker", 7))));
     EXPECT_EQ(client.read(7), std::string("\0marker", 7));
 }
 
-TEST_F(TcpServerSend, TenMegabytesArriveWhole)
+// Messages the socket takes only in part go out from the loop, whole, in order, and before
+// anything sent later; the send itself never waits.
+TEST_F(TcpServerSend, QueuedMessagesGoOutFromTheLoopInOrder)
 {
-    TestClient client(port);
+    TestClient client(port, 64 * 1024);
     ASSERT_TRUE(waitEntered(client));
-    std::string big = pattern(10 * 1000 * 1000, 3);
-    std::string received;
-    std::thread reader([&] { received = client.read(big.size()); });
-    bool sent = server->sendData(client.address(), big, 60);
-    reader.join();
-    EXPECT_TRUE(sent);
-    EXPECT_EQ(received.size(), big.size());
-    EXPECT_TRUE(received == big);
-}
+    // Nobody reads yet: once the kernel's buffers are full, the next message is queued.
+    constexpr size_t kPart = 256 * 1024;
+    constexpr unsigned kMostParts = 200;
+    std::string expected;
+    for (unsigned n = 0; n < kMostParts && server->queuedBytes() == 0; ++n) {
+        std::string part = pattern(kPart, n);
+        ASSERT_TRUE(server->sendData(client.address(), part));
+        expected += part;
+    }
+    ASSERT_GT(server->queuedBytes(), 0u) << "the kernel took everything: nothing was queued";
+    ASSERT_TRUE(server->sendData(client.address(), "next"));
+    expected += "next";
 
-// Without a wait the socket takes what it can; the rest goes out from the loop, whole and
-// before anything sent later.
-TEST_F(TcpServerSend, RestOfAMessageTheSocketTookInPartGoesOutFromTheLoop)
-{
-    TestClient client(port);
-    ASSERT_TRUE(waitEntered(client));
-    std::string big = pattern(10 * 1000 * 1000, 5);
     std::atomic<size_t> got { 0 };
     std::string received;
     std::thread reader([&] {
-        while (received.size() < big.size()) {
-            std::string part = client.read(std::min<size_t>(256 * 1024, big.size() - received.size()));
+        while (received.size() < expected.size()) {
+            std::string part = client.read(std::min<size_t>(kPart, expected.size() - received.size()));
             if (part.empty())
                 break;
             received += part;
             got = received.size();
         }
-        received += client.read(4);
     });
-    server->sendData(client.address(), big, -1);
-    bool flushed = loop.runUntil([&] { return got >= big.size(); });
-    bool nextSent = flushed && server->sendData(client.address(), "next", 30);
+    bool flushed = loop.runUntil([&] { return got >= expected.size(); });
     // Ends the reader in every case.
     server->disconnectClient(client.address());
+    loop.runUntil([&] { return server->queuedBytes() == 0; });
     reader.join();
     EXPECT_TRUE(flushed) << got;
-    EXPECT_TRUE(nextSent);
-    EXPECT_TRUE(received == big + "next");
+    EXPECT_TRUE(received == expected);
+    EXPECT_EQ(server->queuedBytes(), 0u);
 }
 
-// A client that stops reading makes sends fail once its connection is full. Whatever a
-// failed send had begun is finished later, before anything else; whatever it had not begun
-// is never sent. So the client sees every message that succeeded, whole and in order, and
-// of the failed ones each either whole or not at all.
+// A client that stops reading fills its queue; sends to it are then refused whole, and it
+// stays connected. When it reads again it gets every accepted message, whole and in order,
+// and none of the refused ones.
 TEST_F(TcpServerSend, StalledClientNeverGetsACutMessage)
 {
     TestClient client(port, 64 * 1024);
     std::string address = client.address();
     ASSERT_TRUE(waitEntered(client));
 
-    // The kernel may still free a little room now and then (compacting the receiver's
-    // queue), so keep trying until two sends in a row have failed.
     std::vector<bool> results;
-    int failuresInARow = 0;
-    for (int n = 0; n < 400 && failuresInARow < 2; ++n) {
-        results.push_back(server->sendData(address, message(n), n % 2 ? 1 : -1));
-        failuresInARow = results.back() ? 0 : failuresInARow + 1;
+    int refusals = 0;
+    for (int n = 0; n < 400 && refusals < 3; ++n) {
+        results.push_back(server->sendData(address, message(n)));
+        refusals += results.back() ? 0 : 1;
+        loop.runOnce(0);
     }
-    ASSERT_EQ(failuresInARow, 2) << "the connection never filled up";
+    ASSERT_EQ(refusals, 3) << "the queue never filled up";
+    EXPECT_LE(server->queuedBytes(), TcpServer::kClientQueueCap);
+    EXPECT_EQ(server->clientList(), std::vector<std::string> { address });
 
-    // The client reads again; a later message waits for any begun rest, then goes.
-    int last = static_cast<int>(results.size());
+    // The client reads again; the loop sends the queue, then a later message.
     std::string received;
     std::thread reader([&] { received = client.readToEnd(); });
-    results.push_back(server->sendData(address, message(last), 60));
+    loop.runUntil([&] { return server->queuedBytes() == 0; });
+    int last = static_cast<int>(results.size());
+    results.push_back(server->sendData(address, message(last)));
     server->disconnectClient(address);
+    loop.runUntil([&] { return server->queuedBytes() == 0; });
     reader.join();
     EXPECT_TRUE(results.back());
     EXPECT_EQ(client.end(), TestClient::End::Clean);
@@ -165,9 +163,7 @@ TEST_F(TcpServerSend, StalledClientNeverGetsACutMessage)
     size_t at = 0;
     for (int n = 0; n <= last; ++n) {
         bool arrived = at < found.size() && found[at] == n;
-        if (results[static_cast<size_t>(n)]) {
-            EXPECT_TRUE(arrived) << "message " << n << " was sent but did not arrive";
-        }
+        EXPECT_EQ(arrived, static_cast<bool>(results[static_cast<size_t>(n)])) << "message " << n;
         at += arrived ? 1 : 0;
     }
     EXPECT_EQ(at, found.size()) << "something arrived that was never sent";

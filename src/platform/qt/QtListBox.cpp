@@ -7,26 +7,36 @@
 
 ListBoxItems::ListBoxItems(ListBoxModel& model, int rowHeight, QObject* parent)
     : QAbstractListModel(parent)
-    , m_model(model)
+    , m_model(&model)
     , m_rowHeight(rowHeight)
 {
-    m_model.setObserver(this);
+    m_model->setObserver(this);
 }
 
-ListBoxItems::~ListBoxItems() { m_model.setObserver(nullptr); }
+ListBoxItems::~ListBoxItems() { detach(); }
+
+void ListBoxItems::detach()
+{
+    if (!m_model)
+        return;
+    beginResetModel();
+    m_model->setObserver(nullptr);
+    m_model = nullptr;
+    endResetModel();
+}
 
 int ListBoxItems::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : m_model.count();
+    return parent.isValid() || !m_model ? 0 : m_model->count();
 }
 
 QVariant ListBoxItems::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() >= m_model.count())
+    if (!m_model || !index.isValid() || index.row() >= m_model->count())
         return {};
     switch (role) {
-    case Qt::DisplayRole: return displayText(m_model.text(index.row()));
-    case Qt::UserRole: return m_model.data(index.row());
+    case Qt::DisplayRole: return displayText(m_model->text(index.row()));
+    case Qt::UserRole: return m_model->data(index.row());
     // One line per entry, one pixel taller than the font's line.
     case Qt::SizeHintRole: return QSize(0, m_rowHeight);
     default: return {};
@@ -65,7 +75,7 @@ void ListBoxItems::selectionChanged(int32_t index)
 
 QtListBox::QtListBox(ListBoxModel& model, QWidget* parent)
     : QListView(parent)
-    , m_model(model)
+    , m_model(&model)
     , m_items(new ListBoxItems(model, fontMetrics().height() + 1, this))
 {
     setModel(m_items);
@@ -91,12 +101,18 @@ QtListBox::QtListBox(ListBoxModel& model, QWidget* parent)
     });
 }
 
+void QtListBox::detach()
+{
+    m_items->detach();
+    m_model = nullptr;
+}
+
 void QtListBox::followQtSelection()
 {
-    if (m_items->changing())
+    if (!m_model || m_items->changing())
         return;
     const QModelIndexList selected = selectionModel()->selectedIndexes();
-    m_model.select(selected.isEmpty() ? kNoEntry : selected.first().row());
+    m_model->select(selected.isEmpty() ? kNoEntry : selected.first().row());
 }
 
 void QtListBox::setCurrentRow(int row)
@@ -106,9 +122,11 @@ void QtListBox::setCurrentRow(int row)
 
 void QtListBox::keyPressEvent(QKeyEvent* event)
 {
-    int32_t before = m_model.selection();
+    int32_t before = m_model ? m_model->selection() : kNoEntry;
     QListView::keyPressEvent(event);
+    if (!m_model)
+        return;
     followQtSelection();
-    if (m_model.selection() != before && m_model.selection() != kNoEntry)
+    if (m_model->selection() != before && m_model->selection() != kNoEntry)
         emit userSelectionChanged();
 }

@@ -28,11 +28,13 @@ public:
     void selectionChanged(int32_t index) override;
 
     bool changing() const { return m_changing; }
+    // The model is going away before this view does: show nothing from now on.
+    void detach();
     // Set by the view: the program changed the selection.
     std::function<void(int32_t)> onProgramSelection;
 
 private:
-    ListBoxModel& m_model;
+    ListBoxModel* m_model;
     int m_rowHeight;
     bool m_changing = false;
 };
@@ -42,7 +44,9 @@ class QtListBox final : public QListView {
 public:
     QtListBox(ListBoxModel& model, QWidget* parent);
 
-    ListBoxModel& entries() { return m_model; }
+    // The view outlives its window by a turn of the event loop (it is deleted later); the
+    // window's models do not.
+    void detach();
     // Selects the row as the user would see it, without reporting it (tests, keyboard moves).
     void setCurrentRow(int row);
 
@@ -55,6 +59,6 @@ protected:
 private:
     void followQtSelection();
 
-    ListBoxModel& m_model;
+    ListBoxModel* m_model;
     ListBoxItems* m_items;
 };

@@ -92,6 +92,10 @@ QtWindowView::~QtWindowView()
 {
     for (EditBoxModel* model : m_editModels)
         model->setChangeListener(nullptr);
+    for (auto& [unitId, list] : m_listBoxes) {
+        if (list)
+            list->detach();
+    }
     if (m_openPopup)
         m_openPopup->close();
     if (m_widget) {

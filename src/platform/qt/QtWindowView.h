@@ -55,7 +55,7 @@ private:
     const WindowDescription& m_description;
     WindowViewEvents& m_events;
     QPointer<ConsoleWidget> m_widget;
-    std::map<uint32_t, QtListBox*> m_listBoxes;
+    std::map<uint32_t, QPointer<QtListBox>> m_listBoxes;
     std::vector<EditBoxModel*> m_editModels;
     QMenu* m_openPopup = nullptr;
 };
