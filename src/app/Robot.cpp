@@ -6,6 +6,8 @@
 #include "runtime/Files.h"
 #include "runtime/ValueStore.h"
 
+#include <chrono>
+
 namespace {
 
 // What one kind of vote says and does; the close and the open vote differ only in these.
@@ -36,41 +38,89 @@ constexpr VoteTexts kOpenVote {
     .robotEnabledAfter = 1,
 };
 
-// One vote by the client of the event being handled. Every step reads the store afresh, so a
-// failed write simply leaves a count that matches nothing and nothing is announced.
+// Votes run on the window thread, where a store that another program holds locked (a second
+// server mid-write, an sqlite3 shell inside a transaction) must not stall the room. A vote
+// waits for the lock once, when its transaction begins (reads never wait on the store's WAL
+// file), and gives up after this; two servers' own writes take a few milliseconds.
+constexpr std::chrono::milliseconds kVoteStoreWait { 100 };
+
+// Counts the store's failures during one vote, and hands them to the service's report when
+// the vote is done.
+class StoreFailuresDuringVote {
+public:
+    StoreFailuresDuringVote()
+        : m_before(valueStoreFailureCount())
+    {
+    }
+    ~StoreFailuresDuringVote()
+    {
+        if (uint64_t failures = count(); failures > 0)
+            service().storeFailures.note(failures);
+    }
+    StoreFailuresDuringVote(const StoreFailuresDuringVote&) = delete;
+    StoreFailuresDuringVote& operator=(const StoreFailuresDuringVote&) = delete;
+
+    bool any() const { return count() > 0; }
+
+private:
+    uint64_t count() const { return valueStoreFailureCount() - m_before; }
+
+    uint64_t m_before;
+};
+
+// A count at three decides the poll. A count past three can only be left by an earlier poll
+// whose removal failed; it decides like three, so that such a poll ends instead of growing for
+// ever.
+bool decidesPoll(std::string_view count)
+{
+    return compareText(count, "3") == 0 || toNumber(count) > 3;
+}
+
+// One vote by the client of the event being handled. A vote is recorded whole or not at all,
+// and only a recorded vote is announced: when the store fails anywhere along the way (even a
+// read, which would otherwise look like a missing value), the room hears nothing and the
+// failure goes to the report on standard error.
 void castVote(const VoteTexts& vote)
 {
     ServiceState& state = service();
+    setValueStoreWaitLimit(kVoteStoreWait);
+    StoreFailuresDuringVote failures;
     Text voterPath = concatText(kVoteKey, "\\", state.eventClient);
-    if (registryValueExists(kRootCurrentUser, voterPath)) {
+    bool alreadyVoted = registryValueExists(kRootCurrentUser, voterPath);
+    if (failures.any())
+        return;
+    if (alreadyVoted) {
         announceToRoom(kRobot, vote.alreadyVoted);
         return;
     }
-    // The voter's mark and the count go in together: a server killed in between must not
-    // leave a voter whose vote was never counted, and a second server must not count between
-    // this one's read and write.
-    inRegistryTransaction([&] {
-        writeRegistryValue(kRootCurrentUser, voterPath, std::string_view("1"));
-        if (registryValueExists(kRootCurrentUser, kVoteCountPath)) {
-            double count = toNumber(readRegistryText(kRootCurrentUser, kVoteCountPath));
-            writeRegistryValue(kRootCurrentUser, kVoteCountPath, std::string_view(toText(count + 1)));
-        } else {
-            writeRegistryValue(kRootCurrentUser, kVoteCountPath, std::string_view("1"));
-        }
-        return true;
+    // The voter's mark, the count and (when this vote decides) the poll's removal go in as one
+    // transaction: a server killed in between must not leave a voter whose vote was never
+    // counted, and a second server must not count between this one's read and write.
+    Text count;
+    bool recorded = inRegistryTransaction([&] {
+        if (!writeRegistryValue(kRootCurrentUser, voterPath, std::string_view("1")))
+            return false;
+        count = "1";
+        if (registryValueExists(kRootCurrentUser, kVoteCountPath))
+            count = toText(toNumber(readRegistryText(kRootCurrentUser, kVoteCountPath)) + 1);
+        if (!writeRegistryValue(kRootCurrentUser, kVoteCountPath, std::string_view(count)))
+            return false;
+        // No value of that name exists, so this removes the whole poll key. Should the key
+        // not go for any other reason than a failing store, the count left behind decides
+        // again at the next vote.
+        if (decidesPoll(count))
+            deleteRegistryItem(kRootCurrentUser, kVoteKey);
+        return !failures.any();
     });
-    if (compareText(readRegistryText(kRootCurrentUser, kVoteCountPath), "1") == 0)
+    if (!recorded)
+        return;
+    if (compareText(count, "1") == 0)
         announceToRoom(kRobot, vote.twoMoreNeeded);
-    if (compareText(readRegistryText(kRootCurrentUser, kVoteCountPath), "2") == 0)
+    if (compareText(count, "2") == 0)
         announceToRoom(kRobot, vote.oneMoreNeeded);
-    // A count past three can only be left by an earlier poll whose removal failed; it decides
-    // like three, so that such a poll ends instead of growing for ever.
-    Text count = readRegistryText(kRootCurrentUser, kVoteCountPath);
-    if (compareText(count, "3") == 0 || toNumber(count) > 3) {
+    if (decidesPoll(count)) {
         state.robotEnabled = vote.robotEnabledAfter;
         announceToRoom(kRobot, vote.decided);
-        // No value of that name exists, so this removes the whole poll key.
-        deleteRegistryItem(kRootCurrentUser, kVoteKey);
     }
 }
 
@@ -92,16 +142,18 @@ void loadWordLibrary(std::string_view path)
 {
     ServiceState& state = service();
     appendWordLibrary(toText(readFile(path)), state.replyKeys, state.replyTexts);
+    state.replyIndex = KeywordMatcher(state.replyKeys);
 }
 
 Text matchReply(std::string_view line)
 {
-    const ServiceState& state = service();
-    for (int32_t i = 1; i <= state.replyKeys.elementCount(); ++i) {
-        if (findText(line, state.replyKeys.elementAt(i)) != -1)
-            return state.replyTexts.elementAt(i);
-    }
-    return Text();
+    ServiceState& state = service();
+    // The library is only ever appended to, so an index of as many keywords is an index of
+    // these; one of fewer missed an append made some other way than loadWordLibrary.
+    if (state.replyIndex.keywordCount() != state.replyKeys.elementCount())
+        state.replyIndex = KeywordMatcher(state.replyKeys);
+    int32_t index = state.replyIndex.firstMatch(line);
+    return index == 0 ? Text() : state.replyTexts.elementAt(index);
 }
 
 void robotAnswer(std::string_view line)

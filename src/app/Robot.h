@@ -11,10 +11,11 @@
 // Appends the entries of a word library's text: entries separated by CR LF CR LF, each a
 // keyword line and a reply line; further lines are ignored, incomplete entries skipped.
 void appendWordLibrary(std::string_view libraryText, TextArray& keys, TextArray& replies);
-// Reads the file and appends its entries to the service's word library.
+// Reads the file, appends its entries to the service's word library and indexes its keywords.
 void loadWordLibrary(std::string_view path);
 
-// The reply of the first keyword (in file order) that the line contains, or the empty text.
+// The reply of the first keyword (in file order) that the line contains, or the empty text;
+// one pass over the line through the library's index (KeywordMatcher.h).
 Text matchReply(std::string_view line);
 
 void robotAnswer(std::string_view line);

@@ -1,9 +1,12 @@
-// The chat room service's process-wide state: the robot's switch and word library, the
-// client and data of the latest event, and the roster scan position shared by every scan.
+// The chat room service's process-wide state: the robot's switch and word library (with the
+// index its matching runs on, and the report of the vote store's failures), the client and
+// data of the latest event, and the roster scan position shared by every scan.
 // Besides this, the service keeps its roster in the list 列表框1 and its delivery markers in
 // the hidden edit box 编辑框1.
 #pragma once
 
+#include "app/FailureReport.h"
+#include "app/KeywordMatcher.h"
 #include "runtime/ByteBlock.h"
 #include "runtime/Text.h"
 #include "runtime/TextArray.h"
@@ -14,6 +17,9 @@ struct ServiceState {
     int32_t robotEnabled = 0;
     TextArray replyKeys;
     TextArray replyTexts;
+    // An index over replyKeys, rebuilt whenever the library grows (see Robot.cpp).
+    KeywordMatcher replyIndex;
+    FailureReport storeFailures { "the value store failed, votes were not recorded" };
     Text eventClient;
     ByteBlock lastData;
     int32_t rosterSize = 0;

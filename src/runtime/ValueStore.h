@@ -8,6 +8,7 @@
 #include "runtime/ByteBlock.h"
 #include "runtime/RegistryPath.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -55,5 +56,17 @@ void closeValueStore();
 
 // Runs `operations` (calls of the operations above) as one transaction: another process sees
 // all of their writes or none, and writes nothing in between. Nothing of it is kept when
-// `operations` returns false or the commit fails.
+// `operations` returns false or the commit fails; when the transaction cannot begin (the store
+// cannot be opened, or another process holds it past the busy timeout), they do not run.
 bool inRegistryTransaction(const std::function<bool()>& operations);
+
+// How long an operation waits for another process's write to end before it fails: five seconds
+// unless set. A program that calls the store from a thread that must not stall sets a short
+// limit; it holds from the next operation on.
+void setValueStoreWaitLimit(std::chrono::milliseconds limit);
+
+// How many times the store itself has failed in this process: it could not be opened, stayed
+// locked past the busy timeout, or SQLite reported an error. A value or key that is simply not
+// there is no failure. The results above fold both into "false" or "absent"; comparing this
+// count before and after some operations tells the two apart.
+uint64_t valueStoreFailureCount();

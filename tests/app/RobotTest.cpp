@@ -1,9 +1,11 @@
-// The robot: the word library's parsing rules, the first-keyword match, and a vote that meets
-// a poll whose count an earlier run left past three.
+// The robot: the word library's parsing rules, the first-keyword match, a vote that meets a
+// poll whose count an earlier run left past three, and votes that the store cannot record.
 #include "app/RoomFixture.h"
 #include "app/Robot.h"
 #include "runtime/TempConfigHome.h"
 #include "runtime/ValueStore.h"
+
+#include <sqlite3.h>
 
 #include <string>
 #include <utility>
@@ -92,6 +94,74 @@ TEST_F(RobotVote, APollLeftPastThreeDecidesAtTheNextVote)
     EXPECT_EQ(service().robotEnabled, 0);
     EXPECT_FALSE(registryValueExists(kRootCurrentUser, kVoteCountPath));
     EXPECT_FALSE(registryKeyExists(kRootCurrentUser, kVoteKey));
+}
+
+// Another program's hold on the store file, through a connection of its own: `begin` runs when
+// it is made and `end` when it goes.
+class StoreObstacle {
+public:
+    StoreObstacle(const std::string& file, const std::string& begin, std::string end)
+        : m_end(std::move(end))
+    {
+        if (sqlite3_open_v2(file.c_str(), &m_db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK
+            || sqlite3_exec(m_db, begin.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+            ADD_FAILURE() << begin << ": " << sqlite3_errmsg(m_db);
+    }
+    ~StoreObstacle()
+    {
+        if (sqlite3_exec(m_db, m_end.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+            ADD_FAILURE() << m_end << ": " << sqlite3_errmsg(m_db);
+        sqlite3_close_v2(m_db);
+    }
+    StoreObstacle(const StoreObstacle&) = delete;
+    StoreObstacle& operator=(const StoreObstacle&) = delete;
+
+private:
+    sqlite3* m_db = nullptr;
+    std::string m_end;
+};
+
+// A vote the store cannot record is not announced and leaves nothing behind: once the store
+// works again, the same voter's vote counts.
+TEST_F(RobotVote, AVoteTheStoreCannotRecordIsNotAnnounced)
+{
+    struct Obstacle {
+        const char* what;
+        std::string begin;
+        std::string end;
+    };
+    const std::vector<Obstacle> obstacles = {
+        { "another program holds the write lock", "BEGIN IMMEDIATE", "ROLLBACK" },
+        // Writes of anything but "1" fail: the voter's mark goes in, the count of two does not.
+        { "the store fails halfway", "CREATE TRIGGER refuse BEFORE INSERT ON registry_values WHEN NEW.data <> X'3100'"
+                                     " BEGIN SELECT RAISE(ABORT, 'disk full'); END",
+            "DROP TRIGGER refuse" },
+    };
+    const std::string vote = "@关闭";
+    for (const Obstacle& obstacle : obstacles) {
+        SCOPED_TRACE(obstacle.what);
+        TempConfigHome configHome;
+        service().robotEnabled = 1;
+        // An earlier voter's vote: the one that fails must not be told as the second.
+        ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, kVoteCountPath, std::string_view("1")));
+        LoopbackClient& voter = connectClient();
+        const std::string voterPath = std::string(kVoteKey) + "\\" + voter.address();
+        {
+            StoreObstacle hold(configHome.storeFile(), obstacle.begin, obstacle.end);
+            ASSERT_TRUE(voter.send(vote));
+            // The relay comes before the robot's steps, in the same handler.
+            ASSERT_TRUE(waitForBytes(voter, vote.size()));
+        }
+        EXPECT_FALSE(registryValueExists(kRootCurrentUser, voterPath));
+        EXPECT_EQ(readRegistryText(kRootCurrentUser, kVoteCountPath), "1");
+
+        ASSERT_TRUE(voter.send(vote));
+        ASSERT_TRUE(waitForBytes(voter, 2 * vote.size()));
+        expectStreams(voter, { { &voter, vote + vote + "\r\n\r\nVelqo机器人\r\n还需要1个人才能关闭我哦！" } });
+        EXPECT_EQ(readRegistryText(kRootCurrentUser, kVoteCountPath), "2");
+        EXPECT_EQ(readRegistryText(kRootCurrentUser, voterPath), "1");
+        EXPECT_EQ(service().robotEnabled, 1);
+    }
 }
 
 } // namespace

@@ -10,8 +10,11 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <pwd.h>
@@ -22,6 +25,12 @@
 namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
+// The busy timeout of the connection: kBusyTimeoutMs until the program sets its own.
+int g_busyTimeoutMs = kBusyTimeoutMs;
+
+std::atomic<uint64_t> g_failures { 0 };
+
+void noteFailure() { ++g_failures; }
 
 // Keys and values are looked up by their folded form (`*_fold`) and keep the spelling they
 // were first written with. A value's key is named by its folded path; the root key itself
@@ -129,7 +138,13 @@ public:
         m_bound &= sqlite3_bind_blob64(m_statement, m_next++, data, bytes.size(), SQLITE_TRANSIENT) == SQLITE_OK;
         return *this;
     }
-    int step() { return m_bound ? sqlite3_step(m_statement) : SQLITE_ERROR; }
+    int step()
+    {
+        int result = m_bound ? sqlite3_step(m_statement) : SQLITE_ERROR;
+        if (result != SQLITE_ROW && result != SQLITE_DONE)
+            noteFailure();
+        return result;
+    }
     bool run() { return step() == SQLITE_DONE; }
 
     int64_t integer(int column) { return sqlite3_column_int64(m_statement, column); }
@@ -196,7 +211,7 @@ private:
         int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
         if (sqlite3_open_v2(m_path.c_str(), &m_db, flags, nullptr) != SQLITE_OK)
             return fail(error);
-        sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+        sqlite3_busy_timeout(m_db, g_busyTimeoutMs);
         // WAL lets a reader and a writer work at once; FULL syncs every commit, so what was
         // committed survives a crash of the process or the machine. A store kept on a file
         // system without WAL support stays in its rollback journal mode, which is just as safe.
@@ -264,6 +279,7 @@ Store* currentStore()
     if (!path.empty())
         g_store = Store::open(path, error);
     if (!g_store) {
+        noteFailure();
         static bool reported = false;
         if (!reported) {
             reported = true;
@@ -279,10 +295,15 @@ bool inWriteTransaction(sqlite3* db, Body body)
 {
     if (g_groupDepth > 0)
         return body();
-    if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+    if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        noteFailure();
         return false;
-    if (body() && sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK)
+    }
+    bool done = body();
+    if (done && sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK)
         return true;
+    if (done)
+        noteFailure();
     if (!sqlite3_get_autocommit(db))
         sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     return false;
@@ -489,12 +510,26 @@ bool inRegistryTransaction(const std::function<bool()>& operations)
         return false;
     if (g_groupDepth > 0)
         return operations();
-    // The depth is raised only once the transaction is open, so that a BEGIN that fails leaves
-    // the operations to run (and fail or succeed) one by one as usual.
+    // The depth is raised only once the transaction is open: the operations inside then join it
+    // instead of opening their own. A BEGIN that fails runs none of them, so that they are never
+    // done one by one, outside the transaction they were grouped for.
     return inWriteTransaction(store->db(), [&] {
         ++g_groupDepth;
         bool done = operations();
         --g_groupDepth;
         return done;
     });
+}
+
+uint64_t valueStoreFailureCount()
+{
+    return g_failures.load();
+}
+
+void setValueStoreWaitLimit(std::chrono::milliseconds limit)
+{
+    std::lock_guard lock(g_storeMutex);
+    g_busyTimeoutMs = static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(limit.count(), 0, std::numeric_limits<int>::max()));
+    if (g_store && g_store->belongsToThisProcess())
+        sqlite3_busy_timeout(g_store->db(), g_busyTimeoutMs);
 }
