@@ -10,13 +10,13 @@
 
 namespace {
 
-constexpr FramedText kKick { "管理员\r\n你已被管理员踢出聊天室！", "\r\n\r\n管理员\r\n你已被管理员踢出聊天室！" };
-constexpr FramedText kShake { "管理员\r\n管理员抖了你一下！", "\r\n\r\n管理员\r\n管理员抖了你一下！" };
-constexpr FramedText kQuake { "管理员\r\n管理员对你使用了屏幕地震！", "\r\n\r\n管理员\r\n管理员对你使用了屏幕地震！" };
-constexpr FramedText kReward { "管理员\r\n管理员给了你一次改名的机会！并且可以去除您的本机号！", "\r\n\r\n管理员\r\n管理员给了你一次改名的机会！并且可以去除您的本机号！" };
-constexpr FramedText kMute { "管理员\r\n你已被管理员禁言1分钟！", "\r\n\r\n管理员\r\n你已被管理员禁言1分钟！" };
-constexpr FramedText kPrank { "管理员\r\n管理员让你心甘情愿的退出聊天室！", "\r\n\r\n管理员\r\n管理员让你心甘情愿的退出聊天室！" };
-constexpr FramedText kDissolution { "管理员\r\n管理员已退出聊天室！聊天室解散！", "\r\n\r\n管理员\r\n管理员已退出聊天室！聊天室解散！" };
+constexpr FramedText kKick { kAdministrator, "你已被管理员踢出聊天室！" };
+constexpr FramedText kShake { kAdministrator, "管理员抖了你一下！" };
+constexpr FramedText kQuake { kAdministrator, "管理员对你使用了屏幕地震！" };
+constexpr FramedText kReward { kAdministrator, "管理员给了你一次改名的机会！并且可以去除您的本机号！" };
+constexpr FramedText kMute { kAdministrator, "你已被管理员禁言1分钟！" };
+constexpr FramedText kPrank { kAdministrator, "管理员让你心甘情愿的退出聊天室！" };
+constexpr FramedText kDissolution { kAdministrator, "管理员已退出聊天室！聊天室解散！" };
 
 // With nothing selected the entry is the empty text, which names no client.
 Text selectedEntry()

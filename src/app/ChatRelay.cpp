@@ -45,7 +45,9 @@ void onClientLeave()
     Text leaver = state.eventClient;
     state.rosterSize = itemCount(列表框1);
     bool noDataYet = textLength(state.lastData.view()) == 0;
-    Text notice = concatText(noDataYet ? kLeaveFirstPrefix : kLeaveContinuedPrefix, leaver, kLeaveSuffix);
+    Text body = concatText(leaver, kLeaveSuffix);
+    FramedText leave { kAdministrator, body };
+    Text notice = noDataYet ? leave.firstForm() : leave.continuedForm();
 
     // One scan removes the leaver and tells everybody else, before and after its entry alike;
     // once the entry is gone the later entries sit one place higher.

@@ -10,6 +10,7 @@ namespace {
 // A marker is the entry followed by "=1" anywhere in the store; it is written as a line.
 constexpr std::string_view kMarkerTail = "=1";
 constexpr std::string_view kMarkerLineEnd = "=1\r\n";
+constexpr std::string_view kLineEnd = "\r\n";
 
 void markEntry(std::string_view entry)
 {
@@ -40,18 +41,23 @@ void sendAndMark(std::string_view entry, std::string_view bytes)
         markEntry(entry);
 }
 
-Text continuedForm(std::string_view sender, std::string_view body)
+Text FramedText::firstForm() const
 {
-    return concatText("\r\n\r\n", sender, "\r\n", body);
+    return concatText(sender, kLineEnd, body);
+}
+
+Text FramedText::continuedForm() const
+{
+    return concatText(kLineEnd, kLineEnd, firstForm());
 }
 
 void sendNotice(std::string_view entry, const FramedText& notice, bool marksEntry)
 {
     if (isMarked(entry)) {
-        sendToEntry(entry, notice.continuedForm);
+        sendToEntry(entry, notice.continuedForm());
         return;
     }
-    sendToEntry(entry, notice.firstForm);
+    sendToEntry(entry, notice.firstForm());
     if (marksEntry)
         markEntry(entry);
 }
@@ -59,7 +65,7 @@ void sendNotice(std::string_view entry, const FramedText& notice, bool marksEntr
 void announceToRoom(std::string_view sender, std::string_view body)
 {
     ServiceState& state = service();
-    Text text = continuedForm(sender, body);
+    Text text = FramedText { sender, body }.continuedForm();
     // The count is the one read when the data-arrival handler started its relay.
     for (state.rosterIndex = 1; state.rosterIndex <= state.rosterSize; ++state.rosterIndex)
         sendAndMark(itemText(列表框1, state.rosterIndex - 1), text);

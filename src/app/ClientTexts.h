@@ -8,18 +8,23 @@
 
 #include "runtime/Text.h"
 
+// The senders the server speaks as.
 inline constexpr std::string_view kRobot = "Velqo机器人";
+inline constexpr std::string_view kAdministrator = "管理员";
 
-// The leave notice: "管理员\r\n" + address + "离开聊天室！", after a blank line once any data
-// has arrived.
-inline constexpr std::string_view kLeaveFirstPrefix = "管理员\r\n";
-inline constexpr std::string_view kLeaveContinuedPrefix = "\r\n\r\n管理员\r\n";
+// The leave notice's body follows the leaver's address.
 inline constexpr std::string_view kLeaveSuffix = "离开聊天室！";
 
-// A notice in both of its forms, exactly as the clients receive them.
+// A text the server composes: who says it and what. Both of its framings come from this one
+// rule, so no form is ever written out by hand.
 struct FramedText {
-    std::string_view firstForm;
-    std::string_view continuedForm;
+    std::string_view sender;
+    std::string_view body;
+
+    // The sender line, CR LF and the body.
+    Text firstForm() const;
+    // The same after a blank line: CR LF CR LF in front.
+    Text continuedForm() const;
 };
 
 // True when the roster entry has a delivery marker.
@@ -31,8 +36,6 @@ void sendToEntry(std::string_view entry, std::string_view text);
 // Sends to a roster entry, then marks it unless it is marked already: the step that the relay
 // and the room announcements take for every entry.
 void sendAndMark(std::string_view entry, std::string_view bytes);
-
-Text continuedForm(std::string_view sender, std::string_view body);
 
 // One notice to one entry in the form its marker decides; a first form also marks the entry
 // when `marksEntry` says so.

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -57,6 +58,24 @@ bool drainClient(SocketHandle socket, std::string& data)
         }
     }
     return false;
+}
+
+// Hands bytes to the socket while it takes them: how many it took, or nothing when the
+// connection is broken before it took any (its closure is reported by the reading side).
+std::optional<size_t> sendWhatFits(SocketHandle socket, std::string_view bytes)
+{
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        sockets::IoResult taken = sockets::sendBytes(socket, bytes.data() + sent, bytes.size() - sent);
+        if (taken.outcome == sockets::IoOutcome::Transferred) {
+            sent += taken.bytes;
+            continue;
+        }
+        if (taken.outcome == sockets::IoOutcome::Failed && sent == 0)
+            return std::nullopt;
+        break;
+    }
+    return sent;
 }
 
 } // namespace
@@ -338,19 +357,13 @@ bool TcpServer::sendData(std::string_view client, std::string_view bytes)
     if (target->queue.size() + bytes.size() > kClientQueueCap || m_queuedBytes + bytes.size() > kTotalQueueCap)
         return false;
 
+    // Nothing may overtake what is queued already.
     size_t sent = 0;
     if (target->queue.empty()) {
-        while (sent < bytes.size()) {
-            sockets::IoResult taken = sockets::sendBytes(target->socket.get(), bytes.data() + sent, bytes.size() - sent);
-            if (taken.outcome == sockets::IoOutcome::Transferred) {
-                sent += taken.bytes;
-                continue;
-            }
-            // A broken connection: its closure is reported by the reading side.
-            if (taken.outcome == sockets::IoOutcome::Failed && sent == 0)
-                return false;
-            break;
-        }
+        std::optional<size_t> taken = sendWhatFits(target->socket.get(), bytes);
+        if (!taken)
+            return false;
+        sent = *taken;
     }
     if (sent < bytes.size()) {
         target->queue.push(bytes.substr(sent));
@@ -368,15 +381,15 @@ bool TcpServer::writeQueued(SocketHandle socket, DeliveryQueue& queue)
 {
     while (!queue.empty()) {
         std::string_view rest = queue.front();
-        sockets::IoResult taken = sockets::sendBytes(socket, rest.data(), rest.size());
-        if (taken.outcome == sockets::IoOutcome::Transferred) {
-            queue.consume(taken.bytes);
-            m_queuedBytes -= taken.bytes;
-            continue;
-        }
-        if (taken.outcome == sockets::IoOutcome::Failed)
+        std::optional<size_t> taken = sendWhatFits(socket, rest);
+        if (!taken) {
             dropQueued(queue);
-        break;
+            break;
+        }
+        queue.consume(*taken);
+        m_queuedBytes -= *taken;
+        if (*taken < rest.size())
+            break;
     }
     return queue.empty();
 }
