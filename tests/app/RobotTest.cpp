@@ -85,10 +85,10 @@ TEST_F(RobotVote, APollLeftPastThreeDecidesAtTheNextVote)
     ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, kVoteCountPath, std::string_view("5")));
     LoopbackClient& voter = connectClient();
     const std::string vote = "@关闭";
-    ASSERT_TRUE(voter.send(vote));
-    const std::string decided = vote + "\r\n\r\nVelqo机器人\r\n机器人已关闭，开启机器人请发送@开启";
+    ASSERT_TRUE(voter.trySend(vote));
+    const std::string decided = vote + robotSays(kClosed);
     EXPECT_TRUE(waitForBytes(voter, decided.size()));
-    EXPECT_EQ(voter.received(), decided);
+    EXPECT_EQ(voter.unread(), decided);
     EXPECT_EQ(service().robotEnabled, 0);
     EXPECT_FALSE(registryValueExists(kRootCurrentUser, kVoteCountPath));
     EXPECT_FALSE(registryKeyExists(kRootCurrentUser, kVoteKey));

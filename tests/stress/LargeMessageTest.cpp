@@ -45,13 +45,13 @@ class LargeMessage : public StressRoom { };
 TEST_F(LargeMessage, SixtyFourMiBReachEveryClientWhole)
 {
     startServer();
-    TestClient& sender = connectClient();
-    TestClient& first = connectClient();
-    TestClient& second = connectClient();
+    LoopbackClient& sender = connectClient();
+    LoopbackClient& first = connectClient();
+    LoopbackClient& second = connectClient();
     syncByProbe(sender);
 
     BytePattern message(messageAlphabet(), 64);
-    std::vector<TestClient*> receivers { &sender, &first, &second };
+    std::vector<LoopbackClient*> receivers { &sender, &first, &second };
     std::vector<MessageCheck> checks(receivers.size(), MessageCheck { &message });
     std::vector<std::unique_ptr<BackgroundReader>> readers;
     for (size_t i = 0; i < receivers.size(); ++i) {
