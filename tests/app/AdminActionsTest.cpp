@@ -15,22 +15,16 @@ using namespace app_test;
 struct MarkingAction {
     const char* name;
     void (*handler)();
-    std::string firstForm;
-    std::string continuedForm;
+    const std::string& body;
 };
 
 const std::vector<MarkingAction> kMarkingActions = {
-    { "shake", onShake, "管理员\r\n管理员抖了你一下！", "\r\n\r\n管理员\r\n管理员抖了你一下！" },
-    { "quake", onQuake, "管理员\r\n管理员对你使用了屏幕地震！", "\r\n\r\n管理员\r\n管理员对你使用了屏幕地震！" },
-    { "reward", onReward, "管理员\r\n管理员给了你一次改名的机会！并且可以去除您的本机号！", "\r\n\r\n管理员\r\n管理员给了你一次改名的机会！并且可以去除您的本机号！" },
-    { "mute", onMute, "管理员\r\n你已被管理员禁言1分钟！", "\r\n\r\n管理员\r\n你已被管理员禁言1分钟！" },
-    { "prank", onPrank, "管理员\r\n管理员让你心甘情愿的退出聊天室！", "\r\n\r\n管理员\r\n管理员让你心甘情愿的退出聊天室！" },
+    { "shake", onShake, kShakeBody },
+    { "quake", onQuake, kQuakeBody },
+    { "reward", onReward, kRewardBody },
+    { "mute", onMute, kMuteBody },
+    { "prank", onPrank, kPrankBody },
 };
-
-const std::string kKickFirst = "管理员\r\n你已被管理员踢出聊天室！";
-const std::string kKickContinued = "\r\n\r\n管理员\r\n你已被管理员踢出聊天室！";
-const std::string kDissolutionFirst = "管理员\r\n管理员已退出聊天室！聊天室解散！";
-const std::string kDissolutionContinued = "\r\n\r\n管理员\r\n管理员已退出聊天室！聊天室解散！";
 
 using AdminActions = Room;
 
@@ -48,9 +42,10 @@ TEST_F(AdminActions, NoticeTwiceGoesFirstThenContinuedAndMarksOnce)
         EXPECT_EQ(content(编辑框1), markers);
         action.handler();
         EXPECT_EQ(content(编辑框1), markers) << "the second notice added a marker";
-        EXPECT_TRUE(waitForBytes(target, action.firstForm.size() + action.continuedForm.size()));
-        EXPECT_EQ(target.received(), action.firstForm + action.continuedForm);
-        expected.emplace_back(&target, action.firstForm + action.continuedForm);
+        const std::string bothForms = administratorNotice(false, action.body) + administratorNotice(true, action.body);
+        EXPECT_TRUE(waitForBytes(target, bothForms.size()));
+        EXPECT_EQ(target.unread(), bothForms);
+        expected.emplace_back(&target, bothForms);
     }
     // Nobody else heard any of it, and every target is still in the room.
     EXPECT_EQ(itemCount(列表框1), 1 + static_cast<int32_t>(kMarkingActions.size()));
@@ -71,8 +66,8 @@ TEST_F(AdminActions, KickOfAnUnmarkedClient)
     EXPECT_EQ(content(编辑框1), "") << "the kick wrote a marker";
 
     EXPECT_TRUE(waitForEnd(b));
-    EXPECT_EQ(b.received(), kKickFirst);
-    EXPECT_FALSE(b.endedByReset()) << "the connection was reset, not closed";
+    EXPECT_EQ(b.unread(), administratorNotice(false, kKickBody));
+    EXPECT_FALSE(b.wasReset()) << "the connection was reset, not closed";
     expectStreams(a, { { &a, leaveNotice(false, kicked) }, { &c, leaveNotice(false, kicked) } });
 }
 
@@ -80,7 +75,7 @@ TEST_F(AdminActions, KickOfAMarkedClientSendsTheContinuedForm)
 {
     LoopbackClient& a = connectClient();
     LoopbackClient& b = connectClient();
-    ASSERT_TRUE(a.send("hello"));
+    ASSERT_TRUE(a.trySend("hello"));
     ASSERT_TRUE(waitForBytes(a, 5));
     ASSERT_TRUE(waitForBytes(b, 5));
     const std::string kicked = a.address();
@@ -89,7 +84,7 @@ TEST_F(AdminActions, KickOfAMarkedClientSendsTheContinuedForm)
     EXPECT_EQ(roster(), (std::vector<std::string> { b.address() }));
     EXPECT_EQ(content(编辑框1), b.address() + "=1\r\n");
     EXPECT_TRUE(waitForEnd(a));
-    EXPECT_EQ(a.received(), "hello" + kKickContinued);
+    EXPECT_EQ(a.unread(), "hello" + administratorNotice(true, kKickBody));
     expectStreams(b, { { &b, "hello" + leaveNotice(true, kicked) } });
 }
 
@@ -100,13 +95,13 @@ TEST_F(AdminActions, MuteAndPrankOnlySend)
     select(0);
     onMute();
     onPrank();
-    const std::string notices = "管理员\r\n你已被管理员禁言1分钟！" "\r\n\r\n管理员\r\n管理员让你心甘情愿的退出聊天室！";
+    const std::string notices = administratorNotice(false, kMuteBody) + administratorNotice(true, kPrankBody);
     EXPECT_TRUE(waitForBytes(a, notices.size()));
     // Still in the room, still connected, and its data is relayed as before.
     EXPECT_EQ(roster(), (std::vector<std::string> { a.address(), b.address() }));
-    ASSERT_TRUE(a.send("still here"));
+    ASSERT_TRUE(a.trySend("still here"));
     EXPECT_TRUE(waitForBytes(b, 10));
-    EXPECT_FALSE(a.ended());
+    EXPECT_FALSE(a.hasEnded());
     expectStreams(a, { { &a, notices + "still here" }, { &b, "still here" } });
 }
 
@@ -141,7 +136,7 @@ TEST_F(AdminActions, ChosenFromThePopupActsOnTheClickedEntry)
     pumpUntil([&] { return driver.acted() && !openPopup(); });
     EXPECT_TRUE(driver.acted());
     EXPECT_EQ(content(编辑框1), b.address() + "=1\r\n");
-    expectStreams(a, { { &a, "" }, { &b, "管理员\r\n管理员抖了你一下！" } });
+    expectStreams(a, { { &a, "" }, { &b, administratorNotice(false, kShakeBody) } });
 }
 
 // Closing the console with Esc tells every listed client, in the form its marker decides,
@@ -162,15 +157,15 @@ TEST_F(AdminActions, DissolutionGoesToEveryEntryByItsMarker)
     ASSERT_EQ(console(), nullptr) << "Esc did not close the console";
 
     const std::pair<LoopbackClient*, std::string> expected[] = {
-        { &a, kDissolutionFirst },
-        { &b, "管理员\r\n管理员抖了你一下！" + kDissolutionContinued },
-        { &c, kDissolutionFirst },
+        { &a, dissolutionNotice(false) },
+        { &b, administratorNotice(false, kShakeBody) + dissolutionNotice(true) },
+        { &c, dissolutionNotice(false) },
     };
     for (const auto& [client, bytes] : expected) {
         SCOPED_TRACE(client->address());
         EXPECT_TRUE(waitForEnd(*client));
-        EXPECT_EQ(client->received(), bytes);
-        EXPECT_FALSE(client->endedByReset());
+        EXPECT_EQ(client->unread(), bytes);
+        EXPECT_FALSE(client->wasReset());
     }
 }
 
@@ -181,7 +176,7 @@ TEST_F(AdminActions, DissolutionWithAnEmptyRosterSendsNothing)
     ASSERT_TRUE(deleteItem(列表框1, 0));
     closeConsole();
     EXPECT_TRUE(waitForEnd(unlisted));
-    EXPECT_EQ(unlisted.received(), "");
+    EXPECT_EQ(unlisted.unread(), "");
 }
 
 } // namespace

@@ -28,10 +28,10 @@ TEST_F(ChatRelay, DataReachesEveryEntryAndMarksEachOnce)
     LoopbackClient& c = connectClient();
 
     const std::string first = "name\r\nhello";
-    ASSERT_TRUE(b.send(first));
+    ASSERT_TRUE(b.trySend(first));
     for (LoopbackClient* client : { &a, &b, &c }) {
         EXPECT_TRUE(waitForBytes(*client, first.size()));
-        EXPECT_EQ(client->received(), first) << client->address();
+        EXPECT_EQ(client->unread(), first) << client->address();
     }
     const std::string markers = a.address() + "=1\r\n" + b.address() + "=1\r\n" + c.address() + "=1\r\n";
     EXPECT_EQ(content(编辑框1), markers);
@@ -39,7 +39,7 @@ TEST_F(ChatRelay, DataReachesEveryEntryAndMarksEachOnce)
     // Two-byte text and a NUL travel unchanged; nobody gets a second marker.
     const std::string second = std::string("管理员\r\n") + std::string(1, '\0') + "tail";
     ASSERT_EQ(second.size(), 13u);
-    ASSERT_TRUE(c.send(second));
+    ASSERT_TRUE(c.trySend(second));
     for (LoopbackClient* client : { &a, &b, &c })
         EXPECT_TRUE(waitForBytes(*client, first.size() + second.size()));
     EXPECT_EQ(content(编辑框1), markers);
@@ -50,9 +50,9 @@ TEST_F(ChatRelay, DataReachesEveryEntryAndMarksEachOnce)
 TEST_F(ChatRelay, LoneClientGetsItsOwnDataBack)
 {
     LoopbackClient& a = connectClient();
-    ASSERT_TRUE(a.send("name\r\nhello"));
+    ASSERT_TRUE(a.trySend("name\r\nhello"));
     EXPECT_TRUE(waitForBytes(a, 11));
-    EXPECT_EQ(a.received(), "name\r\nhello");
+    EXPECT_EQ(a.unread(), "name\r\nhello");
     EXPECT_EQ(content(编辑框1), a.address() + "=1\r\n");
 }
 
@@ -62,7 +62,7 @@ TEST_F(ChatRelay, LeaverBeforeAnyDataIsAnnouncedInFirstFormToEntriesBeforeAndAft
     LoopbackClient& b = connectClient();
     LoopbackClient& c = connectClient();
     const std::string leaver = b.address();
-    b.closeNow();
+    b.close();
     ASSERT_TRUE(pumpUntil([&] { return itemCount(列表框1) == 2; }));
     EXPECT_EQ(roster(), (std::vector<std::string> { a.address(), c.address() }));
     // The notice neither reads nor writes markers.
@@ -76,7 +76,7 @@ TEST_F(ChatRelay, LeaverInFirstPlaceTellsEverybodyElse)
     LoopbackClient& b = connectClient();
     LoopbackClient& c = connectClient();
     const std::string leaver = a.address();
-    a.closeNow();
+    a.close();
     ASSERT_TRUE(pumpUntil([&] { return itemCount(列表框1) == 2; }));
     EXPECT_EQ(roster(), (std::vector<std::string> { b.address(), c.address() }));
     expectStreams(b, { { &b, leaveNotice(false, leaver) }, { &c, leaveNotice(false, leaver) } });
@@ -87,13 +87,13 @@ TEST_F(ChatRelay, LeaverAfterDataIsAnnouncedInContinuedFormAndLosesItsMarker)
     LoopbackClient& a = connectClient();
     LoopbackClient& b = connectClient();
     LoopbackClient& c = connectClient();
-    ASSERT_TRUE(a.send("hi"));
+    ASSERT_TRUE(a.trySend("hi"));
     for (LoopbackClient* client : { &a, &b, &c })
         ASSERT_TRUE(waitForBytes(*client, 2));
     ASSERT_EQ(content(编辑框1), a.address() + "=1\r\n" + b.address() + "=1\r\n" + c.address() + "=1\r\n");
 
     const std::string leaver = b.address();
-    b.closeNow();
+    b.close();
     ASSERT_TRUE(pumpUntil([&] { return itemCount(列表框1) == 2; }));
     EXPECT_EQ(roster(), (std::vector<std::string> { a.address(), c.address() }));
     EXPECT_EQ(content(编辑框1), a.address() + "=1\r\n" + c.address() + "=1\r\n");
@@ -115,11 +115,11 @@ TEST_F(ChatRelay, RemovingAMarkerCutsTheTailOfALongerAddressEndingInIt)
     select(0);
     onShake();
     EXPECT_EQ(content(编辑框1), longer + "=1\r\n" + b.address() + "=1\r\n");
-    const std::string shake = "\r\n\r\n管理员\r\n管理员抖了你一下！";
+    const std::string shake = administratorNotice(true, kShakeBody);
     EXPECT_TRUE(waitForBytes(a, shake.size()));
-    EXPECT_EQ(a.received(), shake);
+    EXPECT_EQ(a.unread(), shake);
 
-    a.closeNow();
+    a.close();
     ASSERT_TRUE(pumpUntil([&] { return itemCount(列表框1) == 2; }));
     EXPECT_EQ(roster(), (std::vector<std::string> { b.address(), longer }));
     EXPECT_EQ(content(编辑框1), "1" + b.address() + "=1\r\n");

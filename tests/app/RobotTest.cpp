@@ -87,10 +87,10 @@ TEST_F(RobotVote, APollLeftPastThreeDecidesAtTheNextVote)
     ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, kVoteCountPath, std::string_view("5")));
     LoopbackClient& voter = connectClient();
     const std::string vote = "@关闭";
-    ASSERT_TRUE(voter.send(vote));
-    const std::string decided = vote + "\r\n\r\nVelqo机器人\r\n机器人已关闭，开启机器人请发送@开启";
+    ASSERT_TRUE(voter.trySend(vote));
+    const std::string decided = vote + robotSays(kClosed);
     EXPECT_TRUE(waitForBytes(voter, decided.size()));
-    EXPECT_EQ(voter.received(), decided);
+    EXPECT_EQ(voter.unread(), decided);
     EXPECT_EQ(service().robotEnabled, 0);
     EXPECT_FALSE(registryValueExists(kRootCurrentUser, kVoteCountPath));
     EXPECT_FALSE(registryKeyExists(kRootCurrentUser, kVoteKey));
@@ -148,14 +148,14 @@ TEST_F(RobotVote, AVoteTheStoreCannotRecordIsNotAnnounced)
         const std::string voterPath = std::string(kVoteKey) + "\\" + voter.address();
         {
             StoreObstacle hold(configHome.storeFile(), obstacle.begin, obstacle.end);
-            ASSERT_TRUE(voter.send(vote));
+            ASSERT_TRUE(voter.trySend(vote));
             // The relay comes before the robot's steps, in the same handler.
             ASSERT_TRUE(waitForBytes(voter, vote.size()));
         }
         EXPECT_FALSE(registryValueExists(kRootCurrentUser, voterPath));
         EXPECT_EQ(readRegistryText(kRootCurrentUser, kVoteCountPath), "1");
 
-        ASSERT_TRUE(voter.send(vote));
+        ASSERT_TRUE(voter.trySend(vote));
         ASSERT_TRUE(waitForBytes(voter, 2 * vote.size()));
         expectStreams(voter, { { &voter, vote + vote + "\r\n\r\nVelqo机器人\r\n还需要1个人才能关闭我哦！" } });
         EXPECT_EQ(readRegistryText(kRootCurrentUser, kVoteCountPath), "2");

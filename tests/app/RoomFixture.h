@@ -8,8 +8,9 @@
 #include "app/ApplicationEntry.h"
 #include "app/Handlers.h"
 #include "app/ServiceState.h"
-#include "app/LoopbackClient.h"
 #include "console/ConsoleTestSupport.h"
+#include "support/LoopbackClient.h"
+#include "support/NoticeTexts.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +21,7 @@
 namespace app_test {
 
 using namespace console_test;
+using namespace test_support;
 
 inline constexpr std::string_view kSentinel = "<sentinel>";
 
@@ -47,7 +49,7 @@ protected:
     LoopbackClient& connectClient()
     {
         int32_t before = itemCount(列表框1);
-        m_clients.push_back(std::make_unique<LoopbackClient>(m_port));
+        m_clients.push_back(std::make_unique<LoopbackClient>(static_cast<uint16_t>(m_port)));
         EXPECT_TRUE(pumpUntil([&] { return itemCount(列表框1) == before + 1; })) << "the room never listed the client";
         return *m_clients.back();
     }
@@ -60,19 +62,22 @@ protected:
         return texts;
     }
 
+    // The clients only take in what has arrived, never wait for it: the room runs on this
+    // thread, in the loop that pumpUntil runs. Nothing is read off a client's unread bytes, so
+    // they are everything it has been sent.
     static bool waitForBytes(LoopbackClient& client, size_t count)
     {
         return pumpUntil([&] {
-            client.drain();
-            return client.received().size() >= count || client.ended();
+            client.receivePending();
+            return client.unread().size() >= count || client.hasEnded();
         });
     }
 
     static bool waitForEnd(LoopbackClient& client)
     {
         return pumpUntil([&] {
-            client.drain();
-            return client.ended();
+            client.receivePending();
+            return client.hasEnded();
         });
     }
 
@@ -80,9 +85,8 @@ protected:
     static bool waitForSentinel(LoopbackClient& client)
     {
         return pumpUntil([&] {
-            client.drain();
-            const std::string& got = client.received();
-            return client.ended() || (got.size() >= kSentinel.size() && got.compare(got.size() - kSentinel.size(), kSentinel.size(), kSentinel) == 0);
+            client.receivePending();
+            return client.hasEnded() || client.unread().ends_with(kSentinel);
         });
     }
 
@@ -90,11 +94,11 @@ protected:
     // expected bytes and the sentinel.
     void expectStreams(LoopbackClient& sender, const std::vector<std::pair<LoopbackClient*, std::string>>& expected)
     {
-        ASSERT_TRUE(sender.send(kSentinel));
+        ASSERT_TRUE(sender.trySend(kSentinel));
         for (const auto& [client, bytes] : expected) {
             SCOPED_TRACE(client->address());
             EXPECT_TRUE(waitForSentinel(*client));
-            EXPECT_EQ(client->received(), bytes + std::string(kSentinel));
+            EXPECT_EQ(client->unread(), bytes + std::string(kSentinel));
         }
     }
 
@@ -104,10 +108,5 @@ protected:
     std::vector<std::unique_ptr<LoopbackClient>> m_clients;
     PopupWatchdog m_watchdog;
 };
-
-inline std::string leaveNotice(bool continued, const std::string& leaver)
-{
-    return std::string(continued ? "\r\n\r\n管理员\r\n" : "管理员\r\n") + leaver + "离开聊天室！";
-}
 
 } // namespace app_test

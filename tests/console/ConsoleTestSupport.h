@@ -9,6 +9,7 @@
 #include "net/TcpServer.h"
 #include "platform/qt/QtListBox.h"
 #include "platform/qt/QtWindowView.h"
+#include "support/LocalPorts.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -16,13 +17,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <functional>
-#include <stdexcept>
 #include <string>
 
 namespace console_test {
@@ -30,24 +25,7 @@ namespace console_test {
 // The longest any wait for the window thread may take before the test gives up and fails.
 constexpr int kWaitLimitMs = 15000;
 
-// A port nobody listens on right now: bound by a probe socket, read back, released.
-inline int freeTcpPort()
-{
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    address.sin_port = 0;
-    socklen_t length = sizeof address;
-    if (fd < 0 || bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0
-        || getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        if (fd >= 0)
-            close(fd);
-        throw std::runtime_error("cannot bind a probe socket");
-    }
-    close(fd);
-    return ntohs(address.sin_port);
-}
+using test_support::freeTcpPort;
 
 inline ConsoleWindow* console() { return findLoadedWindow(kConsoleWindowId); }
 

@@ -2,28 +2,17 @@
 // decides, then sees its connection end, and the program ends with status 0.
 #include "RoomTest.h"
 
-#include <fstream>
 #include <thread>
 
 namespace {
 
-// The most a connection's send buffer grows to (the kernel's tcp_wmem maximum).
-size_t largestSendBuffer()
-{
-    std::ifstream limits("/proc/sys/net/ipv4/tcp_wmem");
-    size_t least = 0, initial = 0, most = 0;
-    limits >> least >> initial >> most;
-    return most > 0 ? most : 4 * 1024 * 1024;
-}
-
 class Dissolution : public RoomTest {
 protected:
     // The client's remaining bytes, which must end with an orderly close.
-    static std::string remainingStream(TestClient& client)
+    static std::string remainingStream(LoopbackClient& client)
     {
-        bool ended = false;
-        std::string rest = client.readToEnd(ended);
-        EXPECT_TRUE(ended) << client.address() << " saw no end of stream";
+        std::string rest = client.readToEnd();
+        EXPECT_TRUE(client.hasEnded()) << client.address() << " saw no end of stream";
         EXPECT_FALSE(client.wasReset()) << client.address() << " was reset, not closed";
         return rest;
     }
@@ -32,14 +21,14 @@ protected:
 TEST_F(Dissolution, EveryClientIsToldThenDisconnected)
 {
     startServer();
-    TestClient& first = connectClient();
-    TestClient& second = connectClient();
+    LoopbackClient& first = connectClient();
+    LoopbackClient& second = connectClient();
     syncByPassingClient(false);
     first.send("hi");
     expectAllReceive("hi");
     // Joins after the data: it has been told of a leaver, which does not count as being sent
     // something, and so gets the first form.
-    TestClient& late = connectClient();
+    LoopbackClient& late = connectClient();
     syncByPassingClient(true);
 
     server().requestClose();
@@ -57,8 +46,8 @@ TEST_F(Dissolution, NoticeSurvivesUnreadInput)
         pending += "pending line " + std::to_string(i) + "\r\n";
 
     startServer();
-    TestClient& listener = connectClient();
-    TestClient& talker = connectClient();
+    LoopbackClient& listener = connectClient();
+    LoopbackClient& talker = connectClient();
     syncByProbe(talker);
     talker.send(pending);
     server().requestClose();
@@ -78,10 +67,10 @@ TEST_F(Dissolution, NoticeSurvivesUnreadInput)
 TEST_F(Dissolution, InputArrivingDuringTheCloseIsDroppedQuietly)
 {
     startServer();
-    TestClient& talker = connectClient();
+    LoopbackClient& talker = connectClient();
     // Reads nothing through a small window, once the probe is through: when its connection
     // is full, every send to it holds the server for the full wait limit.
-    connectClient({}, 4096);
+    connectClient({ .receiveBuffer = kSmallReceiveBuffer });
     syncByProbe(talker);
 
     // More than the stalled client's connection can hold, the server's side included.

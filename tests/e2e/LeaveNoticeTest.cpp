@@ -12,12 +12,9 @@ class LeaveNoticeByPlace : public RoomTest, public ::testing::WithParamInterface
 TEST_P(LeaveNoticeByPlace, AfterDataEveryOtherClientIsTold)
 {
     startServer();
-    std::vector<TestClient*> room;
-    for (int i = 0; i < 3; ++i)
-        room.push_back(&connectClient());
-    syncByProbe(*room.back());
+    std::vector<LoopbackClient*> room = connectRoom(3);
 
-    TestClient& leaver = *room[size_t(GetParam())];
+    LoopbackClient& leaver = *room[size_t(GetParam())];
     std::string address = leaver.address();
     leaver.close();
     expectAllReceive(leaveNotice(true, address));
@@ -28,12 +25,10 @@ TEST_P(LeaveNoticeByPlace, AfterDataEveryOtherClientIsTold)
 TEST_P(LeaveNoticeByPlace, BeforeAnyDataTheNoticeHasNoBlankLine)
 {
     startServer();
-    std::vector<TestClient*> room;
-    for (int i = 0; i < 3; ++i)
-        room.push_back(&connectClient());
+    std::vector<LoopbackClient*> room = connectClients(3);
     syncByPassingClient(false);
 
-    TestClient& leaver = *room[size_t(GetParam())];
+    LoopbackClient& leaver = *room[size_t(GetParam())];
     std::string address = leaver.address();
     leaver.close();
     expectAllReceive(leaveNotice(false, address));
@@ -45,14 +40,14 @@ INSTANTIATE_TEST_SUITE_P(Leaver, LeaveNoticeByPlace, ::testing::Values(0, 1, 2))
 TEST_F(LeaveNotice, SilentClientLeavingIsAnnounced)
 {
     startServer();
-    TestClient& stays = connectClient();
+    LoopbackClient& stays = connectClient();
     // Connects, sends nothing and leaves before any data: told in first form.
     syncByPassingClient(false);
 
     stays.send("hello");
     expectReceives(stays, "hello");
     // The same once data has arrived, also from a client that never got any of it.
-    TestClient& silent = connectClient();
+    LoopbackClient& silent = connectClient();
     syncByPassingClient(true);
     std::string address = silent.address();
     silent.close();
@@ -65,9 +60,9 @@ TEST_F(LeaveNotice, SilentClientLeavingIsAnnounced)
 TEST_F(LeaveNotice, FormFollowsTheLatestData)
 {
     startServer();
-    TestClient& first = connectClient();
-    TestClient& second = connectClient();
-    TestClient& third = connectClient();
+    LoopbackClient& first = connectClient();
+    LoopbackClient& second = connectClient();
+    LoopbackClient& third = connectClient();
     syncByProbe(third);
 
     first.send(bytesOf("\0no text"));

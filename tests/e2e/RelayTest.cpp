@@ -9,7 +9,7 @@ class Relay : public RoomTest { };
 TEST_F(Relay, LoneClientGetsItsOwnBytesBack)
 {
     startServer();
-    TestClient& alone = connectClient();
+    LoopbackClient& alone = connectClient();
     alone.send("name\r\nhello");
     expectReceives(alone, "name\r\nhello");
     // Nothing else was sent: the next bytes are those of the next chunk.
@@ -21,10 +21,7 @@ class RelayToRoom : public RoomTest, public ::testing::WithParamInterface<int> {
 TEST_P(RelayToRoom, EveryClientGetsEveryChunk)
 {
     startServer();
-    std::vector<TestClient*> room;
-    for (int i = 0; i < GetParam(); ++i)
-        room.push_back(&connectClient());
-    syncByProbe(*room.back());
+    std::vector<LoopbackClient*> room = connectRoom(GetParam());
 
     for (size_t i = 0; i < room.size(); ++i) {
         std::string chunk = "client " + std::to_string(i) + "\r\nline one\r\n大家晚上见，我是" + std::to_string(i);
@@ -53,8 +50,8 @@ TEST_F(Relay, BytesArePassedThroughUnchanged)
     };
 
     startServer();
-    TestClient& sender = connectClient();
-    TestClient& other = connectClient();
+    LoopbackClient& sender = connectClient();
+    LoopbackClient& other = connectClient();
     syncByProbe(other);
     for (const std::string& chunk : chunks) {
         SCOPED_TRACE("chunk of " + std::to_string(chunk.size()) + " bytes");
@@ -67,12 +64,12 @@ TEST_F(Relay, BytesArePassedThroughUnchanged)
 TEST_F(Relay, ClientEnteringIsSentNothing)
 {
     startServer();
-    TestClient& first = connectClient();
+    LoopbackClient& first = connectClient();
     first.send("hello");
     expectReceives(first, "hello");
 
     // The newcomer's first bytes are the next relay, and the others hear nothing of its entry.
-    TestClient& newcomer = connectClient();
+    LoopbackClient& newcomer = connectClient();
     syncByProbe(newcomer);
     first.send("welcome");
     expectAllReceive("welcome");

@@ -31,8 +31,8 @@ TEST_F(Robot, AnswersTheLastLineOfEachChunk)
     };
 
     startServer();
-    TestClient& sender = connectClient();
-    TestClient& other = connectClient();
+    LoopbackClient& sender = connectClient();
+    LoopbackClient& other = connectClient();
     syncByProbe(other);
     for (const AnswerCase& answer : cases) {
         SCOPED_TRACE(::testing::PrintToString(answer.data));
@@ -59,7 +59,7 @@ TEST_F(Robot, AnswersWithTheShippedLibrary)
     ASSERT_FALSE(reply.empty());
 
     startServer(library);
-    TestClient& client = connectClient();
+    LoopbackClient& client = connectClient();
     client.send(keyword);
     expectReceives(client, keyword + robotSays(reply));
     syncByProbe(client);

@@ -1,6 +1,13 @@
 // The end-to-end fixture (see RoomTest.h).
 #include "RoomTest.h"
 
+#include <fstream>
+
+namespace {
+// Taken when the kernel's limits cannot be read: its usual tcp_wmem maximum.
+constexpr size_t kUsualLargestSendBuffer = 4 * 1024 * 1024;
+}
+
 void RoomTest::TearDown()
 {
     if (m_server && m_server->isRunning()) {
@@ -33,17 +40,30 @@ void RoomTest::restartServer()
     m_server->start();
 }
 
-TestClient& RoomTest::connectClient(const std::set<uint16_t>& avoidPorts, int receiveBuffer)
+LoopbackClient& RoomTest::connectClient(const LoopbackClient::ConnectOptions& options)
 {
-    auto client = std::make_unique<TestClient>();
-    client->connect(avoidPorts, receiveBuffer);
-    m_clients.push_back(std::move(client));
+    m_clients.push_back(std::make_unique<LoopbackClient>(ServerProcess::kPort, options));
     return *m_clients.back();
 }
 
-std::vector<TestClient*> RoomTest::openClients() const
+std::vector<LoopbackClient*> RoomTest::connectClients(int count, const LoopbackClient::ConnectOptions& options)
 {
-    std::vector<TestClient*> open;
+    std::vector<LoopbackClient*> clients;
+    for (int i = 0; i < count; ++i)
+        clients.push_back(&connectClient(options));
+    return clients;
+}
+
+std::vector<LoopbackClient*> RoomTest::connectRoom(int count, const LoopbackClient::ConnectOptions& options)
+{
+    std::vector<LoopbackClient*> room = connectClients(count, options);
+    syncByProbe(*room.back());
+    return room;
+}
+
+std::vector<LoopbackClient*> RoomTest::openClients() const
+{
+    std::vector<LoopbackClient*> open;
     for (const auto& client : m_clients) {
         if (client->isOpen())
             open.push_back(client.get());
@@ -51,7 +71,7 @@ std::vector<TestClient*> RoomTest::openClients() const
     return open;
 }
 
-void RoomTest::syncByProbe(TestClient& sender)
+void RoomTest::syncByProbe(LoopbackClient& sender)
 {
     sender.send(kProbe);
     expectAllReceive(std::string(kProbe));
@@ -59,30 +79,37 @@ void RoomTest::syncByProbe(TestClient& sender)
 
 void RoomTest::syncByPassingClient(bool afterData)
 {
-    std::vector<TestClient*> waiting = openClients();
-    TestClient passing;
-    passing.connect();
+    std::vector<LoopbackClient*> waiting = openClients();
+    LoopbackClient passing(ServerProcess::kPort);
     std::string address = passing.address();
     passing.close();
-    for (TestClient* client : waiting)
+    for (LoopbackClient* client : waiting)
         expectReceives(*client, leaveNotice(afterData, address));
 }
 
-void RoomTest::expectReceives(TestClient& client, const std::string& expected)
+void RoomTest::expectReceives(LoopbackClient& client, const std::string& expected)
 {
     EXPECT_EQ(client.readExactly(expected.size()), expected) << "received by " << client.address();
 }
 
 void RoomTest::expectAllReceive(const std::string& expected)
 {
-    for (TestClient* client : openClients())
+    for (LoopbackClient* client : openClients())
         expectReceives(*client, expected);
 }
 
-void RoomTest::expectOthersReceive(const TestClient& except, const std::string& expected)
+void RoomTest::expectOthersReceive(const LoopbackClient& except, const std::string& expected)
 {
-    for (TestClient* client : openClients()) {
+    for (LoopbackClient* client : openClients()) {
         if (client != &except)
             expectReceives(*client, expected);
     }
+}
+
+size_t RoomTest::largestSendBuffer()
+{
+    std::ifstream limits("/proc/sys/net/ipv4/tcp_wmem");
+    size_t least = 0, initial = 0, most = 0;
+    limits >> least >> initial >> most;
+    return most > 0 ? most : kUsualLargestSendBuffer;
 }

@@ -9,22 +9,27 @@
 
 #include "RoomTexts.h"
 #include "ServerProcess.h"
-#include "TempDirectory.h"
-#include "TestClient.h"
+#include "support/LoopbackClient.h"
+#include "support/NoticeTexts.h"
+#include "support/TempDirectory.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
+
+// Every end-to-end and stress test talks through the shared client and expects the shared texts.
+using namespace test_support;
 
 class RoomTest : public ::testing::Test {
 protected:
     // Relayed to check that nothing unexpected came before it; no keyword of the test library
     // is in it.
     static constexpr std::string_view kProbe = "~probe~";
+    // The receive buffer of a client whose connection is to fill up soon.
+    static constexpr int kSmallReceiveBuffer = 4096;
 
     void TearDown() override;
 
@@ -41,27 +46,36 @@ protected:
     // Called before every start, for a suite that runs the program in some other way.
     virtual void prepareServer(ServerProcess&) { }
 
-    TestClient& connectClient(const std::set<uint16_t>& avoidPorts = {}, int receiveBuffer = 0);
+    // Connects a client to the server's port.
+    LoopbackClient& connectClient(const LoopbackClient::ConnectOptions& options = {});
+    // Connects `count` clients, in order.
+    std::vector<LoopbackClient*> connectClients(int count, const LoopbackClient::ConnectOptions& options = {});
+    // The same, then syncs by a probe from the last of them.
+    std::vector<LoopbackClient*> connectRoom(int count, const LoopbackClient::ConnectOptions& options = {});
     // The clients still connected, in the order they connected.
-    std::vector<TestClient*> openClients() const;
+    std::vector<LoopbackClient*> openClients() const;
 
     // Sync by data: `sender` sends the probe and every open client reads it back. The server
     // handles a client's data only after accepting it and every client before it.
-    void syncByProbe(TestClient& sender);
+    void syncByProbe(LoopbackClient& sender);
     // Sync without data: a client connects and leaves at once, and every open client reads
     // its leave notice. `afterData` says which form that notice takes.
     void syncByPassingClient(bool afterData);
 
     // `client` reads exactly `expected` next.
-    static void expectReceives(TestClient& client, const std::string& expected);
+    static void expectReceives(LoopbackClient& client, const std::string& expected);
     // Every open client reads exactly `expected` next.
     void expectAllReceive(const std::string& expected);
     // Every open client but `except` reads exactly `expected` next.
-    void expectOthersReceive(const TestClient& except, const std::string& expected);
+    void expectOthersReceive(const LoopbackClient& except, const std::string& expected);
+
+    // The most a connection's send buffer grows to (the kernel's tcp_wmem maximum): what a
+    // client that reads nothing holds on the server's side.
+    static size_t largestSendBuffer();
 
 private:
     std::unique_ptr<TempDirectory> m_configHome;
     std::optional<std::string> m_replyIni;
     std::unique_ptr<ServerProcess> m_server;
-    std::vector<std::unique_ptr<TestClient>> m_clients;
+    std::vector<std::unique_ptr<LoopbackClient>> m_clients;
 };

@@ -1,44 +1,11 @@
-// The bytes the room sends its clients, written out as the clients must receive them. The
-// literals compile to code page 936, the encoding on the wire.
+// The bytes the end-to-end tests feed the program and find in what it writes, besides the
+// notices it sends its clients (support/NoticeTexts.h). The literals compile to code page 936,
+// the encoding on the wire and in reply.ini.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
-
-inline const std::string kAdministrator = "管理员";
-inline const std::string kRobot = "Velqo机器人";
-
-// A sender line and a body, with nothing in front: the first text a client is sent.
-inline std::string firstForm(std::string_view sender, std::string_view body)
-{
-    return std::string(sender) + "\r\n" + std::string(body);
-}
-
-// The same after a blank line: every later text.
-inline std::string continuedForm(std::string_view sender, std::string_view body)
-{
-    return "\r\n\r\n" + firstForm(sender, body);
-}
-
-// Told to the others when a client leaves; the blank line appears once any data has arrived
-// (more precisely: once the latest data arrived has text before its first NUL).
-inline std::string leaveNotice(bool afterData, std::string_view leaver)
-{
-    std::string body = std::string(leaver) + "离开聊天室！";
-    return afterData ? continuedForm(kAdministrator, body) : firstForm(kAdministrator, body);
-}
-
-inline std::string robotSays(std::string_view body)
-{
-    return continuedForm(kRobot, body);
-}
-
-inline std::string dissolutionNotice(bool alreadySentSomething)
-{
-    std::string_view body = "管理员已退出聊天室！聊天室解散！";
-    return alreadySentSomething ? continuedForm(kAdministrator, body) : firstForm(kAdministrator, body);
-}
 
 // What the program writes to standard error (as UTF-8, unlike the wire) when it starts
 // without a word library: the message box's caption and text.

@@ -4,7 +4,7 @@
 // Closing it is what a desktop session would do: SIGTERM, the close request.
 #pragma once
 
-#include "TempDirectory.h"
+#include "support/TempDirectory.h"
 
 #include <cstdint>
 #include <map>
@@ -61,7 +61,7 @@ private:
     // False when another process took the port first.
     bool spawnAndAwaitListening();
 
-    TempDirectory m_programDirectory { "chatroom-e2e-program" };
+    test_support::TempDirectory m_programDirectory { "chatroom-e2e-program" };
     std::string m_configHome;
     std::string m_executable;
     std::string m_stderrPath;

@@ -16,7 +16,7 @@ protected:
 
     // Runs the steps in order: every client reads each step's relay, then the robot's text,
     // and then nothing but the probe.
-    void play(const std::vector<TestClient*>& voters, const std::vector<Step>& steps)
+    void play(const std::vector<LoopbackClient*>& voters, const std::vector<Step>& steps)
     {
         for (const Step& step : steps) {
             SCOPED_TRACE("client " + std::to_string(step.sender) + " sends " + ::testing::PrintToString(step.data));
@@ -26,69 +26,51 @@ protected:
             syncByProbe(*voters.front());
         }
     }
-
-    std::vector<TestClient*> connectVoters(int count)
-    {
-        std::vector<TestClient*> voters;
-        for (int i = 0; i < count; ++i)
-            voters.push_back(&connectClient());
-        syncByProbe(*voters.back());
-        return voters;
-    }
 };
-
-constexpr std::string_view kCloseTwoMore = "还需要2个人才能关闭我哦！";
-constexpr std::string_view kCloseOneMore = "还需要1个人才能关闭我哦！";
-constexpr std::string_view kClosed = "机器人已关闭，开启机器人请发送@开启";
-constexpr std::string_view kCloseAgain = "每个用户只能输入@关闭一次！";
-constexpr std::string_view kOpenTwoMore = "还需要2个人才能开启我哦！";
-constexpr std::string_view kOpenOneMore = "还需要1个人才能开启我哦！";
-constexpr std::string_view kOpened = "哼哼！刚刚居然把我关进小黑屋。看我不打死你！";
-constexpr std::string_view kOpenAgain = "每个用户只能输入@开启一次！";
 
 TEST_F(Vote, ThreeAddressesCloseAndThreeReopen)
 {
     startServer();
-    std::vector<TestClient*> voters = connectVoters(3);
+    std::vector<LoopbackClient*> voters = connectRoom(3);
     play(voters, {
         { 0, "@关闭 ", "" }, // the whole line or no vote
         { 0, "说@关闭", "" },
-        { 0, "x\r\n@关闭\r\n", std::string(kCloseTwoMore) }, // the last line is the vote
-        { 0, "@关闭", std::string(kCloseAgain) },
-        { 1, "@关闭", std::string(kCloseOneMore) },
-        { 1, "@关闭", std::string(kCloseAgain) },
-        { 2, "@关闭", std::string(kClosed) },
+        { 0, "x\r\n@关闭\r\n", kCloseTwoMore }, // the last line is the vote
+        { 0, "@关闭", kCloseAgain },
+        { 1, "@关闭", kCloseOneMore },
+        { 1, "@关闭", kCloseAgain },
+        { 2, "@关闭", kClosed },
         { 0, "你好吗", "" }, // closed: keywords go unanswered
         { 1, "@关闭", "" }, // and a close vote is plain chat
-        { 0, "@开启", std::string(kOpenTwoMore) },
-        { 0, "@开启", std::string(kOpenAgain) },
-        { 1, "@开启", std::string(kOpenOneMore) },
-        { 2, "@开启", std::string(kOpened) },
+        { 0, "@开启", kOpenTwoMore },
+        { 0, "@开启", kOpenAgain },
+        { 1, "@开启", kOpenOneMore },
+        { 2, "@开启", kOpened },
         { 0, "你好吗", "你好呀" },
         // The finished poll is gone: the same addresses start a new one.
-        { 2, "@关闭", std::string(kCloseTwoMore) },
+        { 2, "@关闭", kCloseTwoMore },
     });
 }
 
 TEST_F(Vote, PollSurvivesRestart)
 {
     startServer();
-    std::vector<TestClient*> voters = connectVoters(3);
+    std::vector<LoopbackClient*> voters = connectRoom(3);
     play(voters, {
-        { 0, "@关闭", std::string(kCloseTwoMore) },
-        { 1, "@关闭", std::string(kCloseOneMore) },
-        { 2, "@关闭", std::string(kClosed) },
-        { 0, "@开启", std::string(kOpenTwoMore) },
-        { 1, "@开启", std::string(kOpenOneMore) },
+        { 0, "@关闭", kCloseTwoMore },
+        { 1, "@关闭", kCloseOneMore },
+        { 2, "@关闭", kClosed },
+        { 0, "@开启", kOpenTwoMore },
+        { 1, "@开启", kOpenOneMore },
     });
     std::set<uint16_t> votedInPoll { voters[0]->port(), voters[1]->port() };
 
     // A new start has the robot on again, and the poll still counts two.
     restartServer();
-    TestClient& third = connectClient(votedInPoll);
+    LoopbackClient& third = connectClient({ .avoidPorts = votedInPoll });
     play({ &third }, {
         { 0, "你好吗", "你好呀" },
-        { 0, "@关闭", std::string(kClosed) },
+        { 0, "@关闭", kClosed },
         { 0, "你好吗", "" },
     });
 }
@@ -96,14 +78,14 @@ TEST_F(Vote, PollSurvivesRestart)
 TEST_F(Vote, MissingLibraryStartsTheRobotOff)
 {
     startServer(std::nullopt);
-    std::vector<TestClient*> voters = connectVoters(3);
+    std::vector<LoopbackClient*> voters = connectRoom(3);
     play(voters, {
         { 0, "@关闭", "" }, // off: plain chat
-        { 0, "@开启", std::string(kOpenTwoMore) },
-        { 1, "@开启", std::string(kOpenOneMore) },
-        { 2, "@开启", std::string(kOpened) },
+        { 0, "@开启", kOpenTwoMore },
+        { 1, "@开启", kOpenOneMore },
+        { 2, "@开启", kOpened },
         { 0, "你好吗", "" }, // on, but with nothing to answer from
-        { 0, "@关闭", std::string(kCloseTwoMore) },
+        { 0, "@关闭", kCloseTwoMore },
     });
     EXPECT_EQ(server().stop(), 0) << server().standardError();
     EXPECT_NE(server().standardError().find(kMissingLibraryMessage), std::string::npos) << server().standardError();

@@ -5,7 +5,8 @@
 
 #include "net/TcpServer.h"
 #include "net/PollWatchers.h"
-#include "net/TestSockets.h"
+#include "support/LocalPorts.h"
+#include "support/LoopbackClient.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,8 @@
 #include <vector>
 
 namespace net_test {
+
+using namespace test_support;
 
 struct RecordedEvent {
     TcpServer::Event event;
@@ -85,7 +88,7 @@ protected:
         return mine;
     }
 
-    bool waitEntered(const TestClient& client)
+    bool waitEntered(const LoopbackClient& client)
     {
         return loop.runUntil([&] { return count(TcpServer::ClientEntered, client.address()) > 0; });
     }

@@ -1,14 +1,13 @@
 // Unit tests of the program directory, file existence and whole-file reading: what the
 // start-up handler relies on to find and load the word library beside the program.
 #include "runtime/Files.h"
+#include "support/TempDirectory.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <stdexcept>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -19,11 +18,6 @@ class FilesTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/chatroom-files-XXXXXX";
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed for " + pattern);
-        m_directory = pattern;
         write("reply.ini", "keyword\r\nreply\r\n");
         write("nul bytes.bin", "a\0b\0\0c"s);
         write("empty.txt", "");
@@ -32,19 +26,13 @@ protected:
         std::filesystem::create_directory(path("sub"));
         std::filesystem::create_symlink(path("missing-target"), path("dangling"));
     }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_directory, ignored);
-    }
-
-    std::string path(const std::string& name) const { return m_directory + "/" + name; }
+    std::string path(const std::string& name) const { return m_directory.path() + "/" + name; }
     void write(const std::string& name, const std::string& bytes) const
     {
         std::ofstream(path(name), std::ios::binary) << bytes;
     }
 
-    std::string m_directory;
+    test_support::TempDirectory m_directory { "chatroom-files" };
 };
 
 TEST(ProgramDirectory, IsTheExecutablesDirectoryWithoutTrailingSeparator)

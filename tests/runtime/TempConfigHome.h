@@ -5,26 +5,21 @@
 #pragma once
 
 #include "runtime/ValueStore.h"
+#include "support/TempDirectory.h"
 
 #include <cstdlib>
-#include <filesystem>
 #include <optional>
-#include <stdexcept>
 #include <string>
 
 class TempConfigHome {
 public:
     TempConfigHome()
     {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/chatroom-config-XXXXXX";
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed for " + pattern);
-        m_path = pattern;
         if (const char* previous = std::getenv("XDG_CONFIG_HOME"))
             m_previous = previous;
-        setenv("XDG_CONFIG_HOME", m_path.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", path().c_str(), 1);
     }
+    // The directory itself goes after this, with the member.
     ~TempConfigHome()
     {
         closeValueStore();
@@ -32,16 +27,14 @@ public:
             setenv("XDG_CONFIG_HOME", m_previous->c_str(), 1);
         else
             unsetenv("XDG_CONFIG_HOME");
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
     }
     TempConfigHome(const TempConfigHome&) = delete;
     TempConfigHome& operator=(const TempConfigHome&) = delete;
 
-    const std::string& path() const { return m_path; }
-    std::string storeFile() const { return m_path + "/chatroom-server/registry.sqlite3"; }
+    const std::string& path() const { return m_directory.path(); }
+    std::string storeFile() const { return path() + "/chatroom-server/registry.sqlite3"; }
 
 private:
-    std::string m_path;
+    test_support::TempDirectory m_directory { "chatroom-config" };
     std::optional<std::string> m_previous;
 };

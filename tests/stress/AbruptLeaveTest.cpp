@@ -22,7 +22,7 @@ class AbruptLeave : public StressRoom {
 protected:
     enum class Role { Healthy, Resets, HalfCloses };
     struct Member {
-        TestClient* client;
+        LoopbackClient* client;
         Role role;
         uint64_t leaveAt; // pattern bytes received before leaving
         std::unique_ptr<InterleavedStream> stream;
@@ -35,9 +35,9 @@ protected:
 TEST_F(AbruptLeave, ResetsAndHalfClosesInTheMiddleOfRelays)
 {
     startServer();
-    TestClient& streamer = connectClient();
+    LoopbackClient& streamer = connectClient();
     std::vector<std::unique_ptr<Member>> members;
-    auto add = [&](TestClient& client, Role role, uint64_t leaveAt) {
+    auto add = [&](LoopbackClient& client, Role role, uint64_t leaveAt) {
         members.push_back(std::make_unique<Member>());
         members.back()->client = &client;
         members.back()->role = role;
@@ -123,7 +123,7 @@ TEST_F(AbruptLeave, ResetsAndHalfClosesInTheMiddleOfRelays)
 
     // A newcomer's probe reaches the healthy clients, after the whole stream and every leave,
     // and the newcomer itself, as the first bytes it reads.
-    TestClient& newcomer = connectClient();
+    LoopbackClient& newcomer = connectClient();
     newcomer.send(kProbe);
     expectReceives(newcomer, std::string(kProbe));
     for (const auto& member : members) {

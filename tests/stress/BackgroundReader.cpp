@@ -6,7 +6,7 @@ namespace {
 constexpr int kReadSliceMs = 50;
 }
 
-BackgroundReader::BackgroundReader(TestClient& client, Consumer consume, std::chrono::milliseconds limit)
+BackgroundReader::BackgroundReader(test_support::LoopbackClient& client, Consumer consume, std::chrono::milliseconds limit)
     : m_consume(std::move(consume))
     , m_thread([this, &client, limit](std::stop_token stop) { run(stop, client, limit); })
 {
@@ -30,7 +30,7 @@ bool BackgroundReader::waitUntilDone(std::chrono::milliseconds wait)
     return m_doneChanged.wait_for(lock, wait, [this] { return m_done.load(); });
 }
 
-void BackgroundReader::run(std::stop_token stop, TestClient& client, std::chrono::milliseconds limit)
+void BackgroundReader::run(std::stop_token stop, test_support::LoopbackClient& client, std::chrono::milliseconds limit)
 {
     auto deadline = std::chrono::steady_clock::now() + limit;
     while (!stop.stop_requested() && std::chrono::steady_clock::now() < deadline) {

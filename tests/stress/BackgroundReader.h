@@ -3,7 +3,7 @@
 // to go on; the thread also ends at the end of the stream and, at the latest, after `limit`.
 #pragma once
 
-#include "TestClient.h"
+#include "support/LoopbackClient.h"
 
 #include <atomic>
 #include <chrono>
@@ -17,7 +17,7 @@ class BackgroundReader {
 public:
     using Consumer = std::function<bool(std::string_view)>;
 
-    BackgroundReader(TestClient& client, Consumer consume, std::chrono::milliseconds limit);
+    BackgroundReader(test_support::LoopbackClient& client, Consumer consume, std::chrono::milliseconds limit);
     // Stops the thread (within one short read) and waits for it.
     ~BackgroundReader();
     BackgroundReader(const BackgroundReader&) = delete;
@@ -33,7 +33,7 @@ public:
     bool streamEnded() const { return m_streamEnded; }
 
 private:
-    void run(std::stop_token stop, TestClient& client, std::chrono::milliseconds limit);
+    void run(std::stop_token stop, test_support::LoopbackClient& client, std::chrono::milliseconds limit);
 
     Consumer m_consume;
     std::atomic<bool> m_done { false };

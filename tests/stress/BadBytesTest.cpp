@@ -69,15 +69,13 @@ class BadBytesRelay : public StressRoom { };
 TEST_F(BadBytesRelay, PassedOnUnchanged)
 {
     startServer();
-    std::vector<TestClient*> room;
-    for (int i = 0; i < 3; ++i)
-        room.push_back(&connectClient());
+    std::vector<LoopbackClient*> room = connectClients(3);
     syncByProbe(*room.front());
 
     size_t turn = 0;
     for (const BadBytes& bad : badBytes()) {
         SCOPED_TRACE(bad.name);
-        TestClient& sender = *room[turn++ % room.size()];
+        LoopbackClient& sender = *room[turn++ % room.size()];
         sender.send(bad.bytes);
         expectAllReceiveAtOnce(bad.bytes);
         // Nothing was added: the next bytes are the probe's.

@@ -31,8 +31,8 @@ public:
     bool feed(std::string_view bytes)
     {
         static constexpr std::string_view kLinePrefix = "<visit ";
-        static constexpr std::string_view kLeavePrefix = "\r\n\r\n管理员\r\n127.";
-        static constexpr std::string_view kLeaveSuffix = "离开聊天室！";
+        // A leave notice up to the rest of the leaver's address 127.x.y.z; kLeaveBodyEnd ends it.
+        static const std::string kLeavePrefix = continuedForm(kAdministrator, "127.");
         m_buffer.append(bytes);
         std::string_view rest(m_buffer);
         for (;;) {
@@ -48,16 +48,16 @@ public:
                 ++m_lines;
                 rest.remove_prefix(end + 1);
             } else if (rest.starts_with(kLeavePrefix)) {
-                size_t end = rest.find(kLeaveSuffix, kLeavePrefix.size());
+                size_t end = rest.find(kLeaveBodyEnd, kLeavePrefix.size());
                 if (end == std::string_view::npos) {
-                    if (rest.size() > kLeavePrefix.size() + 17 + kLeaveSuffix.size())
+                    if (rest.size() > kLeavePrefix.size() + 17 + kLeaveBodyEnd.size())
                         return fail(rest);
                     break;
                 }
                 if (!isLoopbackAddress(rest.substr(kLeavePrefix.size(), end - kLeavePrefix.size())))
                     return fail(rest);
                 ++m_leaves;
-                rest.remove_prefix(end + kLeaveSuffix.size());
+                rest.remove_prefix(end + kLeaveBodyEnd.size());
             } else if (kLinePrefix.starts_with(rest) || kLeavePrefix.starts_with(rest)) {
                 break; // nothing, or the beginning of something still to come
             } else {
@@ -135,8 +135,7 @@ protected:
             visitors.emplace_back([&, host = uint32_t(0x7f000101 + i)] {
                 for (int v = next++; v < first + count && failures == 0; v = next++) {
                     try {
-                        TestClient visitor;
-                        visitor.connect({}, 0, host);
+                        LoopbackClient visitor(ServerProcess::kPort, { .sourceHost = host });
                         std::string line = visitLine(v);
                         visitor.send(line);
                         std::string heard;
@@ -152,9 +151,8 @@ protected:
                             continue;
                         }
                         visitor.shutdownSending();
-                        bool ended = false;
-                        visitor.readToEnd(ended);
-                        if (!ended)
+                        visitor.readToEnd();
+                        if (!visitor.hasEnded())
                             failed(visitor.address() + " was not let go");
                     } catch (const std::exception& error) {
                         failed(std::string("visit ") + std::to_string(v) + ": " + error.what());
@@ -183,7 +181,7 @@ TEST_F(Churn, ThousandsOfVisitsLeaveNothingBehind)
 {
     measureMemory();
     startServer();
-    TestClient& observer = connectClient();
+    LoopbackClient& observer = connectClient();
     // Data first, so that every leave notice has the continued form.
     observer.send(visitLine(0));
     VisitCounter counter;

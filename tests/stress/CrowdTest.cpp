@@ -46,9 +46,7 @@ class Crowd : public StressRoom { };
 TEST_F(Crowd, EveryClientGetsEveryLineInOrder)
 {
     startServer();
-    std::vector<TestClient*> crowd;
-    for (int i = 0; i < kClients; ++i)
-        crowd.push_back(&connectClient());
+    std::vector<LoopbackClient*> crowd = connectClients(kClients);
     syncByPassingClient(false);
 
     // Every client sends its lines in turn, without waiting for any relay in between.
@@ -61,7 +59,7 @@ TEST_F(Crowd, EveryClientGetsEveryLineInOrder)
         }
     }
 
-    for (TestClient* client : crowd) {
+    for (LoopbackClient* client : crowd) {
         SCOPED_TRACE("received by " + client->address());
         std::string stream = client->readExactly(streamSize, 60000);
         ASSERT_EQ(stream.size(), streamSize);

@@ -27,7 +27,7 @@ protected:
 
     // Connects a client and finds out whether the server took it: a client it took gets its
     // own line back (as do the clients taken before it); one it dropped sees its connection end.
-    bool admitted(TestClient& client, const std::vector<TestClient*>& inRoom, int number)
+    bool admitted(LoopbackClient& client, const std::vector<LoopbackClient*>& inRoom, int number)
     {
         std::string line = "<client " + std::to_string(number) + ">";
         client.send(line);
@@ -35,7 +35,7 @@ protected:
         if (heard.empty() && client.hasEnded())
             return false;
         EXPECT_EQ(heard, line) << "client " << number << " neither admitted nor dropped";
-        for (TestClient* other : inRoom)
+        for (LoopbackClient* other : inRoom)
             expectReceives(*other, line);
         return true;
     }
@@ -46,10 +46,10 @@ TEST_F(DescriptorLimit, FullTableDropsNewcomersAndServesTheRoom)
     startServer();
     ASSERT_EQ(descriptorLimit(serverPid()), kDescriptorLimit);
 
-    std::vector<TestClient*> inRoom;
+    std::vector<LoopbackClient*> inRoom;
     int dropped = 0;
     for (int i = 0; i < kClientsTried; ++i) {
-        TestClient& client = connectClient();
+        LoopbackClient& client = connectClient();
         if (admitted(client, inRoom, i)) {
             ASSERT_EQ(dropped, 0) << "client " << i << " was taken after an earlier one was dropped";
             inRoom.push_back(&client);
@@ -64,13 +64,12 @@ TEST_F(DescriptorLimit, FullTableDropsNewcomersAndServesTheRoom)
 
     // More connections wait at the listener, without a word. The server drops them too and
     // then sits idle: its CPU time over two seconds stays small.
-    std::vector<TestClient> waiting(kExtraPending);
-    for (TestClient& client : waiting)
-        client.connect();
-    for (TestClient& client : waiting) {
-        bool ended = false;
-        client.readToEnd(ended);
-        EXPECT_TRUE(ended) << "a connection beyond the limit was left hanging";
+    std::vector<LoopbackClient> waiting(kExtraPending);
+    for (LoopbackClient& client : waiting)
+        client.connect(ServerProcess::kPort);
+    for (LoopbackClient& client : waiting) {
+        client.readToEnd();
+        EXPECT_TRUE(client.hasEnded()) << "a connection beyond the limit was left hanging";
     }
     double cpuBefore = cpuSeconds(serverPid());
     std::this_thread::sleep_for(std::chrono::seconds(2));
@@ -85,11 +84,11 @@ TEST_F(DescriptorLimit, FullTableDropsNewcomersAndServesTheRoom)
         std::string address = inRoom.back()->address();
         inRoom.back()->close();
         inRoom.pop_back();
-        for (TestClient* client : inRoom)
+        for (LoopbackClient* client : inRoom)
             expectReceives(*client, leaveNotice(true, address));
     }
     for (int i = 0; i < 3; ++i) {
-        TestClient& client = connectClient();
+        LoopbackClient& client = connectClient();
         ASSERT_TRUE(admitted(client, inRoom, kClientsTried + i)) << "no room for a newcomer after a leave";
         inRoom.push_back(&client);
     }

@@ -33,10 +33,8 @@ class Flood : public StressRoom { };
 TEST_F(Flood, OthersGetThroughWhileOneClientFloods)
 {
     startServer();
-    TestClient& flooder = connectClient();
-    std::vector<TestClient*> others;
-    for (int i = 0; i < kOthers; ++i)
-        others.push_back(&connectClient());
+    LoopbackClient& flooder = connectClient();
+    std::vector<LoopbackClient*> others = connectClients(kOthers);
     syncByProbe(flooder);
 
     std::vector<std::string> texts;
@@ -45,7 +43,7 @@ TEST_F(Flood, OthersGetThroughWhileOneClientFloods)
             texts.push_back(otherLine(i, seq));
     }
     texts.push_back(std::string(kProbe));
-    std::vector<TestClient*> everybody { &flooder };
+    std::vector<LoopbackClient*> everybody { &flooder };
     everybody.insert(everybody.end(), others.begin(), others.end());
     // Every client reads until it has the closing probe and the whole flood; how much that is
     // is known once the flood has stopped.
@@ -54,7 +52,7 @@ TEST_F(Flood, OthersGetThroughWhileOneClientFloods)
     std::atomic<bool> floodOver { false };
     std::vector<std::unique_ptr<InterleavedStream>> streams;
     std::vector<std::unique_ptr<BackgroundReader>> readers;
-    for (TestClient* client : everybody) {
+    for (LoopbackClient* client : everybody) {
         streams.push_back(std::make_unique<InterleavedStream>(letterPattern(), texts));
         InterleavedStream& stream = *streams.back();
         readers.push_back(std::make_unique<BackgroundReader>(

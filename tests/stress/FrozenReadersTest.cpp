@@ -21,13 +21,13 @@ class FrozenReaders : public StressRoom {
 protected:
     // Ten clients with small receive buffers whose connections, and then their queues, are
     // filled by a large relay that everybody else reads.
-    std::vector<TestClient*> freezeReaders(TestClient& sender)
+    std::vector<LoopbackClient*> freezeReaders(LoopbackClient& sender)
     {
-        std::vector<TestClient*> frozen;
+        std::vector<LoopbackClient*> frozen;
         for (int i = 0; i < kFrozenReaders; ++i)
-            frozen.push_back(&connectClient({}, 4096));
+            frozen.push_back(&connectClient({ .receiveBuffer = kSmallReceiveBuffer }));
         syncByProbe(sender);
-        for (TestClient* client : frozen)
+        for (LoopbackClient* client : frozen)
             fillConnection(sender, *client);
         return frozen;
     }
@@ -36,8 +36,8 @@ protected:
 TEST_F(FrozenReaders, DoNotDelayALineBetweenTwoOthers)
 {
     startServer();
-    TestClient& alice = connectClient();
-    TestClient& bob = connectClient();
+    LoopbackClient& alice = connectClient();
+    LoopbackClient& bob = connectClient();
     freezeReaders(alice);
     for (int n = 0; n < kLines; ++n) {
         std::string line = "~line " + std::to_string(n) + "~";
@@ -50,15 +50,14 @@ TEST_F(FrozenReaders, DoNotDelayALineBetweenTwoOthers)
 TEST_F(FrozenReaders, TheCloseTellsTheOthersAndTakesOneDeadline)
 {
     startServer();
-    TestClient& alice = connectClient();
-    TestClient& bob = connectClient();
+    LoopbackClient& alice = connectClient();
+    LoopbackClient& bob = connectClient();
     freezeReaders(alice);
     auto asked = std::chrono::steady_clock::now();
     server().requestClose();
-    for (TestClient* client : { &alice, &bob }) {
-        bool ended = false;
-        EXPECT_EQ(client->readToEnd(ended), dissolutionNotice(true)) << client->address();
-        EXPECT_TRUE(ended);
+    for (LoopbackClient* client : { &alice, &bob }) {
+        EXPECT_EQ(client->readToEnd(), dissolutionNotice(true)) << client->address();
+        EXPECT_TRUE(client->endedCleanly());
     }
     EXPECT_EQ(server().waitForExit(), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - asked, kCloseLimit);

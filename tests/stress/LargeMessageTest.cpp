@@ -49,13 +49,13 @@ class LargeMessage : public StressRoom { };
 TEST_F(LargeMessage, SixtyFourMiBReachEveryClientWhole)
 {
     startServer();
-    TestClient& sender = connectClient();
-    TestClient& first = connectClient();
-    TestClient& second = connectClient();
+    LoopbackClient& sender = connectClient();
+    LoopbackClient& first = connectClient();
+    LoopbackClient& second = connectClient();
     syncByProbe(sender);
 
     BytePattern message(messageAlphabet(), 64);
-    std::vector<TestClient*> receivers { &sender, &first, &second };
+    std::vector<LoopbackClient*> receivers { &sender, &first, &second };
     std::vector<MessageCheck> checks(receivers.size());
     for (MessageCheck& check : checks)
         check.message = &message;

@@ -28,18 +28,18 @@ TEST_F(StalledReader, OthersGetEverythingAndMemoryStaysBounded)
 {
     measureMemory();
     startServer();
-    TestClient& sender = connectClient();
-    TestClient& first = connectClient();
-    TestClient& second = connectClient();
+    LoopbackClient& sender = connectClient();
+    LoopbackClient& first = connectClient();
+    LoopbackClient& second = connectClient();
     // A small receive buffer, so that its connection is full soon.
-    TestClient& stalled = connectClient({}, 4096);
+    LoopbackClient& stalled = connectClient({ .receiveBuffer = kSmallReceiveBuffer });
     syncByProbe(sender);
 
     // From here on the stalled client reads nothing.
-    std::vector<TestClient*> healthy { &sender, &first, &second };
+    std::vector<LoopbackClient*> healthy { &sender, &first, &second };
     std::vector<std::unique_ptr<InterleavedStream>> streams;
     std::vector<std::unique_ptr<BackgroundReader>> readers;
-    for (TestClient* client : healthy) {
+    for (LoopbackClient* client : healthy) {
         streams.push_back(std::make_unique<InterleavedStream>(letterPattern(), std::vector<std::string> {}));
         InterleavedStream& stream = *streams.back();
         readers.push_back(std::make_unique<BackgroundReader>(
@@ -73,7 +73,7 @@ TEST_F(StalledReader, OthersGetEverythingAndMemoryStaysBounded)
     // The stalled client reads again: the probe comes after whatever it was still owed.
     readers.clear();
     sender.send(kProbe);
-    for (TestClient* client : healthy)
+    for (LoopbackClient* client : healthy)
         expectReceives(*client, std::string(kProbe));
     std::string owed;
     for (int reads = 0; reads < 2000 && !owed.ends_with(kProbe); ++reads) {

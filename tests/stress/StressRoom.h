@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,12 +35,9 @@ protected:
     // nothing from here on): `sender` sends more than the server's send buffer for it can
     // grow to, and every other client reads it. Afterwards every relay makes the server wait
     // its full second on that client.
-    void fillConnection(TestClient& sender, const TestClient& stalled)
+    void fillConnection(LoopbackClient& sender, const LoopbackClient& stalled)
     {
-        std::ifstream limits("/proc/sys/net/ipv4/tcp_wmem");
-        size_t least = 0, initial = 0, most = 0;
-        limits >> least >> initial >> most;
-        std::string filler(std::max<size_t>(most, 4 * 1024 * 1024) + 2 * 1024 * 1024, 'f');
+        std::string filler(std::max<size_t>(largestSendBuffer(), 4 * 1024 * 1024) + 2 * 1024 * 1024, 'f');
         sender.send(filler);
         expectAllReceiveAtOnce(filler, &stalled);
     }
@@ -49,9 +45,9 @@ protected:
     // Every open client (but `except`) reads exactly `expected` next, all at the same time: for
     // data larger than a connection holds, which one-by-one reading would leave the server
     // waiting on.
-    void expectAllReceiveAtOnce(const std::string& expected, const TestClient* except = nullptr)
+    void expectAllReceiveAtOnce(const std::string& expected, const LoopbackClient* except = nullptr)
     {
-        std::vector<TestClient*> clients = openClients();
+        std::vector<LoopbackClient*> clients = openClients();
         std::erase(clients, except);
         std::vector<std::string> received(clients.size());
         {

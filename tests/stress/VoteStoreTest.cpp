@@ -10,9 +10,6 @@
 namespace {
 
 const std::string kCloseVote = "@关闭";
-const std::string kCloseTwoMore = "还需要2个人才能关闭我哦！";
-const std::string kCloseOneMore = "还需要1个人才能关闭我哦！";
-const std::string kClosed = "机器人已关闭，开启机器人请发送@开启";
 
 // The robot's notice after the vote that makes the count `count`.
 std::string noticeForCount(int count)
@@ -29,18 +26,9 @@ std::string quietLibrary()
 
 class VoteStore : public StressRoom {
 protected:
-    std::vector<TestClient*> connectVoters(int count, const std::set<uint16_t>& avoidPorts = {})
-    {
-        std::vector<TestClient*> voters;
-        for (int i = 0; i < count; ++i)
-            voters.push_back(&connectClient(avoidPorts));
-        syncByProbe(*voters.back());
-        return voters;
-    }
-
     // `voter` votes and everybody (but a client that does not read) hears the relay and the
     // robot's notice.
-    void vote(TestClient& voter, const std::string& notice, const TestClient* deaf = nullptr, const std::string& command = kCloseVote)
+    void vote(LoopbackClient& voter, const std::string& notice, const LoopbackClient* deaf = nullptr, const std::string& command = kCloseVote)
     {
         voter.send(command);
         if (deaf)
@@ -49,10 +37,10 @@ protected:
             expectAllReceive(command + robotSays(notice));
     }
 
-    static std::set<uint16_t> portsOf(const std::vector<TestClient*>& clients)
+    static std::set<uint16_t> portsOf(const std::vector<LoopbackClient*>& clients)
     {
         std::set<uint16_t> ports;
-        for (TestClient* client : clients)
+        for (LoopbackClient* client : clients)
             ports.insert(client->port());
         return ports;
     }
@@ -65,7 +53,7 @@ TEST_P(KilledBetweenVotes, PollGoesOnFromTheLastVote)
 {
     const int heard = GetParam();
     startServer(quietLibrary());
-    std::vector<TestClient*> voters = connectVoters(3);
+    std::vector<LoopbackClient*> voters = connectRoom(3);
     for (int i = 0; i < heard; ++i)
         vote(*voters[size_t(i)], noticeForCount(i + 1));
 
@@ -78,7 +66,7 @@ TEST_P(KilledBetweenVotes, PollGoesOnFromTheLastVote)
     // New addresses finish the poll where it stood.
     std::set<uint16_t> voted = portsOf(voters);
     restartServer();
-    std::vector<TestClient*> newcomers = connectVoters(3 - heard, voted);
+    std::vector<LoopbackClient*> newcomers = connectRoom(3 - heard, { .avoidPorts = voted });
     for (int count = heard + 1; count <= 3; ++count)
         vote(*newcomers[size_t(count - heard - 1)], noticeForCount(count));
     syncByProbe(*newcomers.front());
@@ -100,14 +88,13 @@ class KilledDuringAVote : public VoteStore, public ::testing::WithParamInterface
 TEST_P(KilledDuringAVote, CountIsTheLastCommittedVote)
 {
     startServer(quietLibrary());
-    std::vector<TestClient*> voters = connectVoters(3);
+    std::vector<LoopbackClient*> voters = connectRoom(3);
     vote(*voters[0], kCloseTwoMore);
 
     voters[1]->send(kCloseVote);
     std::this_thread::sleep_for(std::chrono::microseconds(GetParam()));
     EXPECT_EQ(killServer(), 128 + SIGKILL);
-    bool ended = false;
-    std::string rest = voters[0]->readToEnd(ended);
+    std::string rest = voters[0]->readToEnd();
     bool noticeHeard = rest.find(robotSays(kCloseOneMore)) != std::string::npos;
 
     PollRecord poll = readPoll(configHome());
@@ -120,7 +107,7 @@ TEST_P(KilledDuringAVote, CountIsTheLastCommittedVote)
 
     std::set<uint16_t> voted = portsOf(voters);
     restartServer();
-    std::vector<TestClient*> newcomers = connectVoters(1, voted);
+    std::vector<LoopbackClient*> newcomers = connectRoom(1, { .avoidPorts = voted });
     vote(*newcomers.front(), noticeForCount(*poll.count + 1));
 }
 
@@ -133,10 +120,10 @@ INSTANTIATE_TEST_SUITE_P(DelayUs, KilledDuringAVote, ::testing::Values(0, 250, 5
 TEST_F(VoteStore, KilledBeforeTheDecidedPollIsRemoved)
 {
     startServer(quietLibrary());
-    std::vector<TestClient*> voters = connectVoters(3);
+    std::vector<LoopbackClient*> voters = connectRoom(3);
     // Connected last, so that every announcement reaches the voters before the server waits
     // on this one.
-    TestClient& stalled = connectClient({}, 4096);
+    LoopbackClient& stalled = connectClient({ .receiveBuffer = kSmallReceiveBuffer });
     syncByProbe(*voters.front());
     fillConnection(*voters.front(), stalled);
 
@@ -151,12 +138,12 @@ TEST_F(VoteStore, KilledBeforeTheDecidedPollIsRemoved)
 
     std::set<uint16_t> voted = portsOf(voters);
     restartServer();
-    TestClient& newcomer = *connectVoters(1, voted).front();
+    LoopbackClient& newcomer = *connectRoom(1, { .avoidPorts = voted }).front();
     if (poll.count == 3) {
         vote(newcomer, kClosed);
         EXPECT_EQ(readPoll(configHome()).count, std::nullopt) << "the poll is still in the store after deciding";
         // Closed now: the open vote starts a poll of its own.
-        vote(newcomer, "还需要2个人才能开启我哦！", nullptr, "@开启");
+        vote(newcomer, kOpenTwoMore, nullptr, "@开启");
     } else {
         vote(newcomer, kCloseTwoMore);
     }

@@ -1,13 +1,16 @@
 // A fresh directory under $TMPDIR (or /tmp) that lives as long as the object and is removed
-// with everything in it afterwards. The end-to-end tests keep program directories and
+// with everything in it afterwards. Tests keep their files, program directories and
 // configuration homes in these, so no run ever touches the real home or the build tree.
 #pragma once
 
 #include <string>
 #include <string_view>
 
+namespace test_support {
+
 class TempDirectory {
 public:
+    // The directory's name starts with `prefix`.
     explicit TempDirectory(std::string_view prefix);
     ~TempDirectory();
     TempDirectory(const TempDirectory&) = delete;
@@ -18,3 +21,5 @@ public:
 private:
     std::string m_path;
 };
+
+} // namespace test_support

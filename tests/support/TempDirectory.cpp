@@ -1,9 +1,11 @@
-// Temporary directories for the end-to-end tests (see TempDirectory.h).
-#include "TempDirectory.h"
+// Temporary directories for the tests (see TempDirectory.h).
+#include "support/TempDirectory.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
+
+namespace test_support {
 
 TempDirectory::TempDirectory(std::string_view prefix)
 {
@@ -19,3 +21,5 @@ TempDirectory::~TempDirectory()
     std::error_code ignored;
     std::filesystem::remove_all(m_path, ignored);
 }
+
+} // namespace test_support

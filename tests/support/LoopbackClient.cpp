@@ -1,0 +1,283 @@
+// The loopback chat client of the tests (see LoopbackClient.h).
+#include "support/LoopbackClient.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <optional>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace test_support {
+
+namespace {
+
+// How many local ports to try before giving up on one outside the ports to avoid.
+constexpr int kPortAttempts = 50;
+// The most one read takes from the socket.
+constexpr size_t kReadChunk = 64 * 1024;
+
+int64_t nowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+int remainingMs(int64_t deadline)
+{
+    int64_t left = deadline - nowMs();
+    return left > 0 ? int(left) : 0;
+}
+
+std::string withReason(const std::string& what, int error)
+{
+    return what + ": " + std::strerror(error);
+}
+
+sockaddr_in loopback(uint16_t port, uint32_t host)
+{
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(host);
+    return address;
+}
+
+// A descriptor that closes itself unless it is handed on.
+class Descriptor {
+public:
+    explicit Descriptor(int fd)
+        : m_fd(fd)
+    {
+    }
+    ~Descriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Descriptor(Descriptor&& other) noexcept
+        : m_fd(std::exchange(other.m_fd, -1))
+    {
+    }
+    Descriptor& operator=(Descriptor&&) = delete;
+
+    int get() const { return m_fd; }
+    int release() { return std::exchange(m_fd, -1); }
+
+private:
+    int m_fd;
+};
+
+} // namespace
+
+LoopbackClient::LoopbackClient(uint16_t port, const ConnectOptions& options)
+{
+    connect(port, options);
+}
+
+LoopbackClient::~LoopbackClient()
+{
+    close();
+}
+
+void LoopbackClient::connect(uint16_t port, const ConnectOptions& options)
+{
+    std::string failure = openConnection(port, options);
+    if (!failure.empty())
+        throw std::runtime_error(failure);
+}
+
+bool LoopbackClient::tryConnect(uint16_t port, const ConnectOptions& options)
+{
+    return openConnection(port, options).empty();
+}
+
+std::string LoopbackClient::openConnection(uint16_t port, const ConnectOptions& options)
+{
+    if ((options.sourceHost >> 24) != 127)
+        throw std::logic_error("a test client connects from a loopback address only");
+    if (isOpen())
+        throw std::logic_error("the client is already connected");
+
+    // A port is chosen at bind time, before any traffic: sockets bound to a port to avoid are
+    // held until the end, so that the next bind cannot hand out the same port again.
+    std::vector<Descriptor> rejected;
+    std::optional<Descriptor> chosen;
+    uint16_t localPort = 0;
+    for (int attempt = 0; attempt < kPortAttempts && !chosen; ++attempt) {
+        Descriptor candidate(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        if (candidate.get() < 0)
+            throw std::runtime_error(withReason("socket", errno));
+        sockaddr_in local = loopback(options.localPort, options.sourceHost);
+        socklen_t length = sizeof local;
+        if (::bind(candidate.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) < 0
+            || ::getsockname(candidate.get(), reinterpret_cast<sockaddr*>(&local), &length) < 0)
+            throw std::runtime_error(withReason("bind to local port " + std::to_string(options.localPort), errno));
+        localPort = ntohs(local.sin_port);
+        if (options.avoidPorts.count(localPort))
+            rejected.push_back(std::move(candidate));
+        else
+            chosen.emplace(std::move(candidate));
+    }
+    if (!chosen)
+        throw std::runtime_error("no local port outside the ports to avoid");
+
+    int fd = chosen->get();
+    if (options.receiveBuffer > 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &options.receiveBuffer, sizeof options.receiveBuffer);
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    const std::string target = "connect to 127.0.0.1:" + std::to_string(port);
+    sockaddr_in server = loopback(port, kLoopbackHost);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) < 0 && errno != EINPROGRESS)
+        return withReason(target, errno);
+    pollfd waiting { fd, POLLOUT, 0 };
+    if (::poll(&waiting, 1, kDefaultWaitMs) != 1)
+        return withReason(target, ETIMEDOUT);
+    int error = 0;
+    socklen_t errorLength = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &errorLength) < 0)
+        return withReason(target, errno);
+    if (error != 0)
+        return withReason(target, error);
+
+    m_fd = chosen->release();
+    m_port = localPort;
+    char host[INET_ADDRSTRLEN] = {};
+    in_addr source { htonl(options.sourceHost) };
+    ::inet_ntop(AF_INET, &source, host, sizeof host);
+    m_address = std::string(host) + ":" + std::to_string(m_port);
+    m_received.clear();
+    m_ended = false;
+    m_reset = false;
+    return {};
+}
+
+void LoopbackClient::close()
+{
+    if (m_fd < 0)
+        return;
+    ::close(m_fd);
+    m_fd = -1;
+}
+
+void LoopbackClient::resetConnection()
+{
+    if (m_fd < 0)
+        return;
+    linger abort { 1, 0 };
+    ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    close();
+}
+
+void LoopbackClient::shutdownSending()
+{
+    if (m_fd >= 0)
+        ::shutdown(m_fd, SHUT_WR);
+}
+
+void LoopbackClient::send(std::string_view bytes)
+{
+    std::string failure = sendAll(bytes);
+    if (!failure.empty())
+        throw std::runtime_error(failure);
+}
+
+bool LoopbackClient::trySend(std::string_view bytes)
+{
+    return sendAll(bytes).empty();
+}
+
+std::string LoopbackClient::sendAll(std::string_view bytes)
+{
+    if (!isOpen())
+        throw std::logic_error("send on a closed client");
+    // The wait starts again whenever the socket takes something: only a server that takes
+    // nothing at all is given up on.
+    int64_t deadline = nowMs() + kDefaultWaitMs;
+    while (!bytes.empty()) {
+        ssize_t sent = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (sent > 0) {
+            bytes.remove_prefix(size_t(sent));
+            deadline = nowMs() + kDefaultWaitMs;
+            continue;
+        }
+        if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            return withReason("send from " + m_address, errno);
+        pollfd waiting { m_fd, POLLOUT, 0 };
+        if (::poll(&waiting, 1, remainingMs(deadline)) == 0)
+            return "send from " + m_address + ": the server took no data in time";
+    }
+    return {};
+}
+
+bool LoopbackClient::receiveMore(int64_t deadline)
+{
+    if (m_ended || !isOpen())
+        return false;
+    for (;;) {
+        pollfd waiting { m_fd, POLLIN, 0 };
+        int ready = ::poll(&waiting, 1, remainingMs(deadline));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return false;
+        char buffer[kReadChunk];
+        ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
+        if (got > 0) {
+            m_received.append(buffer, size_t(got));
+            return true;
+        }
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            continue;
+        // End of stream, or a reset: nothing more will come either way.
+        m_ended = true;
+        m_reset = got < 0;
+        return false;
+    }
+}
+
+std::string LoopbackClient::takeUnread(size_t count)
+{
+    size_t taken = std::min(count, m_received.size());
+    std::string bytes = m_received.substr(0, taken);
+    m_received.erase(0, taken);
+    return bytes;
+}
+
+std::string LoopbackClient::readExactly(size_t count, int waitMs)
+{
+    int64_t deadline = nowMs() + waitMs;
+    while (m_received.size() < count && receiveMore(deadline)) { }
+    return takeUnread(count);
+}
+
+std::string LoopbackClient::readToEnd(int waitMs)
+{
+    int64_t deadline = nowMs() + waitMs;
+    while (receiveMore(deadline)) { }
+    return std::exchange(m_received, {});
+}
+
+std::string LoopbackClient::readSome(int waitMs)
+{
+    if (m_received.empty())
+        receiveMore(nowMs() + waitMs);
+    return std::exchange(m_received, {});
+}
+
+void LoopbackClient::receivePending()
+{
+    int64_t now = nowMs();
+    while (receiveMore(now)) { }
+}
+
+} // namespace test_support
