@@ -1,0 +1,19 @@
+// Socket readiness on the window thread as window messages: WSAAsyncSelect posts a message to
+// a hidden message-only window whenever a watched socket becomes readable or writable, and
+// the message loop (also a nested one: a message box, the pop-up menu) dispatches it, one at
+// a time, to the watcher's callback.
+//
+// Winsock posts a readiness message once and again only after the call that re-enables it
+// (recv, send, accept). The watcher interface is level-triggered, so a watcher that becomes
+// enabled first asks the socket whether it is ready already and, if so, posts the message
+// itself; a message that arrives for a disabled watcher is dropped, since enabling it again
+// looks afresh. A stray message costs one call that finds nothing to do.
+#pragma once
+
+#include "net/ReadinessWatcher.h"
+
+class Win32ReadinessWatcherFactory final : public ReadinessWatcherFactory {
+public:
+    std::unique_ptr<ReadinessWatcher> watchReadable(SocketHandle socket, std::function<void()> onReady) override;
+    std::unique_ptr<ReadinessWatcher> watchWritable(SocketHandle socket, std::function<void()> onReady) override;
+};

@@ -1,0 +1,380 @@
+// A console window on Win32 (see Win32WindowView.h).
+#include "platform/win32/Win32WindowView.h"
+
+#include "console/EditBoxModel.h"
+#include "platform/win32/CodePage936.h"
+
+#include <windowsx.h>
+
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"ChatroomConsole";
+constexpr wchar_t kEditClass[] = L"EDIT";
+constexpr wchar_t kListBoxClass[] = L"LISTBOX";
+// Where the pop-up opens relative to the mouse pointer.
+constexpr int kPopupOffset = 3;
+constexpr COLORREF kButtonFaceMarker = 0xFF000000;
+
+ATOM registerWindowClass(WNDPROC procedure)
+{
+    static ATOM atom = [procedure] {
+        WNDCLASSEXW windowClass {};
+        windowClass.cbSize = sizeof windowClass;
+        windowClass.lpfnWndProc = procedure;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)); // IDC_ARROW
+        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        windowClass.hIcon = LoadIconW(windowClass.hInstance, MAKEINTRESOURCEW(1));
+        windowClass.lpszClassName = kWindowClass;
+        return RegisterClassExW(&windowClass);
+    }();
+    return atom;
+}
+
+COLORREF colourOf(uint32_t rgb)
+{
+    if (rgb == kButtonFaceMarker)
+        return GetSysColor(COLOR_BTNFACE);
+    return RGB(rgb & 0xFF, (rgb >> 8) & 0xFF, (rgb >> 16) & 0xFF);
+}
+
+DWORD alignmentStyle(EditAlignment alignment)
+{
+    switch (alignment) {
+    case EditAlignment::Centred: return ES_CENTER;
+    case EditAlignment::Right: return ES_RIGHT;
+    case EditAlignment::Left: break;
+    }
+    return ES_LEFT;
+}
+
+// A font that has the Chinese characters on any system language: the UI font of a Chinese
+// Windows where it exists, else the default GUI font, which font linking completes.
+HFONT createConsoleFont()
+{
+    LOGFONTW font {};
+    GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font);
+    font.lfCharSet = GB2312_CHARSET;
+    lstrcpynW(font.lfFaceName, L"Microsoft YaHei", LF_FACESIZE);
+    return CreateFontIndirectW(&font);
+}
+
+} // namespace
+
+// A LISTBOX showing a ListBoxModel. It tells the user's choices (a click on an entry, also on
+// the selected one; a move with the keyboard) from the program's changes, which Windows does
+// not report.
+class Win32WindowView::ListBoxControl final : public ListBoxObserver {
+public:
+    ListBoxControl(HWND control, ListBoxModel& model, std::function<void()> onUserSelection)
+        : m_control(control)
+        , m_model(&model)
+        , m_onUserSelection(std::move(onUserSelection))
+    {
+        m_model->setObserver(this);
+        SetWindowSubclassProcedure();
+    }
+    ~ListBoxControl()
+    {
+        if (m_model)
+            m_model->setObserver(nullptr);
+        if (IsWindow(m_control)) {
+            SetWindowLongPtrW(m_control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_original));
+            SetWindowLongPtrW(m_control, GWLP_USERDATA, 0);
+        }
+    }
+
+    HWND control() const { return m_control; }
+
+    void beforeInsert(int32_t) override { }
+    void afterInsert(int32_t index) override
+    {
+        SendMessageW(m_control, LB_INSERTSTRING, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(cp936ToWide(m_model->text(index)).c_str()));
+    }
+    void beforeRemove(int32_t) override { }
+    void afterRemove(int32_t index) override { SendMessageW(m_control, LB_DELETESTRING, static_cast<WPARAM>(index), 0); }
+    void selectionChanged(int32_t index) override { SendMessageW(m_control, LB_SETCURSEL, static_cast<WPARAM>(index), 0); }
+
+    // LBN_SELCHANGE: the user moved the selection. A change by the mouse is told when the
+    // button goes up, as a click; one by the keyboard at once.
+    void onSelectionNotified()
+    {
+        followSelection();
+        if (m_buttonDown)
+            m_clickChangedSelection = true;
+        else
+            m_onUserSelection();
+    }
+
+private:
+    void followSelection()
+    {
+        LRESULT selected = SendMessageW(m_control, LB_GETCURSEL, 0, 0);
+        m_model->select(selected == LB_ERR ? kNoEntry : static_cast<int32_t>(selected));
+    }
+
+    void SetWindowSubclassProcedure()
+    {
+        SetWindowLongPtrW(m_control, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        m_original = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(m_control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&procedure)));
+    }
+
+    static LRESULT CALLBACK procedure(HWND control, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        auto* self = reinterpret_cast<ListBoxControl*>(GetWindowLongPtrW(control, GWLP_USERDATA));
+        if (!self)
+            return DefWindowProcW(control, message, wParam, lParam);
+        WNDPROC original = self->m_original;
+        if (message == WM_LBUTTONDOWN) {
+            self->m_buttonDown = true;
+            self->m_clickChangedSelection = false;
+        }
+        LRESULT result = CallWindowProcW(original, control, message, wParam, lParam);
+        if (message == WM_LBUTTONUP && self->m_buttonDown) {
+            self->m_buttonDown = false;
+            // A click on an entry, whether or not it changed the selection, is the user's choice.
+            LRESULT hit = SendMessageW(control, LB_ITEMFROMPOINT, 0, lParam);
+            bool onEntry = HIWORD(hit) == 0 && LOWORD(hit) < self->m_model->count();
+            if (onEntry || self->m_clickChangedSelection) {
+                self->followSelection();
+                self->m_onUserSelection();
+            }
+        }
+        return result;
+    }
+
+    HWND m_control;
+    ListBoxModel* m_model;
+    std::function<void()> m_onUserSelection;
+    WNDPROC m_original = nullptr;
+    bool m_buttonDown = false;
+    bool m_clickChangedSelection = false;
+};
+
+bool isConsoleWindow(HWND window)
+{
+    wchar_t name[64] = {};
+    return window && GetClassNameW(window, name, static_cast<int>(std::size(name))) > 0 && lstrcmpW(name, kWindowClass) == 0;
+}
+
+Win32WindowView::Win32WindowView(const WindowDescription& description, WindowViewEvents& events)
+    : m_description(description)
+    , m_events(events)
+{
+    registerWindowClass(&Win32WindowView::windowProcedure);
+    DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_CLIPCHILDREN;
+    if (description.systemMenu)
+        style |= WS_SYSMENU;
+    if (description.minimiseButton)
+        style |= WS_MINIMIZEBOX;
+    if (description.maximiseButton)
+        style |= WS_MAXIMIZEBOX;
+    // The stored size is the outer size, frame and caption included, as CreateWindow takes it.
+    m_window = CreateWindowExW(0, kWindowClass, cp936ToWide(description.caption).c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
+        description.outerWidth, description.outerHeight, nullptr, nullptr, GetModuleHandleW(nullptr), this);
+    m_font = createConsoleFont();
+}
+
+Win32WindowView::~Win32WindowView()
+{
+    for (EditBoxModel* model : m_editModels)
+        model->setChangeListener(nullptr);
+    m_listBoxes.clear();
+    for (const auto& [timer, call] : m_timers)
+        KillTimer(m_window, timer);
+    if (m_window) {
+        SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
+        DestroyWindow(m_window);
+    }
+    if (m_font)
+        DeleteObject(m_font);
+}
+
+HWND Win32WindowView::createChild(const wchar_t* className, DWORD style, DWORD extendedStyle, const UnitDescription& unit)
+{
+    if (unit.flags & kUnitShown)
+        style |= WS_VISIBLE;
+    if (unit.flags & kUnitTabStop)
+        style |= WS_TABSTOP;
+    if (unit.flags & kUnitDisabled)
+        style |= WS_DISABLED;
+    // Unit geometry is in client coordinates.
+    HWND control = CreateWindowExW(extendedStyle, className, L"", WS_CHILD | style, unit.geometry.left, unit.geometry.top, unit.geometry.width,
+        unit.geometry.height, m_window, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(unit.unitId & 0xFFFF)), GetModuleHandleW(nullptr), nullptr);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
+    m_controls[unit.unitId] = control;
+    return control;
+}
+
+void Win32WindowView::addEditBox(const UnitDescription& unit, EditBoxModel& model)
+{
+    const EditBoxProperties& properties = unit.editBox;
+    DWORD style = alignmentStyle(properties.alignment) | ES_AUTOHSCROLL;
+    if (properties.multiLine)
+        style = (style & ~ES_AUTOHSCROLL) | ES_MULTILINE | ES_AUTOVSCROLL;
+    if (properties.inputMode == EditInputMode::ReadOnly)
+        style |= ES_READONLY;
+    if (properties.inputMode == EditInputMode::Password)
+        style |= ES_PASSWORD;
+    if (hasVerticalScrollBar(properties.scrollBars))
+        style |= WS_VSCROLL;
+    if (hasHorizontalScrollBar(properties.scrollBars))
+        style |= WS_HSCROLL;
+    DWORD extended = properties.border == EditBorder::None ? 0 : WS_EX_CLIENTEDGE;
+    HWND control = createChild(kEditClass, style, extended, unit);
+    m_textColours[control] = colourOf(properties.textColour);
+    // The control shows its model and follows every change of it.
+    auto refresh = [control, &model] { SetWindowTextW(control, cp936ToWide(model.content()).c_str()); };
+    model.setChangeListener(refresh);
+    m_editModels.push_back(&model);
+    refresh();
+}
+
+void Win32WindowView::addListBox(const UnitDescription& unit, ListBoxModel& model)
+{
+    // Unsorted, single selection, a vertical scroll bar when the entries need one, notifying.
+    HWND control = createChild(kListBoxClass, WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, WS_EX_CLIENTEDGE, unit);
+    uint32_t unitId = unit.unitId;
+    m_listBoxes.push_back(std::make_unique<ListBoxControl>(control, model, [this, unitId] { m_events.onUserSelection(unitId); }));
+    for (int32_t index = 0; index < model.count(); ++index)
+        m_listBoxes.back()->afterInsert(index);
+}
+
+HWND Win32WindowView::control(uint32_t unitId) const
+{
+    auto found = m_controls.find(unitId);
+    return found == m_controls.end() ? nullptr : found->second;
+}
+
+void Win32WindowView::show()
+{
+    if (m_description.centred) {
+        RECT area {};
+        SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+        int left = area.left + (area.right - area.left - m_description.outerWidth) / 2;
+        int top = area.top + (area.bottom - area.top - m_description.outerHeight) / 2;
+        SetWindowPos(m_window, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    }
+    ShowWindow(m_window, SW_SHOW);
+    UpdateWindow(m_window);
+}
+
+void Win32WindowView::hide() { ShowWindow(m_window, SW_HIDE); }
+
+std::optional<int> Win32WindowView::popupMenu(std::span<const PopupItem> items, std::optional<int> x, std::optional<int> y)
+{
+    HMENU menu = CreatePopupMenu();
+    for (const PopupItem& item : items)
+        AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(item.command), cp936ToWide(item.caption).c_str());
+    POINT pointer {};
+    GetCursorPos(&pointer);
+    int left = x.value_or(pointer.x + kPopupOffset);
+    int top = y.value_or(pointer.y + kPopupOffset);
+    // The menu closes when the user clicks elsewhere only if its owner is in the foreground.
+    SetForegroundWindow(m_window);
+    UINT chosen = TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RETURNCMD | TPM_NONOTIFY | TPM_LEFTBUTTON, left, top, 0, m_window, nullptr);
+    DestroyMenu(menu);
+    if (chosen == 0)
+        return std::nullopt;
+    return static_cast<int>(chosen);
+}
+
+void Win32WindowView::dismissModal()
+{
+    EndMenu();
+    // A message box of this thread: a dialog window that is enabled while ours is not.
+    EnumThreadWindows(GetCurrentThreadId(), [](HWND candidate, LPARAM) -> BOOL {
+        wchar_t name[16] = {};
+        if (GetClassNameW(candidate, name, static_cast<int>(std::size(name))) > 0 && lstrcmpW(name, L"#32770") == 0)
+            PostMessageW(candidate, WM_CLOSE, 0, 0);
+        return TRUE;
+    }, 0);
+}
+
+void Win32WindowView::callLater(int delayMs, std::function<void()> call)
+{
+    UINT_PTR timer = m_nextTimer++;
+    m_timers[timer] = std::move(call);
+    SetTimer(m_window, timer, static_cast<UINT>(delayMs), nullptr);
+}
+
+LRESULT CALLBACK Win32WindowView::windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        reinterpret_cast<Win32WindowView*>(create->lpCreateParams)->m_window = window;
+    }
+    auto* view = reinterpret_cast<Win32WindowView*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!view)
+        return DefWindowProcW(window, message, wParam, lParam);
+    return view->handle(message, wParam, lParam);
+}
+
+// Every branch that reports an event returns at once afterwards: the report may have
+// destroyed this view.
+LRESULT Win32WindowView::handle(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CLOSE:
+        m_events.onCloseRequest();
+        return 0;
+    case WM_QUERYENDSESSION:
+        // Logoff or shutdown: the room is dissolved first, then the session may end.
+        m_events.onCloseRequest();
+        return TRUE;
+    case WM_ENDSESSION:
+        if (wParam)
+            m_events.onCloseRequest();
+        return 0;
+    case WM_COMMAND:
+        if (HIWORD(wParam) == LBN_SELCHANGE) {
+            for (const auto& list : m_listBoxes) {
+                if (list->control() == reinterpret_cast<HWND>(lParam)) {
+                    list->onSelectionNotified();
+                    return 0;
+                }
+            }
+        }
+        if (HIWORD(wParam) == LBN_DBLCLK) {
+            for (const auto& [unitId, control] : m_controls) {
+                if (control == reinterpret_cast<HWND>(lParam)) {
+                    m_events.onUserDoubleClick(unitId);
+                    return 0;
+                }
+            }
+        }
+        break;
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLOREDIT: {
+        // Read-only edit boxes draw on the button face, as the window does.
+        auto dc = reinterpret_cast<HDC>(wParam);
+        auto found = m_textColours.find(reinterpret_cast<HWND>(lParam));
+        if (found != m_textColours.end())
+            SetTextColor(dc, found->second);
+        if (message == WM_CTLCOLORSTATIC) {
+            SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+        }
+        break;
+    }
+    case WM_TIMER: {
+        auto found = m_timers.find(wParam);
+        if (found == m_timers.end())
+            break;
+        KillTimer(m_window, wParam);
+        std::function<void()> call = std::move(found->second);
+        m_timers.erase(found);
+        call();
+        return 0;
+    }
+    default:
+        break;
+    }
+    return DefWindowProcW(m_window, message, wParam, lParam);
+}
+
+std::unique_ptr<WindowView> createWindowView(const WindowDescription& description, WindowViewEvents& events)
+{
+    return std::make_unique<Win32WindowView>(description, events);
+}
