@@ -37,6 +37,10 @@ int applicationEntry()
     registerServiceHandlers();
     registerEndRoutine(releaseServiceState);
     loadStartWindow(kConsoleWindowId);
+    // A room that cannot run has been told so by its start-up handler; the frame's end
+    // releases the console, which no client can have reached.
+    if (int32_t status = service().exitStatus; status != 0)
+        return status;
     runMessageLoop();
     return 0;
 }

@@ -2,7 +2,9 @@
 #pragma once
 
 // Starts the runtime, creates the service state, registers the end routine, loads the
-// console window and runs the message loop; returns 0 when the console has been closed.
+// console window and runs the message loop; returns 0 when the console has been closed, or
+// without running the loop the failure status the start-up handler set (a port that cannot
+// be opened).
 int applicationEntry();
 // The handler table in the order of the console's handler references.
 void registerServiceHandlers();

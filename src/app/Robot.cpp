@@ -138,11 +138,16 @@ void appendWordLibrary(std::string_view libraryText, TextArray& keys, TextArray&
     }
 }
 
-void loadWordLibrary(std::string_view path)
+WordLibraryLoad loadWordLibrary(std::string_view path)
 {
     ServiceState& state = service();
-    appendWordLibrary(toText(readFile(path)), state.replyKeys, state.replyTexts);
+    FileRead file = readFileChecked(path, kWordLibrarySizeLimit);
+    WordLibraryLoad load { .status = file.status };
+    if (size_t nul = file.bytes.view().find('\0'); nul != std::string_view::npos)
+        load.firstNul = nul + 1;
+    appendWordLibrary(toText(file.bytes), state.replyKeys, state.replyTexts);
     state.replyIndex = KeywordMatcher(state.replyKeys);
+    return load;
 }
 
 Text matchReply(std::string_view line)

@@ -1,6 +1,7 @@
 // The chat room service's process-wide state: the robot's switch and word library (with the
 // index its matching runs on, and the report of the vote store's failures), the client and
-// data of the latest event, and the roster scan position shared by every scan.
+// data of the latest event, the roster scan position shared by every scan, and the status the
+// program ends with.
 // Besides this, the service keeps its roster in the list 列表框1 and its delivery markers in
 // the hidden edit box 编辑框1.
 #pragma once
@@ -13,7 +14,14 @@
 
 #include <cstdint>
 
+// The exit status of a room that could not open its port: the service manager then sees a
+// failed start (and may try again), not a room that serves nobody.
+constexpr int32_t kExitStatusCannotListen = 1;
+
 struct ServiceState {
+    // Set by the start-up handler when the room cannot run; the entry then ends the program
+    // with it instead of running the room.
+    int32_t exitStatus = 0;
     int32_t robotEnabled = 0;
     TextArray replyKeys;
     TextArray replyTexts;

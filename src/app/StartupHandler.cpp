@@ -1,32 +1,76 @@
-// The start-up handler: loads the robot's word library from beside the program (or says that
-// it is missing) and writes the host's name and first address into the banner.
+// The start-up handler: makes sure the room can take clients (or tells the administrator why
+// not and ends it), loads the robot's word library from beside the program (or says what is
+// wrong with it) and writes the host's name and first address into the banner.
 #include "app/Handlers.h"
 
 #include "app/Robot.h"
 #include "app/ServiceState.h"
 #include "console/ControlOperations.h"
 #include "net/HostInfo.h"
+#include "net/TcpServer.h"
 #include "runtime/Files.h"
 #include "runtime/MessageBox.h"
+
+#include <string>
 
 namespace {
 constexpr std::string_view kWordLibraryName = "reply.ini";
 // Shown in the banner when the machine has no IPv4 address at all.
 constexpr std::string_view kNoAddress = "无";
+constexpr std::string_view kErrorCaption = "错误：";
+
+void showError(std::string_view text)
+{
+    messageBox(text, kMessageBoxIconError, kErrorCaption);
 }
+
+// What the administrator is told about the word library, or nothing when it loaded whole.
+Text wordLibraryProblem(const WordLibraryLoad& load)
+{
+    switch (load.status) {
+    case FileReadStatus::Read:
+        if (load.firstNul == 0)
+            return {};
+        return concatText("reply.ini词库文件的第", std::to_string(load.firstNul), "个字节是空字符，其后的内容未载入！");
+    case FileReadStatus::Missing:
+        return "缺少reply.ini词库文件！";
+    case FileReadStatus::Unreadable:
+        return "reply.ini词库文件无法读取！";
+    case FileReadStatus::NotRegularFile:
+        return "reply.ini词库文件不是普通文件！";
+    case FileReadStatus::TooLarge:
+        return concatText("reply.ini词库文件超过", std::to_string(kWordLibraryLimitMiB), "MB的大小上限，未载入！");
+    }
+    return {};
+}
+
+// A room whose port cannot be opened would look alive and never see a client, and nothing in
+// it could mend that later; so the administrator is told the port and why, and the program
+// ends with a failure status, which a service manager can act on.
+bool refuseToRunWithoutListener()
+{
+    TcpServer& server = serverComponent(服务器1);
+    if (server.isListening())
+        return false;
+    service().exitStatus = kExitStatusCannotListen;
+    showError(concatText("无法在TCP端口", std::to_string(server.port()), "上监听（", concatText(server.listenFailure(), "），聊天室服务器将退出！")));
+    return true;
+}
+
+} // namespace
 
 void onWindowCreated()
 {
+    if (refuseToRunWithoutListener())
+        return;
     ServiceState& state = service();
     TextArray addresses = getLocalAddresses();
-    Text libraryPath = joinPath(programDirectory(), kWordLibraryName);
-    if (fileExists(libraryPath)) {
-        loadWordLibrary(libraryPath);
-        state.robotEnabled = 1;
-    } else {
-        state.robotEnabled = 0;
-        messageBox("缺少reply.ini词库文件！", kMessageBoxIconError, std::string_view("错误："));
-    }
+    // The robot is on when the library was read, even if it held nothing to answer; a file that
+    // could not be read at all counts as missing.
+    WordLibraryLoad library = loadWordLibrary(joinPath(programDirectory(), kWordLibraryName));
+    state.robotEnabled = library.status == FileReadStatus::Read ? 1 : 0;
+    if (Text problem = wordLibraryProblem(library); !problem.empty())
+        showError(problem);
     Text hostName = getHostName();
     Text firstAddress = addresses.elementCount() > 0 ? addresses.elementAt(1) : Text(kNoAddress);
     setContent(编辑框2, concatText("本机名称：", hostName, "\r\n本机IP：", firstAddress));

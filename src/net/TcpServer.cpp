@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <optional>
 
 namespace {
@@ -168,8 +167,8 @@ bool TcpServer::startListening()
     m_listenFailure.clear();
     m_listener = sockets::openListener(tcpPort, m_listenFailure);
     if (!m_listener) {
-        // Nothing else tells the administrator why no client can connect.
-        std::fprintf(stderr, "chatroom-server: cannot listen on TCP port %u: %s\n", static_cast<unsigned>(tcpPort), m_listenFailure.c_str());
+        // The owner tells the administrator (listenFailure() says why); a line here as well
+        // would say it twice.
         refreshAllReadWatches();
         return false;
     }

@@ -3,6 +3,7 @@
 
 #include "runtime/ByteBlock.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,23 @@ bool fileExists(std::string_view path);
 
 // The whole file, or the empty block on any failure (a directory gives the empty block).
 ByteBlock readFile(std::string_view path);
+
+// A whole-file read that says why it failed, for a file the administrator has to be told
+// about. Only a regular file is read (a FIFO or device could block or never end), and never
+// more than `sizeLimit` bytes, so that a huge file cannot exhaust memory.
+enum class FileReadStatus {
+    Read,
+    Missing,        // no such file (also a symbolic link to nothing)
+    Unreadable,     // exists, but opening or reading it failed
+    NotRegularFile, // a directory, FIFO, socket or device
+    TooLarge,       // holds more than the limit
+};
+struct FileRead {
+    FileReadStatus status = FileReadStatus::Missing;
+    // The whole file when status is Read; otherwise empty.
+    ByteBlock bytes;
+};
+FileRead readFileChecked(std::string_view path, uint64_t sizeLimit);
 
 // Makes `directory` the current directory; false when it cannot.
 bool changeDirectory(std::string_view directory);

@@ -7,12 +7,14 @@
 #include <string>
 #include <string_view>
 
-// What the program writes to standard error (as UTF-8, unlike the wire) when it starts
-// without a word library: the message box's caption and text.
-inline const std::string kMissingLibraryMessage = [] {
-    std::u8string_view message = u8"错误： 缺少reply.ini词库文件！";
-    return std::string(message.begin(), message.end());
-}();
+// What the program writes to standard error is UTF-8, unlike the wire: written as u8 literals.
+inline std::string utf8(std::u8string_view text)
+{
+    return std::string(text.begin(), text.end());
+}
+
+// Written when the program starts without a word library: the message box's caption and text.
+inline const std::string kMissingLibraryMessage = utf8(u8"错误： 缺少reply.ini词库文件！");
 
 // A literal with NUL bytes in it, all of it.
 template<size_t N>

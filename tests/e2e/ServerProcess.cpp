@@ -107,9 +107,10 @@ std::vector<std::string> childEnvironment(const std::string& configHome, const s
             continue;
         variables.emplace_back(variable);
     }
-    variables.push_back("XDG_CONFIG_HOME=" + configHome);
-    variables.push_back("QT_QPA_PLATFORM=offscreen");
+    std::map<std::string, std::string> own { { "XDG_CONFIG_HOME", configHome }, { "QT_QPA_PLATFORM", "offscreen" } };
     for (const auto& [name, value] : extra)
+        own[name] = value;
+    for (const auto& [name, value] : own)
         variables.push_back(name + "=" + value);
     return variables;
 }
@@ -149,8 +150,8 @@ void ServerProcess::start()
         throw std::logic_error("the server is already running");
 
     // Other developers' servers come and go on the fixed port. A server that starts while
-    // another one listens cannot listen itself, so it is stopped and started again once the
-    // port is free, within one overall bound.
+    // another one listens cannot listen itself and ends, so it is started again once the port
+    // is free, within one overall bound.
     auto deadline = Clock::now() + kPortFreeWait;
     for (;;) {
         while (!listeningSocketInodes(kPort).empty()) {
@@ -221,6 +222,8 @@ bool ServerProcess::spawnAndAwaitListening()
         int waitStatus = 0;
         if (waitpid(m_pid, &waitStatus, WNOHANG) == m_pid) {
             m_pid = -1;
+            if (statusOf(waitStatus) == kCannotListenStatus && !listeningSocketInodes(kPort).empty())
+                return false;
             throw std::runtime_error("the server ended while starting, status " + std::to_string(statusOf(waitStatus))
                 + "; standard error:\n" + standardError());
         }

@@ -16,6 +16,8 @@
 class ServerProcess {
 public:
     static constexpr uint16_t kPort = 19730;
+    // The status of a program that found its port taken.
+    static constexpr int kCannotListenStatus = 1;
 
     // `replyIni`: the bytes of the word library put beside the program, or none at all.
     // `configHome` must outlive the object; a later ServerProcess given the same directory
@@ -30,6 +32,9 @@ public:
     // the program wrote to standard error, when the port stays busy or the program does not
     // come up in time.
     void start();
+    // Spawns the program and returns at once, for a start that is meant to fail: the status
+    // comes from waitForExit.
+    void launch() { spawn(); }
     // Sends SIGTERM.
     void requestClose();
     // Sends SIGKILL, as a crash or an impatient session would, and returns the status
@@ -51,8 +56,10 @@ public:
     // For the starts that follow: the program's limit on open descriptors, soft and hard alike.
     void setDescriptorLimit(rlim_t limit) { m_descriptorLimit = limit; }
     // For the starts that follow: a variable of the program's environment, in place of the
-    // test's own.
+    // test's own (or of the configuration home given above).
     void setEnvironmentVariable(const std::string& name, const std::string& value) { m_extraEnvironment[name] = value; }
+    // Where the program and its word library are.
+    const std::string& programDirectory() const { return m_programDirectory.path(); }
     // Everything the program has written to standard error so far, as it wrote it.
     std::string standardError() const;
 

@@ -32,7 +32,9 @@ TEST_F(TcpServerListen, PortTakenAtStartLeavesNoListenerAndSaysWhy)
 
     EXPECT_FALSE(server->isListening());
     EXPECT_EQ(server->port(), holder.port());
-    EXPECT_EQ(said, "chatroom-server: cannot listen on TCP port " + std::to_string(holder.port()) + ": Address already in use\n");
+    // The component only says why; telling the administrator is the service's part.
+    EXPECT_EQ(said, "");
+    EXPECT_EQ(server->listenFailure(), "Address already in use");
     EXPECT_FALSE(server->sendData("127.0.0.1:5000", "x"));
     server->disconnectClient("127.0.0.1:5000");
     EXPECT_EQ(loop.runRounds(3), 0);
@@ -103,8 +105,8 @@ TEST_F(TcpServerListen, InputWaitsWithoutSpinningWhileThereIsNoListener)
     server->setPort(holder.port());
     std::string said = testing::internal::GetCapturedStderr();
     EXPECT_FALSE(server->isListening());
-    EXPECT_EQ(lineCount(said), 1u);
-    EXPECT_NE(said.find(std::to_string(holder.port())), std::string::npos);
+    EXPECT_EQ(said, "");
+    EXPECT_EQ(server->listenFailure(), "Address already in use");
 
     ASSERT_TRUE(a.trySend("held back"));
     long before = loop.callbacks();

@@ -7,6 +7,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -102,6 +104,21 @@ TEST_F(FilesTest, ReadFileReadsALargeFileWhole)
         bytes += static_cast<char>(i * 131 % 251);
     write("large.bin", bytes);
     EXPECT_EQ(readFile(path("large.bin")).bytes, bytes);
+}
+
+// The limit holds also for a file that reports a wrong size: files of /proc report none.
+TEST_F(FilesTest, CheckedReadStopsAtTheLimitWhateverSizeTheFileReports)
+{
+    const std::string reply = "keyword\r\nreply\r\n";
+    std::ifstream in("/proc/self/status", std::ios::binary);
+    std::string status((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(status.empty());
+    EXPECT_EQ(readFileChecked(path("reply.ini"), reply.size()).bytes.bytes, reply);
+    EXPECT_EQ(readFileChecked(path("reply.ini"), reply.size() - 1).status, FileReadStatus::TooLarge);
+    EXPECT_EQ(readFileChecked("/proc/self/status", status.size() + 4096).status, FileReadStatus::Read);
+    FileRead cut = readFileChecked("/proc/self/status", status.size() / 2);
+    EXPECT_EQ(cut.status, FileReadStatus::TooLarge);
+    EXPECT_TRUE(cut.bytes.empty());
 }
 
 } // namespace

@@ -39,6 +39,15 @@ std::string addressText(const sockaddr_in& peer)
     return std::string(host) + ":" + std::to_string(ntohs(peer.sin_port));
 }
 
+// The reason for the administrator, in English whatever the locale: it goes into the program's
+// own code page 936 messages, where a localized text (UTF-8 or another code set) would come out
+// garbled.
+std::string errorText(int error)
+{
+    const char* text = strerrordesc_np(error);
+    return text ? text : "error " + std::to_string(error);
+}
+
 int openSpareDescriptor() { return open("/dev/null", O_RDONLY | O_CLOEXEC); }
 
 // The lowest descriptor number a client may not have.
@@ -64,7 +73,7 @@ OwnedSocket openListener(uint16_t port, std::string& reason)
 {
     OwnedSocket listener(toSocketHandle(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)));
     if (!listener) {
-        reason = std::strerror(errno);
+        reason = errorText(errno);
         return {};
     }
     int fd = descriptorOf(listener.get());
@@ -77,7 +86,7 @@ OwnedSocket openListener(uint16_t port, std::string& reason)
     address.sin_addr.s_addr = htonl(INADDR_ANY);
     address.sin_port = htons(port);
     if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || listen(fd, SOMAXCONN) != 0) {
-        reason = std::strerror(errno);
+        reason = errorText(errno);
         return {};
     }
     return listener;
