@@ -61,6 +61,13 @@ bool isValidKeyPath(std::string_view key)
     return partStart < key.size();
 }
 
+std::string stringData(std::string_view text)
+{
+    std::string data(textBeforeNul(text));
+    data += '\0';
+    return data;
+}
+
 // Only single-byte characters fold: a second byte in 'A'..'Z' belongs to a two-byte character.
 std::string foldCase(std::string_view name)
 {

@@ -28,5 +28,8 @@ bool isValidKeyPath(std::string_view key);
 // Names compare without regard to the case of ASCII letters, as the platform's registry does.
 std::string foldCase(std::string_view name);
 
+// A string value's data: its bytes up to the first NUL, and the NUL.
+std::string stringData(std::string_view text);
+
 // %NAME% becomes the variable's value, as an expandable string reads.
 std::string expandEnvironment(std::string_view text);

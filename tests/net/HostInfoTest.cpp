@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
+#endif
 
 #include <string>
 

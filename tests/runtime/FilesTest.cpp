@@ -26,9 +26,11 @@ protected:
         write("file[1].txt", "bracket");
         write(".hidden.cfg", "dot");
         std::filesystem::create_directory(path("sub"));
+#if !defined(_WIN32)
         std::filesystem::create_symlink(path("missing-target"), path("dangling"));
+#endif
     }
-    std::string path(const std::string& name) const { return m_directory.path() + "/" + name; }
+    std::string path(const std::string& name) const { return joinPath(m_directory.path(), name); }
     void write(const std::string& name, const std::string& bytes) const
     {
         std::ofstream(path(name), std::ios::binary) << bytes;
@@ -37,6 +39,7 @@ protected:
     test_support::TempDirectory m_directory { "chatroom-files" };
 };
 
+#if !defined(_WIN32)
 TEST(ProgramDirectory, IsTheExecutablesDirectoryWithoutTrailingSeparator)
 {
     std::filesystem::path executable = std::filesystem::canonical("/proc/self/exe");
@@ -46,6 +49,7 @@ TEST(ProgramDirectory, IsTheExecutablesDirectoryWithoutTrailingSeparator)
     EXPECT_NE(directory.back(), '/');
     EXPECT_EQ(joinPath(directory, "reply.ini"), directory + "/reply.ini");
 }
+#endif
 
 TEST_F(FilesTest, FileExistsForAnyMatchingEntry)
 {
@@ -56,7 +60,9 @@ TEST_F(FilesTest, FileExistsForAnyMatchingEntry)
     const Case cases[] = {
         { "reply.ini", true },
         { "sub", true },
+#if !defined(_WIN32)
         { "dangling", true },
+#endif
         { "missing.ini", false },
         { "sub/missing.ini", false },
         { "*.ini", true },
@@ -87,7 +93,9 @@ TEST_F(FilesTest, ReadFileGivesEveryByteOrNothing)
         { path("empty.txt"), "" },
         { path("sub"), "" },
         { path("missing.ini"), "" },
+#if !defined(_WIN32)
         { path("dangling"), "" },
+#endif
         { "", "" },
     };
     for (const Case& c : cases) {

@@ -1,19 +1,29 @@
-// Temporary directories for the tests (see TempDirectory.h).
+// Temporary directories for the tests (see TempDirectory.h), the same on Linux and Windows.
 #include "support/TempDirectory.h"
 
-#include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <stdexcept>
 
 namespace test_support {
 
+namespace {
+// Random names collide only by bad luck; a few tries settle it.
+constexpr int kAttempts = 100;
+}
+
 TempDirectory::TempDirectory(std::string_view prefix)
 {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/" + std::string(prefix) + "-XXXXXX";
-    if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("cannot create a temporary directory from " + pattern);
-    m_path = pattern;
+    std::random_device random;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        std::filesystem::path candidate = std::filesystem::temp_directory_path() / (std::string(prefix) + "-" + std::to_string(random()));
+        std::error_code taken;
+        if (std::filesystem::create_directory(candidate, taken)) {
+            m_path = candidate.string();
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary directory for " + std::string(prefix));
 }
 
 TempDirectory::~TempDirectory()

@@ -1,4 +1,4 @@
-// A fresh directory under $TMPDIR (or /tmp) that lives as long as the object and is removed
+// A fresh directory under the system's temporary one ($TMPDIR or /tmp; TEMP on Windows) that lives as long as the object and is removed
 // with everything in it afterwards. Tests keep their files, program directories and
 // configuration homes in these, so no run ever touches the real home or the build tree.
 #pragma once

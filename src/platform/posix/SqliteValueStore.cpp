@@ -355,13 +355,6 @@ bool writeValue(int32_t root, std::string_view path, ValueType type, std::string
     });
 }
 
-// A string's stored data: its bytes up to the first NUL, and the NUL.
-std::string stringData(std::string_view text)
-{
-    std::string data(textBeforeNul(text));
-    data += '\0';
-    return data;
-}
 
 } // namespace
 

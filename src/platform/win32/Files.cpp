@@ -1,0 +1,119 @@
+// Program directory, file existence and whole-file reading on Win32, through the wide API:
+// paths arrive as code page 936 texts and are converted, so they work on a Windows of any
+// language.
+#include "runtime/Files.h"
+
+#include "platform/win32/CodePage936.h"
+#include "platform/win32/UniqueHandle.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kInitialPathCapacity = MAX_PATH;
+// Paths longer than this are not asked for (the longest path Windows accepts at all).
+constexpr DWORD kMaxPathCapacity = 32768;
+constexpr DWORD kMaxReadChunk = 1u << 30;
+
+// The full path of the running executable, grown until it fits.
+std::wstring modulePath()
+{
+    std::vector<wchar_t> buffer(kInitialPathCapacity);
+    while (buffer.size() <= kMaxPathCapacity) {
+        DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0)
+            return {};
+        if (length < buffer.size())
+            return std::wstring(buffer.data(), length);
+        buffer.resize(buffer.size() * 2);
+    }
+    return {};
+}
+
+// The short (8.3) form of a path, whose names are plain ASCII where the volume keeps them.
+std::wstring shortPath(const std::wstring& path)
+{
+    DWORD needed = GetShortPathNameW(path.c_str(), nullptr, 0);
+    if (needed == 0)
+        return {};
+    std::wstring result(needed, L'\0');
+    DWORD length = GetShortPathNameW(path.c_str(), result.data(), needed);
+    if (length == 0 || length >= needed)
+        return {};
+    result.resize(length);
+    return result;
+}
+
+} // namespace
+
+std::string programDirectory()
+{
+    std::wstring path = modulePath();
+    size_t backslash = path.rfind(L'\\');
+    if (backslash == std::wstring::npos)
+        return {};
+    std::wstring directory = path.substr(0, backslash);
+    // The service names files by code page 936 texts. A directory with a character that code
+    // page 936 lacks is named by its short form instead; without one it cannot be named, and
+    // the word library is then reported missing rather than read from a wrong place.
+    if (std::optional<std::string> exact = wideToCp936Exactly(directory))
+        return *exact;
+    if (std::optional<std::string> exact = wideToCp936Exactly(shortPath(directory)); exact && !exact->empty())
+        return *exact;
+    return {};
+}
+
+std::string joinPath(std::string_view directory, std::string_view name)
+{
+    std::string joined(directory);
+    joined += '\\';
+    joined += name;
+    return joined;
+}
+
+bool fileExists(std::string_view path)
+{
+    if (path.empty())
+        return false;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(cp936ToWide(path).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(search);
+    return true;
+}
+
+ByteBlock readFile(std::string_view path)
+{
+    if (path.empty())
+        return {};
+    // Others may read the file meanwhile but not write it, so the bytes are one version of
+    // it; a file that someone holds open for writing is not read at all.
+    UniqueHandle file(CreateFileW(cp936ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file)
+        return {};
+    // Only regular files: not a device, pipe or console that happens to have a file name.
+    BY_HANDLE_FILE_INFORMATION information;
+    if (GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.get(), &information)
+        || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return {};
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0)
+        return {};
+    ByteBlock block;
+    block.bytes.resize(static_cast<size_t>(size.QuadPart));
+    size_t total = 0;
+    while (total < block.bytes.size()) {
+        DWORD chunk = static_cast<DWORD>(std::min<size_t>(block.bytes.size() - total, kMaxReadChunk));
+        DWORD got = 0;
+        if (!ReadFile(file.get(), block.bytes.data() + total, chunk, &got, nullptr) || got == 0)
+            break;
+        total += got;
+    }
+    block.bytes.resize(total);
+    return block;
+}

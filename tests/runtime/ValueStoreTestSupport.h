@@ -1,0 +1,67 @@
+// Shared by the value store's tests on every backend: the robot's paths, a scoped environment
+// variable, and the fixture that gives each test a fresh, empty store of its own (a temporary
+// configuration home for the SQLite file, or test keys standing in for the registry's root
+// keys on Windows), so that no test touches the user's real store.
+#pragma once
+
+#include "runtime/ValueStore.h"
+
+#if defined(_WIN32)
+#include "platform/win32/TempRegistryRoots.h"
+#else
+#include "runtime/TempConfigHome.h"
+#endif
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+inline const std::string kRobotKey = "SOFTWARE\\聊天室\\机器人";
+inline const std::string kCountPath = kRobotKey + "\\次数";
+
+inline std::string voterPath(const std::string& address) { return kRobotKey + "\\" + address; }
+
+#if defined(_WIN32)
+using TempValueStore = TempRegistryRoots;
+#else
+using TempValueStore = TempConfigHome;
+#endif
+
+// Sets or clears an environment variable for one scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value)
+        : m_name(name)
+    {
+        if (const char* previous = std::getenv(name))
+            m_previous = previous;
+        set(name, value);
+    }
+    ~ScopedEnv() { set(m_name.c_str(), m_previous ? m_previous->c_str() : nullptr); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    static void set(const char* name, const char* value)
+    {
+#if defined(_WIN32)
+        // An empty value removes the variable, from the C library's copy and the process's.
+        _putenv_s(name, value ? value : "");
+#else
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+#endif
+    }
+
+    std::string m_name;
+    std::optional<std::string> m_previous;
+};
+
+class ValueStoreTest : public testing::Test {
+protected:
+    TempValueStore m_store;
+};
