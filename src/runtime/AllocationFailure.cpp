@@ -4,6 +4,8 @@
 // themselves (Qt's own containers, SQLite) report their failures in their own ways.
 #include "runtime/FatalError.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -18,6 +20,13 @@ namespace {
     fatalError(0, message);
 }
 
+// The block that malloc gave for an over-aligned one (see the aligned operator new).
+void freeAligned(void* block)
+{
+    if (block)
+        std::free(static_cast<void**>(block)[-1]);
+}
+
 } // namespace
 
 void* operator new(size_t size)
@@ -27,17 +36,23 @@ void* operator new(size_t size)
     allocationFailed(size);
 }
 
+// Over-aligned blocks come from malloc as well, with room to align them and, just before the
+// aligned start, the block malloc gave, which the aligned delete hands back. (aligned_alloc is
+// not in every C library, and mixing it with these frees would be wrong.)
 void* operator new(size_t size, std::align_val_t alignment)
 {
-    // aligned_alloc wants a multiple of the alignment; a size so large that rounding it up
-    // wraps around must fail, not come back as a tiny block.
-    size_t align = static_cast<size_t>(alignment);
-    if (size > std::numeric_limits<size_t>::max() - (align - 1))
+    size_t align = std::max(static_cast<size_t>(alignment), sizeof(void*));
+    size_t extra = align + sizeof(void*);
+    // A size so large that the extra room wraps around must fail, not come back as a tiny block.
+    if (size > std::numeric_limits<size_t>::max() - extra)
         allocationFailed(size);
-    size_t rounded = (size + align - 1) / align * align;
-    if (void* block = std::aligned_alloc(align, rounded ? rounded : align))
-        return block;
-    allocationFailed(size);
+    void* raw = std::malloc(size + extra);
+    if (!raw)
+        allocationFailed(size);
+    auto start = reinterpret_cast<std::uintptr_t>(raw) + sizeof(void*);
+    auto aligned = (start + align - 1) & ~static_cast<std::uintptr_t>(align - 1);
+    reinterpret_cast<void**>(aligned)[-1] = raw;
+    return reinterpret_cast<void*>(aligned);
 }
 
 // The array and no-throw forms are replaced as well. Left to the library, they could come
@@ -59,16 +74,16 @@ void* operator new[](size_t size, std::align_val_t alignment, const std::nothrow
 
 void operator delete(void* block) noexcept { std::free(block); }
 void operator delete(void* block, size_t) noexcept { std::free(block); }
-void operator delete(void* block, std::align_val_t) noexcept { std::free(block); }
-void operator delete(void* block, size_t, std::align_val_t) noexcept { std::free(block); }
+void operator delete(void* block, std::align_val_t) noexcept { freeAligned(block); }
+void operator delete(void* block, size_t, std::align_val_t) noexcept { freeAligned(block); }
 void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
-void operator delete(void* block, std::align_val_t, const std::nothrow_t&) noexcept { std::free(block); }
+void operator delete(void* block, std::align_val_t, const std::nothrow_t&) noexcept { freeAligned(block); }
 void operator delete[](void* block) noexcept { std::free(block); }
 void operator delete[](void* block, size_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::align_val_t) noexcept { std::free(block); }
-void operator delete[](void* block, size_t, std::align_val_t) noexcept { std::free(block); }
+void operator delete[](void* block, std::align_val_t) noexcept { freeAligned(block); }
+void operator delete[](void* block, size_t, std::align_val_t) noexcept { freeAligned(block); }
 void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
-void operator delete[](void* block, std::align_val_t, const std::nothrow_t&) noexcept { std::free(block); }
+void operator delete[](void* block, std::align_val_t, const std::nothrow_t&) noexcept { freeAligned(block); }
 
 // Called by the frame so that the linker always keeps the operators above, also when a
 // sanitizer's runtime library already offers its own.

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -86,34 +87,85 @@ bool fileExists(std::string_view path)
     return true;
 }
 
-ByteBlock readFile(std::string_view path)
+namespace {
+
+bool isMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME; }
+
+// Reads the whole regular file at `path`, at most `sizeLimit` bytes. A read that fails midway
+// keeps what it read so far, as readFile promises.
+FileRead readRegularFile(std::string_view path, uint64_t sizeLimit)
 {
+    FileRead result;
     if (path.empty())
-        return {};
+        return result;
+    std::wstring widePath = cp936ToWide(path);
+    DWORD attributes = GetFileAttributesW(widePath.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        result.status = isMissing(GetLastError()) ? FileReadStatus::Missing : FileReadStatus::Unreadable;
+        return result;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        result.status = FileReadStatus::NotRegularFile;
+        return result;
+    }
     // Others may read the file meanwhile but not write it, so the bytes are one version of
     // it; a file that someone holds open for writing is not read at all.
-    UniqueHandle file(CreateFileW(cp936ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    UniqueHandle file(CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file)
-        return {};
+    if (!file) {
+        result.status = isMissing(GetLastError()) ? FileReadStatus::Missing : FileReadStatus::Unreadable;
+        return result;
+    }
     // Only regular files: not a device, pipe or console that happens to have a file name.
-    BY_HANDLE_FILE_INFORMATION information;
-    if (GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.get(), &information)
-        || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return {};
+    if (GetFileType(file.get()) != FILE_TYPE_DISK) {
+        result.status = FileReadStatus::NotRegularFile;
+        return result;
+    }
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0)
-        return {};
-    ByteBlock block;
-    block.bytes.resize(static_cast<size_t>(size.QuadPart));
+    if (!GetFileSizeEx(file.get(), &size)) {
+        result.status = FileReadStatus::Unreadable;
+        return result;
+    }
+    if (static_cast<uint64_t>(size.QuadPart) > sizeLimit) {
+        result.status = FileReadStatus::TooLarge;
+        return result;
+    }
+    std::string& bytes = result.bytes.bytes;
+    bytes.resize(static_cast<size_t>(size.QuadPart));
     size_t total = 0;
-    while (total < block.bytes.size()) {
-        DWORD chunk = static_cast<DWORD>(std::min<size_t>(block.bytes.size() - total, kMaxReadChunk));
+    while (total < bytes.size()) {
+        DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - total, kMaxReadChunk));
         DWORD got = 0;
-        if (!ReadFile(file.get(), block.bytes.data() + total, chunk, &got, nullptr) || got == 0)
+        if (!ReadFile(file.get(), bytes.data() + total, chunk, &got, nullptr)) {
+            bytes.resize(total);
+            result.status = FileReadStatus::Unreadable;
+            return result;
+        }
+        if (got == 0)
             break;
         total += got;
     }
-    block.bytes.resize(total);
-    return block;
+    bytes.resize(total);
+    result.status = FileReadStatus::Read;
+    return result;
+}
+
+} // namespace
+
+ByteBlock readFile(std::string_view path)
+{
+    return readRegularFile(path, std::numeric_limits<uint64_t>::max()).bytes;
+}
+
+FileRead readFileChecked(std::string_view path, uint64_t sizeLimit)
+{
+    FileRead result = readRegularFile(path, sizeLimit);
+    if (result.status != FileReadStatus::Read)
+        result.bytes = {};
+    return result;
+}
+
+bool changeDirectory(std::string_view directory)
+{
+    return !directory.empty() && SetCurrentDirectoryW(cp936ToWide(directory).c_str());
 }

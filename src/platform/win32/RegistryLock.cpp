@@ -19,7 +19,8 @@ namespace {
 
 // Like the other backend's busy timeout: far longer than any group takes, short enough that
 // a hung server does not stall the other for good.
-constexpr DWORD kLockWaitMs = 5000;
+constexpr DWORD kDefaultLockWaitMs = 5000;
+DWORD g_lockWaitMs = kDefaultLockWaitMs;
 constexpr const wchar_t* kMutexBaseName = L"chatroom-server-value-store-";
 
 // The current user's SID as text, or "" when it cannot be read.
@@ -75,7 +76,7 @@ RegistryLock::RegistryLock()
     }
     // WAIT_ABANDONED: a server died holding the lock. The lock is ours now; what that server
     // had written of an unfinished group stays (its undo record died with it).
-    DWORD result = WaitForSingleObject(mutex, kLockWaitMs);
+    DWORD result = WaitForSingleObject(mutex, g_lockWaitMs);
     m_held = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
     if (!m_held) {
         std::lock_guard guard(g_handleMutex);
@@ -91,6 +92,8 @@ RegistryLock::~RegistryLock()
     ReleaseMutex(g_storeMutex.get());
     --g_holders;
 }
+
+void setRegistryLockWait(unsigned long milliseconds) { g_lockWaitMs = static_cast<DWORD>(milliseconds); }
 
 void closeRegistryLock()
 {

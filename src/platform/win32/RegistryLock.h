@@ -18,6 +18,9 @@ private:
     bool m_held { false };
 };
 
+// How long the next locks wait for another process to release the store; five seconds unless set.
+void setRegistryLockWait(unsigned long milliseconds);
+
 // Closes this process's handle of the mutex unless a lock is held; the next lock opens it
 // again.
 void closeRegistryLock();

@@ -17,6 +17,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <chrono>
+
 #include <cstring>
 #include <optional>
 #include <string>
@@ -170,6 +173,16 @@ private:
     size_t m_mark;
 };
 
+// Failures of the store itself (locked past the wait, refused by the registry), as against a
+// value or key that is simply not there.
+uint64_t g_failures = 0;
+
+bool noteFailure()
+{
+    ++g_failures;
+    return false;
+}
+
 bool writeValue(int32_t root, std::string_view path, const RawRegistryValue& value)
 {
     std::optional<ValueAddress> address = addressOf(root, path);
@@ -177,17 +190,17 @@ bool writeValue(int32_t root, std::string_view path, const RawRegistryValue& val
         return false;
     RegistryLock lock;
     if (!lock)
-        return false;
+        return noteFailure();
     OperationChanges changes;
     // The key and every missing key above it come into being with the value.
     for (std::wstring& created : missingKeys(address->root, address->key))
         g_undo.noteKeyCreated(address->root, std::move(created));
     RegistryKey key = RegistryKey::create(address->root, address->key, kWriteAccess);
     if (!key)
-        return changes.finish(false);
+        return changes.finish(noteFailure());
     std::optional<RawRegistryValue> before = key.queryValue(address->name);
     if (!key.setValue(address->name, value))
-        return changes.finish(false);
+        return changes.finish(noteFailure());
     g_undo.noteValue(address->root, address->key, address->name, std::move(before));
     return changes.finish(true);
 }
@@ -207,8 +220,10 @@ std::optional<RegistryValue> readRegistryValue(int32_t root, std::string_view pa
     if (!address)
         return std::nullopt;
     RegistryLock lock;
-    if (!lock)
+    if (!lock) {
+        noteFailure();
         return std::nullopt;
+    }
     std::optional<RawRegistryValue> raw = queryValue(*address);
     if (!raw)
         return std::nullopt;
@@ -252,6 +267,8 @@ std::string readRegistryText(int32_t root, std::string_view path, std::optional<
         RegistryLock lock;
         if (lock)
             raw = queryValue(*address);
+        else
+            noteFailure();
     }
     if (raw && raw->type == REG_SZ)
         return wideToCp936(wideText(*raw));
@@ -298,7 +315,7 @@ bool deleteRegistryItem(int32_t root, std::string_view path)
         return false;
     RegistryLock lock;
     if (!lock)
-        return false;
+        return noteFailure();
     OperationChanges changes;
     // First the value named after the last backslash.
     if (address) {
@@ -336,7 +353,7 @@ bool inRegistryTransaction(const std::function<bool()>& operations)
 {
     RegistryLock lock;
     if (!lock)
-        return false;
+        return noteFailure();
     if (g_groupDepth > 0)
         return operations();
     struct GroupScope {
@@ -353,3 +370,10 @@ bool inRegistryTransaction(const std::function<bool()>& operations)
     g_undo.keepSince(0);
     return done;
 }
+
+void setValueStoreWaitLimit(std::chrono::milliseconds limit)
+{
+    setRegistryLockWait(static_cast<unsigned long>(std::max<int64_t>(limit.count(), 0)));
+}
+
+uint64_t valueStoreFailureCount() { return g_failures; }
