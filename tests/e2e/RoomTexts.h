@@ -40,6 +40,14 @@ inline std::string dissolutionNotice(bool alreadySentSomething)
     return alreadySentSomething ? continuedForm(kAdministrator, body) : firstForm(kAdministrator, body);
 }
 
+// The bodies of the administrator's notices, one per item of the pop-up menu.
+inline const std::string kKickBody = "你已被管理员踢出聊天室！";
+inline const std::string kShakeBody = "管理员抖了你一下！";
+inline const std::string kQuakeBody = "管理员对你使用了屏幕地震！";
+inline const std::string kRewardBody = "管理员给了你一次改名的机会！并且可以去除您的本机号！";
+inline const std::string kMuteBody = "你已被管理员禁言1分钟！";
+inline const std::string kPrankBody = "管理员让你心甘情愿的退出聊天室！";
+
 // What the program writes to standard error (as UTF-8, unlike the wire) when it starts
 // without a word library: the message box's caption and text.
 inline const std::string kMissingLibraryMessage = [] {
