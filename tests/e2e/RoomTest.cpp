@@ -17,13 +17,21 @@ void RoomTest::TearDown()
     m_clients.clear();
     m_server.reset();
     m_configHome.reset();
+    m_runtimeDirectory.reset();
 }
 
 void RoomTest::startServer(const std::optional<std::string>& replyIni)
 {
     m_configHome = std::make_unique<TempDirectory>("chatroom-e2e-config");
+    m_runtimeDirectory = std::make_unique<TempDirectory>("chatroom-e2e-runtime");
     m_replyIni = replyIni;
+    startNewServer();
+}
+
+void RoomTest::startNewServer()
+{
     m_server = std::make_unique<ServerProcess>(m_replyIni, m_configHome->path());
+    m_server->setEnvironmentVariable("XDG_RUNTIME_DIR", m_runtimeDirectory->path());
     prepareServer(*m_server);
     m_server->start();
 }
@@ -35,9 +43,7 @@ void RoomTest::restartServer()
         EXPECT_EQ(status, 0) << "standard error of the server:\n" << m_server->standardError();
     }
     m_clients.clear();
-    m_server = std::make_unique<ServerProcess>(m_replyIni, m_configHome->path());
-    prepareServer(*m_server);
-    m_server->start();
+    startNewServer();
 }
 
 LoopbackClient& RoomTest::connectClient(const LoopbackClient::ConnectOptions& options)

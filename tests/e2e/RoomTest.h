@@ -43,6 +43,8 @@ protected:
     int killServer() { return m_server->killAbruptly(); }
     ServerProcess& server() { return *m_server; }
     const std::string& configHome() const { return m_configHome->path(); }
+    // Where the room keeps its control socket; the same for a restarted server.
+    const std::string& runtimeDirectory() const { return m_runtimeDirectory->path(); }
     // Called before every start, for a suite that runs the program in some other way.
     virtual void prepareServer(ServerProcess&) { }
 
@@ -74,7 +76,10 @@ protected:
     static size_t largestSendBuffer();
 
 private:
+    void startNewServer();
+
     std::unique_ptr<TempDirectory> m_configHome;
+    std::unique_ptr<TempDirectory> m_runtimeDirectory;
     std::optional<std::string> m_replyIni;
     std::unique_ptr<ServerProcess> m_server;
     std::vector<std::unique_ptr<LoopbackClient>> m_clients;

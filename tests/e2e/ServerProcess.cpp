@@ -93,21 +93,24 @@ int statusOf(int waitStatus)
     return -1;
 }
 
-// The test's own environment with the configuration home replaced and the display taken
-// away, so that the program runs offscreen and its message boxes print to standard error;
-// `extra` replaces or adds further variables.
-std::vector<std::string> childEnvironment(const std::string& configHome, const std::map<std::string, std::string>& extra)
+// The test's own environment with the configuration home and runtime directory replaced and
+// the display taken away, so that the program runs offscreen and its message boxes print to
+// standard error; `extra` replaces or adds further variables.
+std::vector<std::string> childEnvironment(const std::string& configHome, const std::string& runtimeDirectory,
+    const std::map<std::string, std::string>& extra)
 {
     std::vector<std::string> variables;
     for (char** entry = environ; *entry; ++entry) {
         std::string_view variable(*entry);
         std::string_view name = variable.substr(0, variable.find('='));
-        if (name == "XDG_CONFIG_HOME" || name == "QT_QPA_PLATFORM" || name == "DISPLAY" || name == "WAYLAND_DISPLAY"
-            || extra.count(std::string(name)))
+        if (name == "XDG_CONFIG_HOME" || name == "XDG_RUNTIME_DIR" || name == "QT_QPA_PLATFORM" || name == "DISPLAY"
+            || name == "WAYLAND_DISPLAY" || extra.count(std::string(name)))
             continue;
         variables.emplace_back(variable);
     }
-    std::map<std::string, std::string> own { { "XDG_CONFIG_HOME", configHome }, { "QT_QPA_PLATFORM", "offscreen" } };
+    std::map<std::string, std::string> own {
+        { "XDG_CONFIG_HOME", configHome }, { "XDG_RUNTIME_DIR", runtimeDirectory }, { "QT_QPA_PLATFORM", "offscreen" }
+    };
     for (const auto& [name, value] : extra)
         own[name] = value;
     for (const auto& [name, value] : own)
@@ -185,7 +188,7 @@ void ServerProcess::spawn()
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
-    std::vector<std::string> environment = childEnvironment(m_configHome, m_extraEnvironment);
+    std::vector<std::string> environment = childEnvironment(m_configHome, m_runtimeDirectory.path(), m_extraEnvironment);
     std::vector<char*> envp;
     for (auto& variable : environment)
         envp.push_back(variable.data());
@@ -289,4 +292,10 @@ int ServerProcess::waitForExit()
 std::string ServerProcess::standardError() const
 {
     return readWholeFile(m_stderrPath);
+}
+
+std::string ServerProcess::runtimeDirectory() const
+{
+    auto given = m_extraEnvironment.find("XDG_RUNTIME_DIR");
+    return given == m_extraEnvironment.end() ? m_runtimeDirectory.path() : given->second;
 }

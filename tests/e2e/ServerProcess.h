@@ -1,6 +1,7 @@
 // The built chatroom-server, run the way its clients meet it: a copy of the executable in a
 // fresh program directory (with a given word library beside it, or none), XDG_CONFIG_HOME
-// pointing at a directory the test owns, no display, standard error captured to a file.
+// and XDG_RUNTIME_DIR (where the room's control socket goes) pointing at directories the test
+// owns, no display, standard error captured to a file.
 // Closing it is what a desktop session would do: SIGTERM, the close request.
 #pragma once
 
@@ -63,12 +64,19 @@ public:
     // Everything the program has written to standard error so far, as it wrote it.
     std::string standardError() const;
 
+    // The program's copy, for running it as a command beside the room.
+    const std::string& executable() const { return m_executable; }
+    // The room's runtime directory: its own fresh one, or the one a test gave it through
+    // setEnvironmentVariable("XDG_RUNTIME_DIR", ...).
+    std::string runtimeDirectory() const;
+
 private:
     void spawn();
     // False when another process took the port first.
     bool spawnAndAwaitListening();
 
     test_support::TempDirectory m_programDirectory { "chatroom-e2e-program" };
+    test_support::TempDirectory m_runtimeDirectory { "chatroom-e2e-runtime" };
     std::string m_configHome;
     std::string m_executable;
     std::string m_stderrPath;

@@ -19,6 +19,8 @@ TempDirectory::TempDirectory(std::string_view prefix)
         std::filesystem::path candidate = std::filesystem::temp_directory_path() / (std::string(prefix) + "-" + std::to_string(random()));
         std::error_code taken;
         if (std::filesystem::create_directory(candidate, taken)) {
+            // The owner's alone, as a runtime or configuration directory must be.
+            std::filesystem::permissions(candidate, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace, taken);
             m_path = candidate.string();
             return;
         }

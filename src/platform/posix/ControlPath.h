@@ -1,0 +1,22 @@
+// Where a user's room keeps its control socket: $XDG_RUNTIME_DIR/chatroom-server/, or, when
+// the session has no runtime directory, /tmp/chatroom-server-UID/. The directory is private
+// to the user (0700); both the room and the admin command find it the same way.
+#pragma once
+
+#include <string>
+
+struct ControlPaths {
+    std::string directory;
+    std::string socket; // the listening socket
+    std::string lock;   // held by the room that owns the socket, for as long as it runs
+};
+
+ControlPaths controlPaths();
+
+// How controlPaths() chooses, in words for the help text.
+std::string describeControlSocket();
+
+// Creates the directory (0700) when it is missing and checks that it is safe to listen in: a
+// directory, not a link, owned by this user, closed to everybody else. Otherwise false, with
+// `reason` for the administrator.
+bool prepareControlDirectory(const std::string& directory, std::string& reason);
