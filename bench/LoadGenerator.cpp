@@ -4,36 +4,40 @@
 // has every one of them in its room, lets S of them send M messages of B bytes each and counts
 // the bytes every receiver gets until each has all it should or the time limit passes. Reports
 // deliveries per second (messages x receivers / wall time) and the latency from a send to its
-// arrival at the last receiver. With --idle-clients K it instead measures the relay's resident
-// memory per idle connection (VmRSS of --server-pid before and after K connections).
+// arrival at the last receiver. Before that, --fanout-messages F lets client 0 send F messages
+// one at a time, each only when the previous one is everywhere: the latency of one message's
+// fan-out with nothing else in flight.
+//
+// With --rate R the senders instead send R messages per second each, and the run reports the
+// latency of those messages; with --frozen K, K more clients connect first and never read
+// (optionally each sending --flood-bytes), so that the latency shows whether they hold up the
+// others. Other measurements: --idle-clients K (resident memory per idle connection, see
+// IdleMemory.cpp) and --flood-bytes without frozen clients (CPU per MiB, see FloodCost.cpp).
 //
 // The relays forward whatever one read gave them, so the wire carries no message boundaries.
 // Counting bytes is therefore the truth for throughput; for latency each receiver cuts its byte
-// stream into B-byte messages that start with a magic, the sender and a sequence number, and
-// resynchronises on the magic should a chunk ever end inside a message. Each sender keeps at
-// most --window messages in flight (sent but not yet at every receiver), so the relay is kept
-// busy without its socket buffers filling up, and small sends do not merge into big chunks.
+// stream into B-byte messages that start with a magic, the sender, a sequence number and the
+// phase, and resynchronises on the magic should a chunk ever end inside a message (or a flood
+// come in between). Each sender keeps at most --window messages in flight (sent but not yet at
+// every receiver), so the relay is kept busy without its socket buffers filling up, and small
+// sends do not merge into big chunks.
+#include "LoadSupport.h"
+
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cinttypes>
 #include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <string>
-#include <string_view>
 #include <sys/epoll.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -41,280 +45,42 @@ namespace {
 // The magic ends in a NUL byte: our relay takes a message's text only up to the first NUL, so
 // no payload can ever look like a robot command to it.
 constexpr char kMagic[4] = { 'L', 'D', 'M', '\0' };
-constexpr size_t kHeaderSize = 24; // magic, sender, sequence, zero, send time in ns
+constexpr size_t kHeaderSize = 24; // magic, sender, sequence, phase, send time in ns
 constexpr uint32_t kProbeFlag = 0x80000000u;
 constexpr size_t kReadSize = 64 * 1024;
-constexpr uint64_t kNsPerMs = 1'000'000;
-constexpr uint64_t kNsPerSecond = 1'000'000'000;
 constexpr uint64_t kGiveUpNs = 2 * kNsPerSecond;
+// A paced run waits this long after its last send for the messages still on their way.
+constexpr uint64_t kRateGraceNs = 3 * kNsPerSecond;
+// Between two phases: the relay is quiet when nothing has arrived for this long.
+constexpr int kQuietMs = 200;
+constexpr uint64_t kQuietLimitNs = 5 * kNsPerSecond;
+// A frozen reader's receive buffer: its connection is full after a few kilobytes.
+constexpr int kFrozenReceiveBuffer = 4096;
+constexpr uint64_t kWarmUpNs = 15 * kNsPerSecond;
+constexpr uint64_t kProbeEveryNs = 50 * kNsPerMs;
+constexpr int kMaxEvents = 512;
+constexpr int kSocketsGoneLimitMs = 20000;
 
-uint64_t nowNs()
+enum PhaseId : uint32_t { kFanout = 1, kLoad = 2, kRate = 3 };
+
+const char* phaseName(PhaseId id)
 {
-    timespec ts {};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint64_t>(ts.tv_sec) * kNsPerSecond + static_cast<uint64_t>(ts.tv_nsec);
+    switch (id) {
+    case kFanout: return "fanout";
+    case kLoad: return "load";
+    case kRate: return "rate";
+    }
+    return "?";
 }
 
-void sleepMs(int ms)
-{
-    timespec ts { .tv_sec = ms / 1000, .tv_nsec = (ms % 1000) * 1'000'000L };
-    nanosleep(&ts, nullptr);
-}
-
-struct Options {
-    std::string host = "127.0.0.1";
-    int port = 19730;
-    int clients = 10;
-    int senders = -1; // min(clients, 10)
-    int messages = 200;
-    int bytes = 64;
-    double timeoutSeconds = 30;
-    bool echo = true;
-    pid_t serverPid = 0;
-    int idleClients = 0;
-    int window = 1;
-    std::string label = "server";
+struct PhaseSpec {
+    PhaseId id;
+    int senders;
+    int messages; // per sender
+    int window;
+    double rate; // messages per second per sender; 0: paced by the window
+    double timeoutSeconds;
 };
-
-[[noreturn]] void usage(const char* why)
-{
-    std::fprintf(stderr,
-        "chatroom-load: %s\n"
-        "usage: chatroom-load [--host 127.0.0.1] [--port P] [--clients N] [--senders S] [--messages M]\n"
-        "                     [--bytes B] [--timeout SEC] [--echo-to-sender yes|no] [--window W]\n"
-        "                     [--server-pid PID] [--idle-clients K] [--label NAME]\n",
-        why);
-    std::exit(2);
-}
-
-Options parseOptions(int argc, char** argv)
-{
-    Options options;
-    for (int i = 1; i < argc; ++i) {
-        std::string_view name = argv[i];
-        if (i + 1 >= argc)
-            usage("every option takes a value");
-        const char* value = argv[++i];
-        if (name == "--host")
-            options.host = value;
-        else if (name == "--port")
-            options.port = std::atoi(value);
-        else if (name == "--clients")
-            options.clients = std::atoi(value);
-        else if (name == "--senders")
-            options.senders = std::atoi(value);
-        else if (name == "--messages")
-            options.messages = std::atoi(value);
-        else if (name == "--bytes")
-            options.bytes = std::atoi(value);
-        else if (name == "--timeout")
-            options.timeoutSeconds = std::atof(value);
-        else if (name == "--echo-to-sender")
-            options.echo = std::string_view(value) == "yes";
-        else if (name == "--window")
-            options.window = std::atoi(value);
-        else if (name == "--server-pid")
-            options.serverPid = static_cast<pid_t>(std::atoi(value));
-        else if (name == "--idle-clients")
-            options.idleClients = std::atoi(value);
-        else if (name == "--label")
-            options.label = value;
-        else
-            usage("unknown option");
-    }
-    if (options.senders < 0)
-        options.senders = std::min(options.clients, 10);
-    if (options.port <= 0 || options.port > 65535)
-        usage("--port must be 1..65535");
-    if (options.idleClients > 0) {
-        if (options.serverPid <= 0)
-            usage("--idle-clients needs --server-pid");
-        return options;
-    }
-    if (options.clients < 1 || options.senders < 1 || options.senders > options.clients)
-        usage("need 1 <= senders <= clients");
-    if (!options.echo && options.clients < 2)
-        usage("without echo there must be at least two clients");
-    if (options.messages < 1 || options.bytes < static_cast<int>(kHeaderSize) || options.window < 1)
-        usage("need messages >= 1, bytes >= 24, window >= 1");
-    if (options.timeoutSeconds <= 0)
-        usage("--timeout must be positive");
-    return options;
-}
-
-void raiseFileLimit()
-{
-    rlimit limit {};
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &limit);
-    }
-}
-
-// Blocking connect (bounded by a send timeout), then non-blocking for the rest of the run.
-int connectClient(const sockaddr_in& address)
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0)
-        return -1;
-    timeval limit { .tv_sec = 5, .tv_usec = 0 };
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    return fd;
-}
-
-// What /proc tells about the server process; zero when it cannot be read.
-struct ProcessSample {
-    long rssKib = 0;
-    long hwmKib = 0;
-    long socketCount = -1; // open sockets: what follows our connections, unlike files the server opens lazily
-    double cpuSeconds = 0;
-};
-
-ProcessSample sampleProcess(pid_t pid)
-{
-    ProcessSample sample;
-    if (pid <= 0)
-        return sample;
-    std::string base = "/proc/" + std::to_string(pid);
-    if (FILE* status = std::fopen((base + "/status").c_str(), "r")) {
-        char line[256];
-        while (std::fgets(line, sizeof line, status)) {
-            std::sscanf(line, "VmRSS: %ld", &sample.rssKib);
-            std::sscanf(line, "VmHWM: %ld", &sample.hwmKib);
-        }
-        std::fclose(status);
-    }
-    if (DIR* dir = opendir((base + "/fd").c_str())) {
-        sample.socketCount = 0;
-        char target[64];
-        while (dirent* entry = readdir(dir)) {
-            ssize_t length = readlinkat(dirfd(dir), entry->d_name, target, sizeof target);
-            if (length > 7 && std::memcmp(target, "socket:", 7) == 0)
-                ++sample.socketCount;
-        }
-        closedir(dir);
-    }
-    if (FILE* stat = std::fopen((base + "/stat").c_str(), "r")) {
-        char text[1024] = {};
-        size_t length = std::fread(text, 1, sizeof text - 1, stat);
-        std::fclose(stat);
-        // The command name may hold blanks and parentheses; the fields start after the last ')'.
-        const char* fields = static_cast<const char*>(memrchr(text, ')', length));
-        unsigned long utime = 0, stime = 0;
-        if (fields && std::sscanf(fields + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) == 2)
-            sample.cpuSeconds = static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-    }
-    return sample;
-}
-
-// Waits, bounded, until the server holds the given number of sockets (at least or at most).
-void waitForServerSockets(pid_t pid, long target, bool atLeast, int limitMs)
-{
-    long count = -1;
-    for (int waited = 0; waited < limitMs; waited += 20) {
-        count = sampleProcess(pid).socketCount;
-        if (count < 0 || (atLeast ? count >= target : count <= target))
-            return;
-        sleepMs(20);
-    }
-    std::fprintf(stderr, "chatroom-load: the server holds %ld sockets, not %s %ld, after %d ms\n", count,
-        atLeast ? "at least" : "at most", target, limitMs);
-}
-
-// Connects one client after the other. A relay with a short listen backlog (ncat listens with
-// 10) drops the handshakes it has no room for, and they then trickle in on the kernel's
-// retransmission timers; so when we can see the relay's descriptors, we keep at most a few
-// connections waiting for its accept.
-bool connectAll(const Options& options, int count, std::vector<int>& fds)
-{
-    constexpr long kMaxUnaccepted = 8;
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(options.port));
-    if (inet_pton(AF_INET, options.host.c_str(), &address.sin_addr) != 1)
-        usage("--host must be an IPv4 address");
-    if ((ntohl(address.sin_addr.s_addr) >> 24) != 127)
-        usage("the benchmark only talks to loopback addresses");
-    long base = sampleProcess(options.serverPid).socketCount;
-    long accepted = 0;
-    for (int i = 0; i < count; ++i) {
-        // Should the sockets not follow our connections (a wrong --server-pid, say), give up
-        // pacing after a while rather than waiting forever.
-        for (uint64_t giveUp = nowNs() + 3 * kNsPerSecond; base >= 0 && i - accepted >= kMaxUnaccepted; sleepMs(1)) {
-            long held = sampleProcess(options.serverPid).socketCount;
-            if (held < 0)
-                break;
-            accepted = held - base;
-            if (i - accepted < kMaxUnaccepted)
-                break;
-            if (nowNs() >= giveUp) {
-                std::fprintf(stderr, "chatroom-load: the server's sockets do not follow our connections; "
-                                     "connecting without waiting for its accepts\n");
-                base = -1;
-            }
-        }
-        int fd = connectClient(address);
-        if (fd < 0) {
-            std::fprintf(stderr, "chatroom-load: connection %d of %d to %s:%d failed: %s\n", i + 1, count,
-                options.host.c_str(), options.port, std::strerror(errno));
-            return false;
-        }
-        fds.push_back(fd);
-    }
-    return true;
-}
-
-void closeInOrder(std::vector<int>& fds)
-{
-    // In connection order: a leaver at the head of our server's roster tells nobody, so the
-    // room winds down without a storm of leave notices.
-    for (int fd : fds)
-        close(fd);
-    fds.clear();
-}
-
-int measureIdleMemory(const Options& options)
-{
-    ProcessSample before = sampleProcess(options.serverPid);
-    if (before.rssKib == 0) {
-        std::fprintf(stderr, "chatroom-load: cannot read /proc/%d/status\n", static_cast<int>(options.serverPid));
-        return 1;
-    }
-    std::vector<int> fds;
-    bool connected = connectAll(options, options.idleClients, fds);
-    if (connected) {
-        waitForServerSockets(options.serverPid, before.socketCount + options.idleClients, true, 20000);
-        // Let the server finish whatever the new connections set off, until its size holds still.
-        long last = -1;
-        for (int round = 0; round < 50; ++round) {
-            sleepMs(100);
-            long rss = sampleProcess(options.serverPid).rssKib;
-            if (rss == last)
-                break;
-            last = rss;
-        }
-    }
-    ProcessSample after = sampleProcess(options.serverPid);
-    int held = static_cast<int>(fds.size());
-    closeInOrder(fds);
-    if (before.socketCount >= 0)
-        waitForServerSockets(options.serverPid, before.socketCount, false, 20000);
-    if (!connected || held == 0)
-        return 1;
-    double perClient = static_cast<double>(after.rssKib - before.rssKib) / held;
-    std::printf("result server=%s mode=idle idle_clients=%d rss_before_kib=%ld rss_after_kib=%ld kib_per_client=%.2f\n",
-        options.label.c_str(), held, before.rssKib, after.rssKib, perClient);
-    std::printf("%s: %d idle clients add %ld KiB of resident memory, %.2f KiB per client (kernel socket buffers not included)\n",
-        options.label.c_str(), held, after.rssKib - before.rssKib, perClient);
-    return 0;
-}
 
 struct Connection {
     int fd = -1;
@@ -331,15 +97,38 @@ struct Connection {
     uint32_t oldest = 0; // the first sequence number that is neither complete nor given up
 };
 
+// A client that never reads; it may paste a flood of text.
+struct FrozenClient {
+    int fd = -1;
+    uint64_t floodLeft = 0;
+};
+
+// What one phase has seen so far.
+struct PhaseState {
+    PhaseSpec spec {};
+    size_t messageCount = 0;
+    uint32_t receiversPerMessage = 0;
+    std::vector<uint64_t> sentAt;
+    std::vector<uint32_t> arrivals; // receivers that have the message so far
+    std::vector<uint8_t> settled; // complete, or given up on: no longer in its sender's window
+    std::vector<uint64_t> latencies;
+    size_t satisfied = 0;
+    uint64_t start = 0;
+    uint64_t end = 0;
+    uint64_t lastSatisfied = 0;
+    bool complete = false;
+    uint64_t sent = 0;
+    uint64_t resyncs = 0;
+    uint64_t garbled = 0;
+    uint64_t givenUp = 0;
+    uint64_t partialSends = 0;
+    uint64_t stale = 0; // messages of an earlier phase that arrived late
+};
+
 class LoadRun {
 public:
     explicit LoadRun(const Options& options)
         : m_options(options)
-        , m_messageCount(static_cast<size_t>(options.senders) * static_cast<size_t>(options.messages))
-        , m_receiversPerMessage(static_cast<uint32_t>(options.echo ? options.clients : options.clients - 1))
-        , m_sentAt(m_messageCount, 0)
-        , m_arrivals(m_messageCount, 0)
-        , m_settled(m_messageCount, 0)
         , m_buffer(kReadSize)
     {
     }
@@ -352,16 +141,22 @@ public:
             if (connection.fd >= 0)
                 close(connection.fd);
         }
+        for (FrozenClient& frozen : m_frozen) {
+            if (frozen.fd >= 0)
+                close(frozen.fd);
+        }
     }
 
     int run()
     {
         ProcessSample idle = sampleProcess(m_options.serverPid);
-        std::vector<int> fds;
-        if (!connectAll(m_options, m_options.clients, fds)) {
-            closeInOrder(fds);
-            return 1;
-        }
+        // The frozen clients come first: a relay takes connections in order, so once the others
+        // are in its room, so are they.
+        std::vector<int> frozenFds, fds;
+        bool connected = connectAll(m_options, m_options.frozen, frozenFds, kFrozenReceiveBuffer)
+            && connectAll(m_options, m_options.clients, fds);
+        for (int fd : frozenFds)
+            m_frozen.push_back(FrozenClient { fd, m_options.floodBytes });
         m_epoll = epoll_create1(0);
         for (size_t i = 0; i < fds.size(); ++i) {
             Connection connection;
@@ -370,23 +165,29 @@ public:
             epoll_event event { .events = EPOLLIN, .data = { .u64 = i } };
             epoll_ctl(m_epoll, EPOLL_CTL_ADD, fds[i], &event);
         }
+        if (!connected)
+            return 1;
         if (!warmUp()) {
             std::fprintf(stderr, "chatroom-load: the relay did not get every client into its room in time\n");
             return 1;
         }
-        ProcessSample start = sampleProcess(m_options.serverPid);
-        load();
-        ProcessSample end = sampleProcess(m_options.serverPid);
-        report(start, end);
+        if (m_options.fanoutMessages > 0) {
+            runPhase({ kFanout, 1, m_options.fanoutMessages, 1, 0, m_options.timeoutSeconds });
+            waitUntilQuiet();
+        }
+        if (m_options.rate > 0)
+            runPhase({ kRate, m_options.senders, m_options.messages, m_options.messages, m_options.rate, m_options.timeoutSeconds });
+        else
+            runPhase({ kLoad, m_options.senders, m_options.messages, m_options.window, 0, m_options.timeoutSeconds });
 
         std::vector<int> toClose;
-        for (Connection& connection : m_connections) {
-            toClose.push_back(connection.fd);
-            connection.fd = -1;
-        }
+        for (FrozenClient& frozen : m_frozen)
+            toClose.push_back(std::exchange(frozen.fd, -1));
+        for (Connection& connection : m_connections)
+            toClose.push_back(std::exchange(connection.fd, -1));
         closeInOrder(toClose);
         if (idle.socketCount >= 0)
-            waitForServerSockets(m_options.serverPid, idle.socketCount, false, 20000);
+            waitForServerSockets(m_options.serverPid, idle.socketCount, false, kSocketsGoneLimitMs);
         return m_lostConnections == 0 ? 0 : 1;
     }
 
@@ -400,7 +201,7 @@ private:
     {
         int probeSenders = m_options.echo ? 1 : 2;
         uint32_t probesSent[2] = { 0, 0 };
-        uint64_t deadline = nowNs() + 15 * kNsPerSecond;
+        uint64_t deadline = nowNs() + kWarmUpNs;
         uint64_t nextProbe = 0;
         sleepMs(50);
         while (!everybodyHeard(probeSenders, nullptr)) {
@@ -410,7 +211,7 @@ private:
             if (now >= nextProbe) {
                 for (int p = 0; p < probeSenders; ++p)
                     sendProbe(p, probesSent[p]++);
-                nextProbe = now + 50 * kNsPerMs;
+                nextProbe = now + kProbeEveryNs;
             }
             pump(10);
         }
@@ -419,10 +220,6 @@ private:
             if (nowNs() >= deadline)
                 return false;
             pump(10);
-        }
-        for (Connection& connection : m_connections) {
-            connection.received = 0;
-            connection.tail.clear();
         }
         return m_lostConnections == 0;
     }
@@ -449,68 +246,188 @@ private:
     void sendProbe(int p, uint32_t seq)
     {
         std::string message(static_cast<size_t>(m_options.bytes), 'x');
-        encode(message.data(), kProbeFlag | static_cast<uint32_t>(p), seq, nowNs());
+        encode(message.data(), kProbeFlag | static_cast<uint32_t>(p), seq, 0, nowNs());
         sendMessage(m_connections[static_cast<size_t>(p)], std::move(message));
     }
 
-    void load()
+    // Between phases: whatever is still on its way arrives before the next phase counts.
+    void waitUntilQuiet()
     {
-        for (size_t r = 0; r < m_connections.size(); ++r) {
-            uint64_t messages = m_messageCount;
-            if (!m_options.echo && r < static_cast<size_t>(m_options.senders))
-                messages -= static_cast<uint64_t>(m_options.messages);
-            m_connections[r].expected = messages * static_cast<uint64_t>(m_options.bytes);
-            if (m_connections[r].expected == 0)
-                ++m_satisfied;
+        uint64_t limit = nowNs() + kQuietLimitNs;
+        while (nowNs() < limit) {
+            uint64_t before = m_bytesSeen;
+            pump(kQuietMs);
+            if (m_bytesSeen == before)
+                return;
         }
-        m_start = nowNs();
-        uint64_t deadline = m_start + static_cast<uint64_t>(m_options.timeoutSeconds * 1e9);
-        while (m_satisfied < m_connections.size()) {
+    }
+
+    void runPhase(const PhaseSpec& spec)
+    {
+        PhaseState& phase = m_phase;
+        phase = PhaseState {};
+        phase.spec = spec;
+        phase.messageCount = static_cast<size_t>(spec.senders) * static_cast<size_t>(spec.messages);
+        phase.receiversPerMessage = static_cast<uint32_t>(m_options.echo ? m_connections.size() : m_connections.size() - 1);
+        phase.sentAt.assign(phase.messageCount, 0);
+        phase.arrivals.assign(phase.messageCount, 0);
+        phase.settled.assign(phase.messageCount, 0);
+        for (size_t r = 0; r < m_connections.size(); ++r) {
+            Connection& connection = m_connections[r];
+            connection.received = 0;
+            connection.tail.clear();
+            connection.nextSeq = connection.inFlight = connection.oldest = 0;
+            uint64_t messages = phase.messageCount;
+            if (!m_options.echo && r < static_cast<size_t>(spec.senders))
+                messages -= static_cast<uint64_t>(spec.messages);
+            connection.expected = messages * static_cast<uint64_t>(m_options.bytes);
+            if (connection.expected == 0)
+                ++phase.satisfied;
+        }
+        ProcessSample start = sampleProcess(m_options.serverPid);
+        uint64_t segmentsBefore = tcpSegmentsSent();
+        if (spec.rate > 0)
+            pacedLoad();
+        else
+            windowLoad();
+        ProcessSample end = sampleProcess(m_options.serverPid);
+        report(start, end, tcpSegmentsSent() - segmentsBefore);
+    }
+
+    // As fast as the senders' windows allow; done when every receiver has all its bytes.
+    void windowLoad()
+    {
+        PhaseState& phase = m_phase;
+        phase.start = nowNs();
+        uint64_t deadline = phase.start + static_cast<uint64_t>(phase.spec.timeoutSeconds * 1e9);
+        while (phase.satisfied < m_connections.size()) {
             feedSenders();
             if (nowNs() >= deadline) {
-                m_end = deadline;
+                phase.end = deadline;
                 return;
             }
-            bool waiting = false;
-            for (int s = 0; s < m_options.senders; ++s)
-                waiting = waiting || !m_connections[static_cast<size_t>(s)].pending.empty();
-            pump(waiting ? 1 : 50);
+            pump(sendersWaiting() ? 1 : 50);
         }
-        m_end = m_lastSatisfied;
-        m_complete = true;
+        phase.end = phase.lastSatisfied;
+        phase.complete = true;
+    }
+
+    // Each sender sends on a fixed schedule whatever the relay does, while the frozen clients
+    // flood; done when every message has reached every receiver, or a while after the last
+    // send. Messages missing then are lost.
+    void pacedLoad()
+    {
+        PhaseState& phase = m_phase;
+        const PhaseSpec& spec = phase.spec;
+        double interval = 1e9 / (spec.rate * spec.senders); // between two sends of any sender
+        phase.start = nowNs();
+        uint64_t deadline = phase.start + static_cast<uint64_t>(spec.timeoutSeconds * 1e9);
+        uint64_t lastSend = phase.start;
+        size_t nextMessage = 0; // in the order of the schedule: sender = k % senders
+        for (;;) {
+            uint64_t now = nowNs();
+            while (nextMessage < phase.messageCount
+                && now >= phase.start + static_cast<uint64_t>(static_cast<double>(nextMessage) * interval)) {
+                int s = static_cast<int>(nextMessage % static_cast<size_t>(spec.senders));
+                sendNext(m_connections[static_cast<size_t>(s)], static_cast<uint32_t>(s));
+                lastSend = nowNs();
+                ++nextMessage;
+            }
+            for (int s = 0; s < spec.senders; ++s) {
+                Connection& sender = m_connections[static_cast<size_t>(s)];
+                if (!sender.pending.empty())
+                    flush(sender);
+            }
+            bool flooding = flood();
+            bool allSent = nextMessage == phase.messageCount;
+            if (allSent && phase.latencies.size() == phase.messageCount) {
+                phase.complete = true;
+                break;
+            }
+            if (now >= deadline || (allSent && now >= lastSend + kRateGraceNs))
+                break;
+            uint64_t due = allSent ? now + 10 * kNsPerMs
+                                   : phase.start + static_cast<uint64_t>(static_cast<double>(nextMessage) * interval);
+            // A flood or a full sender socket is pushed again a millisecond later at most.
+            int waitMs = static_cast<int>(std::min<uint64_t>((due > now ? due - now : 0) / kNsPerMs, 10));
+            if (flooding || sendersWaiting())
+                waitMs = std::min(waitMs, 1);
+            pump(waitMs);
+        }
+        phase.end = nowNs();
+    }
+
+    // The frozen clients send what the relay takes of their floods; true while any is left.
+    bool flood()
+    {
+        const std::string& pattern = floodPattern();
+        bool left = false;
+        for (FrozenClient& frozen : m_frozen) {
+            while (frozen.floodLeft > 0) {
+                size_t offset = (m_options.floodBytes - frozen.floodLeft) % pattern.size();
+                size_t length = std::min<uint64_t>(pattern.size() - offset, frozen.floodLeft);
+                ssize_t n = send(frozen.fd, pattern.data() + offset, length, MSG_NOSIGNAL);
+                if (n <= 0) {
+                    if (n < 0 && errno != EAGAIN && errno != EINTR)
+                        frozen.floodLeft = 0; // the relay dropped it
+                    break;
+                }
+                frozen.floodLeft -= static_cast<uint64_t>(n);
+            }
+            left = left || frozen.floodLeft > 0;
+        }
+        return left;
+    }
+
+    bool sendersWaiting() const
+    {
+        for (int s = 0; s < m_phase.spec.senders; ++s) {
+            if (!m_connections[static_cast<size_t>(s)].pending.empty())
+                return true;
+        }
+        return false;
     }
 
     void feedSenders()
     {
+        PhaseState& phase = m_phase;
         uint64_t now = nowNs();
-        for (int s = 0; s < m_options.senders; ++s) {
+        for (int s = 0; s < phase.spec.senders; ++s) {
             Connection& sender = m_connections[static_cast<size_t>(s)];
             // A message that a relay lost or garbled for some receiver never completes; after a
             // while its sender goes on without it, so one loss cannot stall the run.
             while (sender.oldest < sender.nextSeq) {
                 size_t i = index(static_cast<uint32_t>(s), sender.oldest);
-                if (!m_settled[i] && now - m_sentAt[i] < kGiveUpNs)
+                if (!phase.settled[i] && now - phase.sentAt[i] < kGiveUpNs)
                     break;
-                if (!m_settled[i]) {
+                if (!phase.settled[i]) {
                     settle(i);
-                    ++m_givenUp;
+                    ++phase.givenUp;
                 }
                 ++sender.oldest;
             }
             if (!sender.pending.empty() && !flush(sender))
                 continue;
-            while (sender.open && sender.inFlight < static_cast<uint32_t>(m_options.window)
-                && sender.nextSeq < static_cast<uint32_t>(m_options.messages)) {
-                uint32_t seq = sender.nextSeq++;
-                uint64_t sentAt = nowNs();
-                m_sentAt[index(static_cast<uint32_t>(s), seq)] = sentAt;
-                std::string message(static_cast<size_t>(m_options.bytes), 'x');
-                encode(message.data(), static_cast<uint32_t>(s), seq, sentAt);
-                ++sender.inFlight;
-                if (!sendMessage(sender, std::move(message)))
+            while (sender.open && sender.inFlight < static_cast<uint32_t>(phase.spec.window)
+                && sender.nextSeq < static_cast<uint32_t>(phase.spec.messages)) {
+                if (!sendNext(sender, static_cast<uint32_t>(s)))
                     break;
             }
         }
+    }
+
+    // Sends the sender's next message; false when the socket did not take all of it.
+    bool sendNext(Connection& sender, uint32_t s)
+    {
+        PhaseState& phase = m_phase;
+        uint32_t seq = sender.nextSeq++;
+        uint64_t sentAt = nowNs();
+        phase.sentAt[index(s, seq)] = sentAt;
+        ++phase.sent;
+        std::string message(static_cast<size_t>(m_options.bytes), 'x');
+        encode(message.data(), s, seq, phase.spec.id, sentAt);
+        ++sender.inFlight;
+        return sendMessage(sender, std::move(message));
     }
 
     // Returns whether the whole message went out; what did not waits in pending.
@@ -532,7 +449,7 @@ private:
                 return false;
             }
             if (static_cast<size_t>(n) < connection.pending.size())
-                ++m_partialSends;
+                ++m_phase.partialSends;
             connection.pending.erase(0, static_cast<size_t>(n));
         }
         return connection.pending.empty();
@@ -540,8 +457,8 @@ private:
 
     void pump(int timeoutMs)
     {
-        epoll_event events[512];
-        int count = epoll_wait(m_epoll, events, 512, timeoutMs);
+        epoll_event events[kMaxEvents];
+        int count = epoll_wait(m_epoll, events, kMaxEvents, timeoutMs);
         for (int i = 0; i < count; ++i)
             drain(m_connections[events[i].data.u64]);
     }
@@ -562,11 +479,12 @@ private:
             // relay's next small send back by its Nagle wait and measure that instead of it.
             int one = 1;
             setsockopt(connection.fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+            m_bytesSeen += static_cast<uint64_t>(n);
             bool wasSatisfied = connection.expected && connection.received >= connection.expected;
             connection.received += static_cast<uint64_t>(n);
             if (connection.expected && !wasSatisfied && connection.received >= connection.expected) {
-                ++m_satisfied;
-                m_lastSatisfied = arrival;
+                ++m_phase.satisfied;
+                m_phase.lastSatisfied = arrival;
             }
             parse(connection, m_buffer.data(), static_cast<size_t>(n), arrival);
             if (static_cast<size_t>(n) < m_buffer.size())
@@ -604,7 +522,7 @@ private:
         size_t at = 0;
         while (size - at >= sizeof kMagic) {
             if (std::memcmp(data + at, kMagic, sizeof kMagic) != 0) {
-                ++m_resyncs;
+                ++m_phase.resyncs;
                 const void* next = memmem(data + at + 1, size - at - 1, kMagic, sizeof kMagic);
                 if (!next)
                     return size - (sizeof kMagic - 1); // the magic may start in the last bytes
@@ -613,115 +531,125 @@ private:
             }
             if (size - at < bytes)
                 break;
-            uint32_t sender, seq;
+            uint32_t sender, seq, phase;
             std::memcpy(&sender, data + at + 4, 4);
             std::memcpy(&seq, data + at + 8, 4);
-            arrived(receiver, sender, seq, arrival);
+            std::memcpy(&phase, data + at + 12, 4);
+            arrived(receiver, sender, seq, phase, arrival);
             at += bytes;
         }
         return at;
     }
 
-    void arrived(size_t receiver, uint32_t sender, uint32_t seq, uint64_t arrival)
+    void arrived(size_t receiver, uint32_t sender, uint32_t seq, uint32_t phaseId, uint64_t arrival)
     {
+        PhaseState& phase = m_phase;
         if (sender & kProbeFlag) {
             uint32_t p = sender & ~kProbeFlag;
             if (p < 2)
                 m_connections[receiver].lastProbe[p] = std::max<int64_t>(m_connections[receiver].lastProbe[p], seq);
             return;
         }
-        if (sender >= static_cast<uint32_t>(m_options.senders) || seq >= static_cast<uint32_t>(m_options.messages)) {
-            ++m_garbled;
+        if (phaseId != phase.spec.id) {
+            ++phase.stale;
+            return;
+        }
+        if (sender >= static_cast<uint32_t>(phase.spec.senders) || seq >= static_cast<uint32_t>(phase.spec.messages)) {
+            ++phase.garbled;
             return;
         }
         size_t i = index(sender, seq);
-        if (++m_arrivals[i] != m_receiversPerMessage)
+        if (++phase.arrivals[i] != phase.receiversPerMessage)
             return;
-        m_latencies.push_back(arrival - m_sentAt[i]);
-        if (!m_settled[i])
+        phase.latencies.push_back(arrival - phase.sentAt[i]);
+        if (!phase.settled[i])
             settle(i);
     }
 
     void settle(size_t i)
     {
-        m_settled[i] = 1;
-        --m_connections[i / static_cast<size_t>(m_options.messages)].inFlight;
+        m_phase.settled[i] = 1;
+        --m_connections[i / static_cast<size_t>(m_phase.spec.messages)].inFlight;
     }
 
     size_t index(uint32_t sender, uint32_t seq) const
     {
-        return static_cast<size_t>(sender) * static_cast<size_t>(m_options.messages) + seq;
+        return static_cast<size_t>(sender) * static_cast<size_t>(m_phase.spec.messages) + seq;
     }
 
-    void encode(char* out, uint32_t sender, uint32_t seq, uint64_t sentAt) const
+    static void encode(char* out, uint32_t sender, uint32_t seq, uint32_t phase, uint64_t sentAt)
     {
-        uint32_t zero = 0;
         std::memcpy(out, kMagic, sizeof kMagic);
         std::memcpy(out + 4, &sender, 4);
         std::memcpy(out + 8, &seq, 4);
-        std::memcpy(out + 12, &zero, 4);
+        std::memcpy(out + 12, &phase, 4);
         std::memcpy(out + 16, &sentAt, 8);
     }
 
-    double percentileUs(double fraction)
+    // The latency at a rank among `total` messages; those that never completed count as
+    // slower than any that did, and a rank among them gives -1 (lost).
+    static double percentileUs(const std::vector<uint64_t>& sorted, size_t total, double fraction)
     {
-        if (m_latencies.empty())
+        if (total == 0)
             return 0;
-        size_t rank = static_cast<size_t>(std::ceil(fraction * static_cast<double>(m_latencies.size())));
-        rank = std::clamp<size_t>(rank, 1, m_latencies.size());
-        return static_cast<double>(m_latencies[rank - 1]) / 1000.0;
+        size_t rank = static_cast<size_t>(std::ceil(fraction * static_cast<double>(total)));
+        rank = std::clamp<size_t>(rank, 1, total);
+        if (rank > sorted.size())
+            return -1;
+        return static_cast<double>(sorted[rank - 1]) / 1000.0;
     }
 
-    void report(const ProcessSample& start, const ProcessSample& end)
+    void report(const ProcessSample& start, const ProcessSample& end, uint64_t segments)
     {
+        PhaseState& phase = m_phase;
+        const PhaseSpec& spec = phase.spec;
+        bool paced = spec.rate > 0;
         uint64_t deliveredBytes = 0, extraBytes = 0;
         for (const Connection& connection : m_connections) {
             deliveredBytes += std::min(connection.received, connection.expected);
             if (connection.received > connection.expected)
                 extraBytes += connection.received - connection.expected;
         }
-        uint64_t deliveries = deliveredBytes / static_cast<uint64_t>(m_options.bytes);
-        double wall = static_cast<double>(m_end - m_start) / 1e9;
+        // A paced run's receivers also get the floods: only whole messages count there.
+        uint64_t deliveries = paced ? phase.latencies.size() * phase.receiversPerMessage
+                                    : deliveredBytes / static_cast<uint64_t>(m_options.bytes);
+        double wall = static_cast<double>(phase.end - phase.start) / 1e9;
         double rate = wall > 0 ? static_cast<double>(deliveries) / wall : 0;
-        std::sort(m_latencies.begin(), m_latencies.end());
-        uint64_t incomplete = m_messageCount - m_latencies.size();
-        double p50 = percentileUs(0.50), p99 = percentileUs(0.99), max = percentileUs(1.0);
+        std::sort(phase.latencies.begin(), phase.latencies.end());
+        // A paced run counts what it sent, lost messages among them; a window run the
+        // latencies it has, as before.
+        size_t total = paced ? phase.sent : phase.latencies.size();
+        uint64_t lost = paced ? phase.sent - phase.latencies.size() : 0;
+        double p50 = percentileUs(phase.latencies, total, 0.50), p99 = percentileUs(phase.latencies, total, 0.99);
+        double max = percentileUs(phase.latencies, total, 1.0);
+        uint64_t incomplete = phase.messageCount - phase.latencies.size();
         double cpu = end.cpuSeconds - start.cpuSeconds;
 
-        std::printf("result server=%s clients=%d senders=%d messages=%d bytes=%d echo=%s window=%d complete=%d "
-                    "wall_s=%.4f deliveries=%" PRIu64 " deliveries_per_s=%.0f lat_p50_us=%.1f lat_p99_us=%.1f "
-                    "lat_max_us=%.1f incomplete_msgs=%" PRIu64 " given_up=%" PRIu64 " resyncs=%" PRIu64 " garbled=%" PRIu64
-                    " partial_sends=%" PRIu64 " extra_bytes=%" PRIu64 " lost_connections=%" PRIu64
-                    " server_cpu_s=%.2f server_rss_kib=%ld server_hwm_kib=%ld\n",
-            m_options.label.c_str(), m_options.clients, m_options.senders, m_options.messages, m_options.bytes,
-            m_options.echo ? "yes" : "no", m_options.window, m_complete ? 1 : 0, wall, deliveries, rate, p50, p99, max,
-            incomplete, m_givenUp, m_resyncs, m_garbled, m_partialSends, extraBytes, m_lostConnections, cpu, end.rssKib,
-            end.hwmKib);
-        std::printf("%s: %d clients, %d senders x %d messages of %d B: %.0f deliveries/s in %.3f s; "
-                    "latency to the last receiver p50 %.1f us, p99 %.1f us, max %.1f us%s\n",
-            m_options.label.c_str(), m_options.clients, m_options.senders, m_options.messages, m_options.bytes, rate,
-            wall, p50, p99, max, m_complete ? "" : " (INCOMPLETE: time limit reached)");
+        std::printf("result server=%s phase=%s clients=%d frozen=%d flood_bytes=%" PRIu64 " senders=%d messages=%d bytes=%d "
+                    "echo=%s window=%d rate=%g complete=%d wall_s=%.4f deliveries=%" PRIu64 " deliveries_per_s=%.0f "
+                    "lat_p50_us=%.1f lat_p99_us=%.1f lat_max_us=%.1f lost_msgs=%" PRIu64 " incomplete_msgs=%" PRIu64
+                    " given_up=%" PRIu64 " resyncs=%" PRIu64 " garbled=%" PRIu64 " stale=%" PRIu64 " partial_sends=%" PRIu64
+                    " extra_bytes=%" PRIu64 " lost_connections=%" PRIu64 " server_cpu_s=%.2f server_rss_kib=%ld server_hwm_kib=%ld"
+                    " segments_per_delivery=%.2f\n",
+            m_options.label.c_str(), phaseName(spec.id), static_cast<int>(m_connections.size()), m_options.frozen,
+            m_options.floodBytes, spec.senders, spec.messages, m_options.bytes, m_options.echo ? "yes" : "no",
+            spec.window, spec.rate, phase.complete ? 1 : 0, wall, deliveries, rate, p50, p99, max, lost, incomplete,
+            phase.givenUp, phase.resyncs, phase.garbled, phase.stale, phase.partialSends, extraBytes, m_lostConnections,
+            cpu, end.rssKib, end.hwmKib, deliveries > 0 ? static_cast<double>(segments) / static_cast<double>(deliveries) : 0.0);
+        std::printf("%s, %s: %d clients (+%d frozen), %d senders x %d messages of %d B: %.0f deliveries/s in %.3f s; "
+                    "latency to the last receiver p50 %.1f us, p99 %.1f us, max %.1f us (-1: lost)%s\n",
+            m_options.label.c_str(), phaseName(spec.id), static_cast<int>(m_connections.size()), m_options.frozen,
+            spec.senders, spec.messages, m_options.bytes, rate, wall, p50, p99, max,
+            phase.complete ? "" : " (INCOMPLETE: time limit reached)");
     }
 
     const Options& m_options;
-    size_t m_messageCount;
-    uint32_t m_receiversPerMessage;
-    std::vector<uint64_t> m_sentAt;
-    std::vector<uint32_t> m_arrivals; // receivers that have the message so far
-    std::vector<uint8_t> m_settled; // complete, or given up on: no longer in its sender's window
-    std::vector<uint64_t> m_latencies;
+    PhaseState m_phase;
     std::vector<char> m_buffer;
     std::vector<Connection> m_connections;
+    std::vector<FrozenClient> m_frozen;
     int m_epoll = -1;
-    size_t m_satisfied = 0;
-    uint64_t m_start = 0;
-    uint64_t m_end = 0;
-    uint64_t m_lastSatisfied = 0;
-    bool m_complete = false;
-    uint64_t m_resyncs = 0;
-    uint64_t m_garbled = 0;
-    uint64_t m_givenUp = 0;
-    uint64_t m_partialSends = 0;
+    uint64_t m_bytesSeen = 0;
     uint64_t m_lostConnections = 0;
 };
 
@@ -734,6 +662,8 @@ int main(int argc, char** argv)
     raiseFileLimit();
     if (options.idleClients > 0)
         return measureIdleMemory(options);
+    if (options.floodBytes > 0 && options.frozen == 0)
+        return measureFlood(options);
     LoadRun run(options);
     return run.run();
 }

@@ -6,6 +6,7 @@
 #include "app/Robot.h"
 #include "app/ServiceState.h"
 #include "console/ControlOperations.h"
+#include "console/ListBoxModel.h"
 #include "net/TcpServer.h"
 
 void onDataArrival()
@@ -17,9 +18,12 @@ void onDataArrival()
     state.lastData = server.getData();
     state.rosterSize = itemCount(列表框1);
 
-    // The relay: the bytes unchanged to every entry, the sender included.
+    // The relay: the bytes unchanged to every entry, the sender included. Sending and marking
+    // never change the roster, so its entries are used in place.
+    const ListBoxModel& roster = listBoxModel(列表框1);
+    RosterDelivery delivery;
     for (state.rosterIndex = 1; state.rosterIndex <= state.rosterSize; ++state.rosterIndex)
-        sendAndMark(itemText(列表框1, state.rosterIndex - 1), state.lastData.view());
+        delivery.sendAndMark(roster.textView(state.rosterIndex - 1), state.lastData.view());
 
     // The message line is the last CR LF-separated line of the text before the first NUL.
     // Data that starts with NUL has no line at all, so the robot has nothing to look at.

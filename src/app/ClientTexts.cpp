@@ -3,6 +3,8 @@
 
 #include "app/ServiceState.h"
 #include "console/ControlOperations.h"
+#include "console/EditBoxModel.h"
+#include "console/ListBoxModel.h"
 #include "net/TcpServer.h"
 
 namespace {
@@ -34,11 +36,18 @@ void sendToEntry(std::string_view entry, std::string_view text)
     serverComponent(服务器1).sendData(entry, text);
 }
 
-void sendAndMark(std::string_view entry, std::string_view bytes)
+// The same steps as sendToEntry, isMarked and markEntry, on the controls found once.
+void RosterDelivery::sendAndMark(std::string_view entry, std::string_view bytes)
 {
-    sendToEntry(entry, bytes);
-    if (!isMarked(entry))
-        markEntry(entry);
+    if (!m_server)
+        m_server = &serverComponent(服务器1);
+    m_server->sendData(entry, bytes);
+    if (!m_markers)
+        m_markers = &editBoxModel(编辑框1);
+    m_marker.assign(textBeforeNul(entry));
+    m_marker.append(kMarkerTail);
+    if (m_markers->find(m_marker) == -1)
+        m_markers->append(concatText(entry, kMarkerLineEnd));
 }
 
 Text FramedText::firstForm() const
@@ -66,7 +75,10 @@ void announceToRoom(std::string_view sender, std::string_view body)
 {
     ServiceState& state = service();
     Text text = FramedText { sender, body }.continuedForm();
-    // The count is the one read when the data-arrival handler started its relay.
+    // The count is the one read when the data-arrival handler started its relay. Sending and
+    // marking never change the roster, so its entries are used in place.
+    const ListBoxModel& roster = listBoxModel(列表框1);
+    RosterDelivery delivery;
     for (state.rosterIndex = 1; state.rosterIndex <= state.rosterSize; ++state.rosterIndex)
-        sendAndMark(itemText(列表框1, state.rosterIndex - 1), text);
+        delivery.sendAndMark(roster.textView(state.rosterIndex - 1), text);
 }

@@ -8,6 +8,9 @@
 
 #include "runtime/Text.h"
 
+class EditBoxModel;
+class TcpServer;
+
 // The senders the server speaks as.
 inline constexpr std::string_view kRobot = "Velqo机器人";
 inline constexpr std::string_view kAdministrator = "管理员";
@@ -33,9 +36,21 @@ bool isMarked(std::string_view entry);
 void removeMarkers(std::string_view entry);
 // Sends a text to a roster entry; it goes out whole or, past the queue caps, not at all.
 void sendToEntry(std::string_view entry, std::string_view text);
-// Sends to a roster entry, then marks it unless it is marked already: the step that the relay
-// and the room announcements take for every entry.
-void sendAndMark(std::string_view entry, std::string_view bytes);
+// The step that the relay and the room announcements take for every roster entry, over one
+// scan of the roster: send to the entry, then mark it unless it is marked already. The server
+// component and the marker store are looked up at the first entry and kept for the others,
+// and the marker sought is put together in one buffer, so that an entry costs its send and
+// one marker lookup. Lives for one scan, during which nothing can unload the console window
+// (sending and marking run no handler).
+class RosterDelivery {
+public:
+    void sendAndMark(std::string_view entry, std::string_view bytes);
+
+private:
+    TcpServer* m_server = nullptr;
+    EditBoxModel* m_markers = nullptr;
+    Text m_marker;
+};
 
 // One notice to one entry in the form its marker decides; a first form also marks the entry
 // when `marksEntry` says so.

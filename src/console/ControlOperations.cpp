@@ -61,6 +61,9 @@ void popupMenu(uint32_t windowId, const UnitReference& menuItem, std::optional<i
     window->popupMenu(menuItem.unitId, x, y);
 }
 
+ListBoxModel& listBoxModel(const UnitReference& listBox) { return listBoxOf(listBox); }
+EditBoxModel& editBoxModel(const UnitReference& editBox) { return editBoxOf(editBox); }
+
 TcpServer& serverComponent(const UnitReference& server)
 {
     TcpServer* component = server.typeCode == kTypeServer ? windowOf(server).server(server.unitId) : nullptr;

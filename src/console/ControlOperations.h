@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+class EditBoxModel;
+class ListBoxModel;
 class TcpServer;
 
 // List box: entries indexed from 0; -1 stands for "none".
@@ -33,3 +35,9 @@ void popupMenu(uint32_t windowId, const UnitReference& menuItem, std::optional<i
 
 // The server component behind a unit.
 TcpServer& serverComponent(const UnitReference& server);
+
+// The models behind a list box and an edit box, for a scan that works on every roster entry:
+// looked up once per scan rather than once per entry. They stay valid while the window is
+// loaded; their operations are those above (itemText is text(), findInContent is find()).
+ListBoxModel& listBoxModel(const UnitReference& listBox);
+EditBoxModel& editBoxModel(const UnitReference& editBox);

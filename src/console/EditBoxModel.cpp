@@ -19,7 +19,7 @@ void EditBoxModel::setContent(std::string_view text)
     m_content.assign(text);
     m_hasLeadBytes = false;
     noteBytes(m_content);
-    m_found.clear();
+    forgetFinds();
     if (m_onChange)
         m_onChange();
 }
@@ -44,8 +44,12 @@ int32_t EditBoxModel::find(std::string_view sought) const
     sought = textBeforeNul(sought);
     if (sought.empty())
         return m_content.empty() ? -1 : 1;
-    if (auto known = m_found.find(sought); known != m_found.end())
-        return known->second;
+    if (m_nextExpected < m_foundOrder.size() && m_foundOrder[m_nextExpected]->first == sought)
+        return m_foundOrder[m_nextExpected++]->second.position;
+    if (auto known = m_found.find(sought); known != m_found.end()) {
+        m_nextExpected = known->second.order + 1;
+        return known->second.position;
+    }
     int32_t position;
     if (m_hasLeadBytes) {
         position = findText(m_content, sought);
@@ -55,8 +59,17 @@ int32_t EditBoxModel::find(std::string_view sought) const
     }
     if (position != -1) {
         if (m_found.size() >= kMaxRememberedFinds)
-            m_found.clear();
-        m_found.emplace(sought, position);
+            forgetFinds();
+        // Node addresses stay put while the index grows.
+        m_foundOrder.push_back(&*m_found.emplace(sought, Found { position, m_foundOrder.size() }).first);
+        m_nextExpected = m_foundOrder.size();
     }
     return position;
+}
+
+void EditBoxModel::forgetFinds() const
+{
+    m_found.clear();
+    m_foundOrder.clear();
+    m_nextExpected = 0;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 class EditBoxModel {
 public:
@@ -24,16 +25,28 @@ public:
 
 private:
     void noteBytes(std::string_view text);
+    void forgetFinds() const;
 
     std::string m_content;
     std::function<void()> m_onChange;
     // Without lead bytes every byte starts a character, so a plain substring search is exact.
     bool m_hasLeadBytes = false;
+
     // Positions found earlier. Appending never moves a first occurrence, so these stay true
     // until the content is replaced; misses are not kept, since an append can end them.
     struct TextHash {
         using is_transparent = void;
         size_t operator()(std::string_view text) const { return std::hash<std::string_view> {}(text); }
     };
-    mutable std::unordered_map<std::string, int32_t, TextHash, std::equal_to<>> m_found;
+    struct Found {
+        int32_t position;
+        size_t order; // its place in m_foundOrder
+    };
+    using FoundIndex = std::unordered_map<std::string, Found, TextHash, std::equal_to<>>;
+    mutable FoundIndex m_found;
+    // The same finds in the order they were first made, with the place of the one expected
+    // next. The relay asks for every roster entry's marker in roster order, relay after relay:
+    // the text asked after the one just answered is compared first, which spares the hashing.
+    mutable std::vector<const FoundIndex::value_type*> m_foundOrder;
+    mutable size_t m_nextExpected = 0;
 };

@@ -6,6 +6,11 @@ std::string ListBoxModel::text(int32_t index) const
     return contains(index) ? m_entries[static_cast<size_t>(index)].text : std::string();
 }
 
+std::string_view ListBoxModel::textView(int32_t index) const
+{
+    return contains(index) ? std::string_view(m_entries[static_cast<size_t>(index)].text) : std::string_view();
+}
+
 int32_t ListBoxModel::data(int32_t index) const
 {
     return contains(index) ? m_entries[static_cast<size_t>(index)].data : 0;

@@ -33,6 +33,8 @@ public:
     int32_t count() const { return static_cast<int32_t>(m_entries.size()); }
     // The entry's text, or the empty text for an index outside the list.
     std::string text(int32_t index) const;
+    // The same without a copy, valid until the list changes.
+    std::string_view textView(int32_t index) const;
     int32_t data(int32_t index) const;
     // Appends an entry; returns its index.
     int32_t add(std::string_view text, int32_t data);

@@ -7,33 +7,37 @@ void DeliveryQueue::push(std::string_view message)
 {
     if (message.empty())
         return;
-    m_messages.emplace_back(message);
+    if (!m_messages)
+        m_messages = std::make_unique<std::deque<std::string>>();
+    m_messages->emplace_back(message);
     m_size += message.size();
 }
 
 std::string_view DeliveryQueue::front() const
 {
-    if (m_messages.empty())
+    if (empty())
         return {};
-    return std::string_view(m_messages.front()).substr(m_frontSent);
+    return std::string_view(m_messages->front()).substr(m_frontSent);
 }
 
 void DeliveryQueue::consume(size_t count)
 {
-    if (m_messages.empty())
+    if (empty())
         return;
-    count = std::min(count, m_messages.front().size() - m_frontSent);
+    count = std::min(count, m_messages->front().size() - m_frontSent);
     m_frontSent += count;
     m_size -= count;
-    if (m_frontSent == m_messages.front().size()) {
-        m_messages.pop_front();
+    if (m_frontSent == m_messages->front().size()) {
+        m_messages->pop_front();
         m_frontSent = 0;
+        if (m_messages->empty())
+            m_messages.reset();
     }
 }
 
 void DeliveryQueue::clear()
 {
-    std::deque<std::string>().swap(m_messages);
+    m_messages.reset();
     m_frontSent = 0;
     m_size = 0;
 }

@@ -5,12 +5,13 @@
 
 #include <cstddef>
 #include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 
 class DeliveryQueue {
 public:
-    bool empty() const { return m_messages.empty(); }
+    bool empty() const { return m_size == 0; }
     // Bytes still to send, over all queued messages.
     size_t size() const { return m_size; }
 
@@ -22,7 +23,9 @@ public:
     void clear();
 
 private:
-    std::deque<std::string> m_messages;
+    // Most clients never have anything queued, and an empty std::deque already holds a block
+    // of its own: the messages get one only while there are any.
+    std::unique_ptr<std::deque<std::string>> m_messages;
     size_t m_frontSent = 0;
     size_t m_size = 0;
 };

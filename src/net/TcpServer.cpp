@@ -81,6 +81,7 @@ std::optional<size_t> sendWhatFits(SocketHandle socket, std::string_view bytes)
 
 struct TcpServer::Client {
     uint64_t id = 0;
+    size_t position = 0; // in m_clients
     OwnedSocket socket;
     std::string address;
     std::unique_ptr<ReadinessWatcher> readWatcher;
@@ -257,6 +258,7 @@ void TcpServer::addClient(OwnedSocket socket, const std::string& address)
     client->socket = std::move(socket);
     client->address = address;
     client->inEvent = true;
+    client->position = m_clients.size();
     client->readWatcher = m_watchers.watchReadable(client->socket.get(), [this, id] { onClientReadable(id); });
     refreshReadWatch(*client);
 
@@ -346,7 +348,7 @@ bool TcpServer::sendData(std::string_view client, std::string_view bytes)
 {
     if (client.empty())
         return false;
-    Client* target = findByAddress(client);
+    Client* target = findSendTarget(client);
     if (!target)
         return false;
     if (bytes.empty())
@@ -456,6 +458,19 @@ TcpServer::Client* TcpServer::findByAddress(std::string_view address) const
     return found == m_byAddress.end() ? nullptr : found->second;
 }
 
+// A relay sends to the roster in its order, which is the order of connection: the client
+// after the one sent to last is compared first, which spares hashing the address for every
+// delivery.
+TcpServer::Client* TcpServer::findSendTarget(std::string_view address)
+{
+    if (m_nextSendTarget < m_clients.size() && m_clients[m_nextSendTarget]->address == address)
+        return m_clients[m_nextSendTarget++].get();
+    Client* client = findByAddress(address);
+    if (client)
+        m_nextSendTarget = client->position + 1;
+    return client;
+}
+
 TcpServer::Client* TcpServer::findById(uint64_t id) const
 {
     auto found = m_byId.find(id);
@@ -467,9 +482,11 @@ std::unique_ptr<TcpServer::Client> TcpServer::removeClient(Client* client)
     if (auto found = m_byAddress.find(std::string_view(client->address)); found != m_byAddress.end())
         m_byAddress.erase(found);
     m_byId.erase(client->id);
-    auto entry = std::find_if(m_clients.begin(), m_clients.end(), [client](const auto& c) { return c.get() == client; });
+    auto entry = m_clients.begin() + static_cast<std::ptrdiff_t>(client->position);
     std::unique_ptr<Client> owned = std::move(*entry);
-    m_clients.erase(entry);
+    entry = m_clients.erase(entry);
+    for (; entry != m_clients.end(); ++entry)
+        --(*entry)->position;
     return owned;
 }
 

@@ -93,6 +93,7 @@ private:
     void onClientWritable(uint64_t clientId);
     void onClosingWritable(uint64_t connectionId);
     Client* findByAddress(std::string_view address) const;
+    Client* findSendTarget(std::string_view address);
     Client* findById(uint64_t id) const;
     std::unique_ptr<Client> removeClient(Client* client);
     void endClient(std::unique_ptr<Client> client);
@@ -118,6 +119,7 @@ private:
     std::unique_ptr<ReadinessWatcher> m_listenWatcher;
     uint64_t m_nextId = 1;
     std::vector<std::unique_ptr<Client>> m_clients;
+    size_t m_nextSendTarget = 0; // the place in m_clients of the likely next send (findSendTarget)
     std::unordered_map<std::string, Client*, AddressHash, std::equal_to<>> m_byAddress;
     std::unordered_map<uint64_t, Client*> m_byId;
     // Connections already taken off the roster that still send what was queued for them.

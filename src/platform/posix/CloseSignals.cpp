@@ -64,9 +64,13 @@ CloseSignals::~CloseSignals()
 
 void CloseSignals::drainAndNotify()
 {
+    // Only a byte in the pipe is a request: a readiness report that finds it empty (one
+    // already served inside a nested loop) asks for nothing.
     char bytes[64];
-    while (read(s_pipe[0], bytes, sizeof bytes) > 0) { }
-    if (m_onRequest)
+    bool requested = false;
+    while (read(s_pipe[0], bytes, sizeof bytes) > 0)
+        requested = true;
+    if (requested && m_onRequest)
         m_onRequest();
 }
 

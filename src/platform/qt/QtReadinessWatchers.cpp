@@ -1,7 +1,7 @@
-// QSocketNotifier behind the server component's watcher interface.
+// Readiness watchers on the window thread's Qt loop (see QtReadinessWatchers.h).
 #include "platform/qt/QtReadinessWatchers.h"
 
-#include <QSocketNotifier>
+#include <QCoreApplication>
 
 namespace {
 
@@ -11,6 +11,7 @@ qintptr nativeHandle(SocketHandle socket)
     return static_cast<qintptr>(static_cast<std::uintptr_t>(socket));
 }
 
+// The fallback: one QSocketNotifier per socket and kind.
 class QtReadinessWatcher final : public ReadinessWatcher {
 public:
     QtReadinessWatcher(SocketHandle socket, QSocketNotifier::Type type, std::function<void()> onReady)
@@ -37,13 +38,31 @@ private:
 
 } // namespace
 
+EpollWatchers* QtReadinessWatcherFactory::epollSet()
+{
+    if (!m_set.valid())
+        return nullptr;
+    if (!m_notifier) {
+        // A child of the application, so that it goes with it; a later application gets a
+        // new one. Qt delivers its activation inside nested loops too (a message box), and
+        // the set then serves the sockets ready there.
+        m_notifier = new QSocketNotifier(m_set.descriptor(), QSocketNotifier::Read, QCoreApplication::instance());
+        QObject::connect(m_notifier, &QSocketNotifier::activated, m_notifier, [this] { m_set.dispatch(); });
+    }
+    return &m_set;
+}
+
 std::unique_ptr<ReadinessWatcher> QtReadinessWatcherFactory::watchReadable(SocketHandle socket, std::function<void()> onReady)
 {
+    if (EpollWatchers* set = epollSet())
+        return set->watchReadable(socket, std::move(onReady));
     return std::make_unique<QtReadinessWatcher>(socket, QSocketNotifier::Read, std::move(onReady));
 }
 
 std::unique_ptr<ReadinessWatcher> QtReadinessWatcherFactory::watchWritable(SocketHandle socket, std::function<void()> onReady)
 {
+    if (EpollWatchers* set = epollSet())
+        return set->watchWritable(socket, std::move(onReady));
     return std::make_unique<QtReadinessWatcher>(socket, QSocketNotifier::Write, std::move(onReady));
 }
 
