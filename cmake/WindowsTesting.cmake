@@ -2,6 +2,8 @@
 # and every test executable run under Wine by scripts/wine-run.sh, CMake's crosscompiling
 # emulator, in a Wine prefix of the build's own (made on first use, reused after).
 #   include(cmake/WindowsTesting.cmake)   then   chatroom_windows_tests(name SOURCES ... LIBRARIES ...)
+# MAIN names the library with main() when the sources bring none of their own (GoogleTest's by
+# default; GTest::gtest when a source has its own main).
 include_guard(GLOBAL)
 include(GoogleTest)
 
@@ -19,10 +21,13 @@ set(CMAKE_CROSSCOMPILING_EMULATOR ${CHATROOM_WINE_RUN} --prefix ${CHATROOM_WINEP
 # One GoogleTest executable of cross-built tests. Its standard streams are binary, so that
 # CTest and the test discovery read LF line ends rather than text mode's CR LF.
 function(chatroom_windows_tests name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(ARG "" "MAIN" "SOURCES;LIBRARIES;PROPERTIES" ${ARGN})
+  if(NOT ARG_MAIN)
+    set(ARG_MAIN GTest::gtest_main)
+  endif()
   cmake_path(SET tests_dir NORMALIZE ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../tests)
   add_executable(${name} ${ARG_SOURCES} ${tests_dir}/platform/win32/BinaryStandardStreams.cpp)
-  target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gmock GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gmock ${ARG_MAIN})
   target_include_directories(${name} PRIVATE ${tests_dir})
   target_compile_definitions(${name} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
   chatroom_cp936_texts(${name})

@@ -8,6 +8,7 @@
 #                               installer is built for amd64 too)
 #   nsis                        makensis, for the installer (it ships amd64-unicode stubs)
 #   xvfb, xauth                 a virtual X display for windows under Wine, and xvfb-run
+#   fonts-wine                  Wine's own fonts (Marlett draws the title bar's buttons)
 #   googletest                  its sources, built with the cross compiler for the tests
 set -euo pipefail
 
@@ -21,6 +22,7 @@ chatroom_windows_packages=(
   wine64
   nsis
   xvfb xauth
+  fonts-wine
   googletest
 )
 

@@ -3,6 +3,7 @@
 
 #include "console/EditBoxModel.h"
 #include "platform/win32/CodePage936.h"
+#include "runtime/FatalError.h"
 
 #include <windowsx.h>
 
@@ -14,6 +15,10 @@ constexpr wchar_t kListBoxClass[] = L"LISTBOX";
 // Where the pop-up opens relative to the mouse pointer.
 constexpr int kPopupOffset = 3;
 constexpr COLORREF kButtonFaceMarker = 0xFF000000;
+constexpr int kConsoleFontPoints = 9;
+constexpr int kPointsPerInch = 72;
+// A list box entry is this much taller than a line of its font.
+constexpr int kExtraEntryHeight = 1;
 
 ATOM registerWindowClass(WNDPROC procedure)
 {
@@ -48,15 +53,36 @@ DWORD alignmentStyle(EditAlignment alignment)
     return ES_LEFT;
 }
 
-// A font that has the Chinese characters on any system language: the UI font of a Chinese
-// Windows where it exists, else the default GUI font, which font linking completes.
+// The console's font: SimSun (宋体), the classic user-interface font of a Chinese Windows,
+// at 9 points, for which the form was laid out: the banner box holds its two lines in 25
+// pixels, and the roster's entries are a line and a pixel tall. The size is asked for as the
+// height of the line (a positive lfHeight), not of the characters, so that where SimSun is
+// missing the Chinese font that stands in for it (found by its character set: Microsoft
+// YaHei on Windows, WenQuanYi under Wine), whose lines have more space between them, still
+// fits two lines in the banner.
 HFONT createConsoleFont()
 {
     LOGFONTW font {};
     GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font);
+    HDC screen = GetDC(nullptr);
+    font.lfHeight = MulDiv(kConsoleFontPoints, GetDeviceCaps(screen, LOGPIXELSY), kPointsPerInch);
+    ReleaseDC(nullptr, screen);
+    font.lfWidth = 0;
     font.lfCharSet = GB2312_CHARSET;
-    lstrcpynW(font.lfFaceName, L"Microsoft YaHei", LF_FACESIZE);
+    lstrcpynW(font.lfFaceName, L"SimSun", LF_FACESIZE);
     return CreateFontIndirectW(&font);
+}
+
+// The height of a line of the font, in pixels.
+int lineHeight(HFONT font)
+{
+    HDC screen = GetDC(nullptr);
+    HGDIOBJ previous = SelectObject(screen, font);
+    TEXTMETRICW metrics {};
+    GetTextMetricsW(screen, &metrics);
+    SelectObject(screen, previous);
+    ReleaseDC(nullptr, screen);
+    return metrics.tmHeight;
 }
 
 } // namespace
@@ -172,6 +198,10 @@ Win32WindowView::Win32WindowView(const WindowDescription& description, WindowVie
     // The stored size is the outer size, frame and caption included, as CreateWindow takes it.
     m_window = CreateWindowExW(0, kWindowClass, cp936ToWide(description.caption).c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
         description.outerWidth, description.outerHeight, nullptr, nullptr, GetModuleHandleW(nullptr), this);
+    // A room without its window would run on where the administrator can neither see it nor
+    // close it (Wine without a display makes no windows at all).
+    if (!m_window)
+        fatalError(0, "载入启动窗口失败");
     m_font = createConsoleFont();
 }
 
@@ -234,6 +264,8 @@ void Win32WindowView::addListBox(const UnitDescription& unit, ListBoxModel& mode
 {
     // Unsorted, single selection, a vertical scroll bar when the entries need one, notifying.
     HWND control = createChild(kListBoxClass, WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, WS_EX_CLIENTEDGE, unit);
+    // Each entry is one pixel taller than a line of the font.
+    SendMessageW(control, LB_SETITEMHEIGHT, 0, MAKELPARAM(lineHeight(m_font) + kExtraEntryHeight, 0));
     uint32_t unitId = unit.unitId;
     m_listBoxes.push_back(std::make_unique<ListBoxControl>(control, model, [this, unitId] { m_events.onUserSelection(unitId); }));
     for (int32_t index = 0; index < model.count(); ++index)
@@ -272,7 +304,8 @@ std::optional<int> Win32WindowView::popupMenu(std::span<const PopupItem> items, 
     int top = y.value_or(pointer.y + kPopupOffset);
     // The menu closes when the user clicks elsewhere only if its owner is in the foreground.
     SetForegroundWindow(m_window);
-    UINT chosen = TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RETURNCMD | TPM_NONOTIFY | TPM_LEFTBUTTON, left, top, 0, m_window, nullptr);
+    // TPM_RIGHTBUTTON lets either mouse button choose an item (TPM_LEFTBUTTON: the left alone).
+    UINT chosen = TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, left, top, 0, m_window, nullptr);
     DestroyMenu(menu);
     if (chosen == 0)
         return std::nullopt;
