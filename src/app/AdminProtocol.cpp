@@ -1,6 +1,8 @@
 // The control protocol's lines (see AdminProtocol.h).
 #include "app/AdminProtocol.h"
 
+#include "runtime/Text.h"
+
 #include <array>
 #include <utility>
 
@@ -129,8 +131,7 @@ std::optional<AdminRequest> parseAdminRequest(std::string_view line, std::string
     }
     size_t expectedWords = verb->takesAddress ? 2 : 1;
     if (words.size() != expectedWords) {
-        problem = verb->takesAddress ? "'" + std::string(verb->word) + "' takes one client address"
-                                     : "'" + std::string(verb->word) + "' takes no argument";
+        problem = concatText("'", verb->word, verb->takesAddress ? "' takes one client address" : "' takes no argument");
         return std::nullopt;
     }
     AdminRequest request;

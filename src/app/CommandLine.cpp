@@ -64,8 +64,11 @@ CommandOutcome runAdmin(const std::vector<std::string_view>& words, const Contro
     if (words.empty())
         return failure(kExitMalformed, "admin needs a request; see chatroom-server --help");
     std::string line;
-    for (std::string_view word : words)
-        line += (line.empty() ? "" : " ") + std::string(word);
+    for (std::string_view word : words) {
+        if (!line.empty())
+            line += ' ';
+        line += word;
+    }
     std::string problem;
     std::optional<AdminRequest> request = parseAdminRequest(line, problem);
     if (!request)
