@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds chatroom-server and its tests with AddressSanitizer and UndefinedBehaviorSanitizer and
-# runs every test. Installs what is missing first. Exits non-zero when any test fails.
+# runs every test, then builds the Windows program and runs its tests under Wine
+# (scripts/test-windows.sh). Installs what is missing first. Exits non-zero when any test fails.
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
@@ -19,3 +20,5 @@ cd "$build"
 ctest --output-on-failure -j 2 --timeout 600
 # A short run of every libFuzzer target.
 "$root/fuzz/run.sh" 10
+# The Windows program, cross-built, with its tests under Wine.
+"$root/scripts/test-windows.sh"
