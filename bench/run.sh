@@ -15,18 +15,18 @@
 #   bench/run.sh --update-readme   measure, and put the table into README.md between its markers
 #   bench/run.sh --from FILE [--update-readme]   only the table, from the raw results of a run
 set -euo pipefail
-cd "$(dirname "$0")/.."
 
 update_readme=""
 from=""
 while [ $# -gt 0 ]; do
   case $1 in
     --update-readme) update_readme=1 ;;
-    --from) from=${2:?--from needs a results file}; shift ;;
+    --from) from=$(realpath "${2:?--from needs a results file}"); shift ;;
     *) echo "usage: bench/run.sh [--update-readme] [--from RESULTS]" >&2; exit 2 ;;
   esac
   shift
 done
+cd "$(dirname "$0")/.."
 
 readonly budget=900                # seconds for the whole script
 readonly host=127.0.0.1
@@ -46,7 +46,7 @@ declare -A fanout_messages=([10]=6000 [100]=1000 [500]=400 [2000]=150 [5000]=60)
 readonly ncat_max_clients=1000
 readonly ncat_unable="ncat --broker aborts at its 1,022nd client: it watches them with select(), whose sets end at descriptor 1024 (FD_SETSIZE)"
 # The frozen-readers scenario: a pair sending 10 messages of 100 bytes a second each.
-readonly pair_rate=10 pair_bytes=100 pair_messages=150
+readonly pair_rate=10 pair_bytes=100 pair_messages=100
 readonly frozen_cases=("0 0" "1 0" "10 0" "10 1048576")
 readonly flood_bytes=$((256 * 1024 * 1024))
 # ncat listens with a backlog of 10; ours and the ceiling with the system's maximum.
@@ -55,6 +55,15 @@ declare -A backlog=([ours]=100 [ncat]=8 [ceiling]=100)
 # stop. None starts unless this much of the budget is left.
 readonly load_limit=$((2 * load_timeout + 60))
 readonly measure_time=$((10 + load_limit + 5))
+# The relay and the load generator share one core (the last one), so that each measurement
+# finds the same conditions: on two cores the kernel's merging of small sends (see the table's
+# note on segments per delivery) comes and goes with where the scheduler puts the two
+# processes, and with it a relay's CPU per delivery by a factor of two. BENCH_PIN=none lets
+# the scheduler place them.
+pin_cpu=""
+if [ "${BENCH_PIN:-one-core}" != none ] && command -v taskset >/dev/null; then
+  pin_cpu=$(($(nproc) - 1))
+fi
 # Overrides for trying the tools alone:
 #   BENCH_SERVERS="ncat ceiling" BENCH_SIZES="10 100" BENCH_ROUNDS=1 BENCH_BUILD=/tmp/b bench/run.sh
 read -r -a servers <<<"${BENCH_SERVERS:-ours ncat ceiling}"
@@ -166,7 +175,12 @@ measure() {
     return 0
   fi
   start_server "$name" || { echo "bench: $name could not be started" >&2; return 0; }
-  out=$(timeout "$load_limit" "$build/bench/chatroom-load" --host "$host" --port "$(port_of "$name")" \
+  local pin=()
+  if [ -n "$pin_cpu" ] && [ -z "${unpinned:-}" ]; then
+    taskset -a -p -c "$pin_cpu" "$server_pid" >/dev/null
+    pin=(taskset -c "$pin_cpu")
+  fi
+  out=$(timeout "$load_limit" "${pin[@]}" "$build/bench/chatroom-load" --host "$host" --port "$(port_of "$name")" \
     --server-pid "$server_pid" --label "$name" --listen-backlog "${backlog[${name%-robot}]}" "$@") || true
   stop_server
   printf '%s\n' "$out" | grep '^result ' | sed "s/\$/ loadavg=$(load_average)/" >>"$results" ||
@@ -218,7 +232,7 @@ has_ncat() { [ "$1" -le "$ncat_max_clients" ]; }
 
 print_table() {
   local size name worst_cpu="" worst_fan_cpu="" worst_p50="" worst_ncat=""
-  echo "Results of \`bench/run.sh\` on $(cat "$work/when"); load average at the start $(cat "$work/load_start"), at the end $(cat "$work/load_end"). Median of $rounds rounds; the servers take turns."
+  echo "Results of \`bench/run.sh\` on $(cat "$work/when"); load average at the start $(cat "$work/load_start"), at the end $(cat "$work/load_end"). $(cat "$work/placement") Median of $rounds rounds; the servers take turns."
   echo
   echo "**Relay load.** Ten senders (fewer when N is smaller), one 64-byte message in flight each: deliveries per second (messages × receivers ÷ wall time), the relay's CPU time per delivery, TCP segments sent per delivery (data and acknowledgements; below 1 when the kernel merged sends²), the latency to the last receiver."
   echo
@@ -274,7 +288,7 @@ print_table() {
   echo
   echo "¹ $ncat_unable."
   echo
-  echo "² A relay that sends a client its next small message before the client has acknowledged the last one has it held back and merged with the next (Nagle's rule, on for all three relays), which costs far less per delivery; how often that happens depends on how far the relay runs ahead of the load generator's acknowledgements, so the CPU per delivery under the ten-sender load follows the segments per delivery as much as the relay's own work. With one message in flight (below) every delivery is its own segment for every relay: that CPU per delivery compares the relays' work like for like. The segments are counted over the whole network namespace, so they mean something on a quiet machine or in a namespace of its own."
+  echo "² A relay that sends a client its next small message before the client has acknowledged the last one has it held back and merged with the next (Nagle's rule, on for all three relays), which costs far less per delivery; how often that happens depends on how far the relay runs ahead of the load generator's acknowledgements (on two cores, on where the scheduler puts the two: hence the shared core), so the CPU per delivery under the ten-sender load follows the segments per delivery as much as the relay's own work. With one message in flight (below) every delivery is its own segment for every relay: that CPU per delivery compares the relays' work like for like. The segments are counted over the whole network namespace, so they mean something on a quiet machine or in a namespace of its own."
   echo
   echo "**Clients that never read.** A pair of clients sends $((2 * pair_rate)) messages of $pair_bytes bytes a second in all ($((2 * pair_messages)) messages), while K more clients with 4 KiB receive buffers never read (in the last row each also sends 1 MiB of text, which everybody is sent); latency of a message to the last of its receivers. \"lost\": more messages than that percentile never arrived."
   echo
@@ -333,6 +347,7 @@ if [ -n "$from" ]; then
   sed -n 's/^# when=//p' "$results" >"$work/when"
   sed -n 's/^# load_start=//p' "$results" >"$work/load_start"
   sed -n 's/^# load_end=//p' "$results" >"$work/load_end"
+  sed -n 's/^# placement=//p' "$results" >"$work/placement"
 else
   source scripts/setup.sh # installs what is missing (ncat among it), and nothing else
   echo "bench: building Release in $build" >&2
@@ -343,6 +358,11 @@ else
 
   : >"$results"
   echo "$(date '+%Y-%m-%d %H:%M'), $(nproc) cores, $(uname -m)" >"$work/when"
+  if [ -n "$pin_cpu" ]; then
+    echo "Each relay and the load generator share one core (CPU $pin_cpu), except with the clients that never read." >"$work/placement"
+  else
+    echo "The scheduler places the relays and the load generator." >"$work/placement"
+  fi
   load_average >"$work/load_start"
   for name in "${servers[@]}"; do
     measure "$name" --idle-clients "$idle_clients"
@@ -365,21 +385,27 @@ else
       done
     fi
   done
-  # The frozen readers take long by design (a fixed pace): one round.
-  for case in "${frozen_cases[@]}"; do
-    read -r frozen flood <<<"$case"
-    for name in "${servers[@]}"; do
-      [ "$name" = ceiling ] && continue
-      echo "bench: $name, a pair and $frozen clients that never read (flood $flood) (load average $(load_average))" >&2
-      measure "$name" --clients 2 --senders 2 --rate "$pair_rate" --messages "$pair_messages" --bytes "$pair_bytes" \
-        --frozen "$frozen" --flood-bytes "$flood" --timeout $((pair_messages / pair_rate + 10)) --echo-to-sender "$(echo_of "$name")"
+  # The clients that never read: a question of stalls rather than of CPU, so the scheduler
+  # places the processes (on one core the eleven clients' floods would queue behind each other).
+  unpinned=1
+  for round in $(seq "$rounds"); do
+    for case in "${frozen_cases[@]}"; do
+      read -r frozen flood <<<"$case"
+      for name in "${servers[@]}"; do
+        [ "$name" = ceiling ] && continue
+        echo "bench: round $round of $rounds, $name, a pair and $frozen clients that never read (flood $flood) (load average $(load_average))" >&2
+        measure "$name" --clients 2 --senders 2 --rate "$pair_rate" --messages "$pair_messages" --bytes "$pair_bytes" \
+          --frozen "$frozen" --flood-bytes "$flood" --timeout $((pair_messages / pair_rate + 10)) --echo-to-sender "$(echo_of "$name")"
+      done
     done
   done
+  unpinned=""
   load_average >"$work/load_end"
   {
     echo "# when=$(cat "$work/when")"
     echo "# load_start=$(cat "$work/load_start")"
     echo "# load_end=$(cat "$work/load_end")"
+    echo "# placement=$(cat "$work/placement")"
   } >>"$results"
   mkdir -p "$build/bench"
   cp "$results" "$build/bench/results.txt"

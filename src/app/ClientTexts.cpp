@@ -44,9 +44,7 @@ void RosterDelivery::sendAndMark(std::string_view entry, std::string_view bytes)
     m_server->sendData(entry, bytes);
     if (!m_markers)
         m_markers = &editBoxModel(编辑框1);
-    m_marker.assign(textBeforeNul(entry));
-    m_marker.append(kMarkerTail);
-    if (m_markers->find(m_marker) == -1)
+    if (m_markers->findJoined(entry, kMarkerTail) == -1)
         m_markers->append(concatText(entry, kMarkerLineEnd));
 }
 

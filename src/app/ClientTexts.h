@@ -39,9 +39,8 @@ void sendToEntry(std::string_view entry, std::string_view text);
 // The step that the relay and the room announcements take for every roster entry, over one
 // scan of the roster: send to the entry, then mark it unless it is marked already. The server
 // component and the marker store are looked up at the first entry and kept for the others,
-// and the marker sought is put together in one buffer, so that an entry costs its send and
-// one marker lookup. Lives for one scan, during which nothing can unload the console window
-// (sending and marking run no handler).
+// so that an entry costs its send and one marker lookup. Lives for one scan, during which
+// nothing can unload the console window (sending and marking run no handler).
 class RosterDelivery {
 public:
     void sendAndMark(std::string_view entry, std::string_view bytes);
@@ -49,7 +48,6 @@ public:
 private:
     TcpServer* m_server = nullptr;
     EditBoxModel* m_markers = nullptr;
-    Text m_marker;
 };
 
 // One notice to one entry in the form its marker decides; a first form also marks the entry

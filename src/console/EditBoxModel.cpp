@@ -39,13 +39,23 @@ void EditBoxModel::noteBytes(std::string_view text)
         m_hasLeadBytes = std::any_of(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0x80) != 0; });
 }
 
+// The remembered texts hold no NUL: one that equals the bytes given, as they are, is also
+// what they mean cut at their first NUL, so the cut is not even looked for.
+bool EditBoxModel::isExpectedNext(std::string_view head, std::string_view tail) const
+{
+    if (m_nextExpected >= m_foundOrder.size())
+        return false;
+    std::string_view expected = m_foundOrder[m_nextExpected]->first;
+    return expected.size() == head.size() + tail.size() && expected.starts_with(head) && expected.ends_with(tail);
+}
+
 int32_t EditBoxModel::find(std::string_view sought) const
 {
+    if (isExpectedNext(sought))
+        return m_foundOrder[m_nextExpected++]->second.position;
     sought = textBeforeNul(sought);
     if (sought.empty())
         return m_content.empty() ? -1 : 1;
-    if (m_nextExpected < m_foundOrder.size() && m_foundOrder[m_nextExpected]->first == sought)
-        return m_foundOrder[m_nextExpected++]->second.position;
     if (auto known = m_found.find(sought); known != m_found.end()) {
         m_nextExpected = known->second.order + 1;
         return known->second.position;
@@ -65,6 +75,15 @@ int32_t EditBoxModel::find(std::string_view sought) const
         m_nextExpected = m_foundOrder.size();
     }
     return position;
+}
+
+int32_t EditBoxModel::findJoined(std::string_view head, std::string_view tail) const
+{
+    if (isExpectedNext(head, tail))
+        return m_foundOrder[m_nextExpected++]->second.position;
+    m_joined.assign(textBeforeNul(head));
+    m_joined.append(textBeforeNul(tail));
+    return find(m_joined);
 }
 
 void EditBoxModel::forgetFinds() const

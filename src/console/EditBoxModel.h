@@ -22,8 +22,14 @@ public:
     // Exactly findText(content(), sought): the 1-based position of the first occurrence that
     // starts on a character boundary, or -1.
     int32_t find(std::string_view sought) const;
+    // Exactly find(concatText(head, tail)), without putting the text together when it is the
+    // one a relay is expected to ask next (see m_foundOrder).
+    int32_t findJoined(std::string_view head, std::string_view tail) const;
 
 private:
+    // Whether `sought` is the text expected next: then its answer is known.
+    bool isExpectedNext(std::string_view head, std::string_view tail = {}) const;
+
     void noteBytes(std::string_view text);
     void forgetFinds() const;
 
@@ -49,4 +55,5 @@ private:
     // the text asked after the one just answered is compared first, which spares the hashing.
     mutable std::vector<const FoundIndex::value_type*> m_foundOrder;
     mutable size_t m_nextExpected = 0;
+    mutable std::string m_joined; // findJoined's text when it has to be put together
 };

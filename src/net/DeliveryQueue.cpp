@@ -2,6 +2,24 @@
 #include "net/DeliveryQueue.h"
 
 #include <algorithm>
+#include <utility>
+
+DeliveryQueue::DeliveryQueue(DeliveryQueue&& other) noexcept
+    : m_messages(std::move(other.m_messages))
+    , m_frontSent(std::exchange(other.m_frontSent, 0))
+    , m_size(std::exchange(other.m_size, 0))
+{
+}
+
+DeliveryQueue& DeliveryQueue::operator=(DeliveryQueue&& other) noexcept
+{
+    if (this != &other) {
+        m_messages = std::move(other.m_messages);
+        m_frontSent = std::exchange(other.m_frontSent, 0);
+        m_size = std::exchange(other.m_size, 0);
+    }
+    return *this;
+}
 
 void DeliveryQueue::push(std::string_view message)
 {

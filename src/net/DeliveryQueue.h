@@ -11,6 +11,13 @@
 
 class DeliveryQueue {
 public:
+    DeliveryQueue() = default;
+    // A queue handed over leaves an empty one behind.
+    DeliveryQueue(DeliveryQueue&& other) noexcept;
+    DeliveryQueue& operator=(DeliveryQueue&& other) noexcept;
+    DeliveryQueue(const DeliveryQueue&) = delete;
+    DeliveryQueue& operator=(const DeliveryQueue&) = delete;
+
     bool empty() const { return m_size == 0; }
     // Bytes still to send, over all queued messages.
     size_t size() const { return m_size; }

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,14 +39,15 @@ protected:
     void fillConnection(LoopbackClient& sender, const LoopbackClient& stalled)
     {
         std::string filler(std::max<size_t>(largestSendBuffer(), 4 * 1024 * 1024) + 2 * 1024 * 1024, 'f');
-        sender.send(filler);
-        expectAllReceiveAtOnce(filler, &stalled);
+        expectAllReceiveAtOnce(filler, &stalled, [&] { sender.send(filler); });
     }
 
     // Every open client (but `except`) reads exactly `expected` next, all at the same time: for
     // data larger than a connection holds, which one-by-one reading would leave the server
-    // waiting on.
-    void expectAllReceiveAtOnce(const std::string& expected, const LoopbackClient* except = nullptr)
+    // waiting on. `send`, when given, sends the data once the readers read: readers that start
+    // only after a large send has gone out find their queues at the server's cap (a loaded
+    // machine grows the kernel's buffers slowly), and rightly miss what passed it.
+    void expectAllReceiveAtOnce(const std::string& expected, const LoopbackClient* except = nullptr, const std::function<void()>& send = {})
     {
         std::vector<LoopbackClient*> clients = openClients();
         std::erase(clients, except);
@@ -54,6 +56,8 @@ protected:
             std::vector<std::jthread> readers;
             for (size_t i = 0; i < clients.size(); ++i)
                 readers.emplace_back([&, i] { received[i] = clients[i]->readExactly(expected.size(), 60000); });
+            if (send)
+                send();
         }
         for (size_t i = 0; i < clients.size(); ++i) {
             EXPECT_EQ(received[i].size(), expected.size()) << "received by " << clients[i]->address();
