@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds chatroom-server and its tests with AddressSanitizer and UndefinedBehaviorSanitizer and
-# runs every test, then builds the Windows program and runs its tests under Wine
-# (scripts/test-windows.sh). Installs what is missing first. Exits non-zero when any test fails.
+# runs every test, then builds the Windows program and runs its tests that need no display
+# under Wine (scripts/test-windows.sh; with --all there, the window tests too). Installs what
+# is missing first. Exits non-zero when any test fails.
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
