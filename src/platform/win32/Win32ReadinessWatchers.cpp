@@ -10,7 +10,9 @@
 
 namespace {
 
+// Winsock's notification, and the gathered delivery that follows it.
 constexpr UINT kSocketMessage = WM_APP + 1;
+constexpr UINT kDeliveryMessage = WM_APP + 2;
 constexpr long kReadEvents = FD_READ | FD_ACCEPT | FD_CLOSE;
 constexpr long kWriteEvents = FD_WRITE | FD_CLOSE;
 constexpr wchar_t kWindowClass[] = L"ChatroomSocketEvents";
@@ -23,6 +25,9 @@ struct SocketWatch {
     SOCKET socket = INVALID_SOCKET;
     Win32ReadinessWatcher* reader = nullptr;
     Win32ReadinessWatcher* writer = nullptr;
+    // The events noted since the last delivery, and whether a delivery is queued for them.
+    long pendingEvents = 0;
+    bool deliveryQueued = false;
 };
 
 HWND messageWindow();
@@ -113,13 +118,28 @@ private:
     bool m_enabled = false;
 };
 
-void dispatchSocketMessage(SOCKET socket, long events)
+// Notes Winsock's events for the socket and queues one delivery for all that arrive before it.
+void noteSocketEvents(SOCKET socket, long events)
+{
+    auto found = watches().find(socket);
+    if (found == watches().end())
+        return;
+    SocketWatch& watch = *found->second;
+    watch.pendingEvents |= events;
+    if (!watch.deliveryQueued)
+        watch.deliveryQueued = PostMessageW(messageWindow(), kDeliveryMessage, static_cast<WPARAM>(socket), 0);
+}
+
+void deliverSocketEvents(SOCKET socket)
 {
     auto found = watches().find(socket);
     if (found == watches().end())
         return;
     // The callback may destroy the watchers (and the record); keep it while it runs.
     std::shared_ptr<SocketWatch> watch = found->second;
+    long events = watch->pendingEvents;
+    watch->pendingEvents = 0;
+    watch->deliveryQueued = false;
     bool readable = events & (FD_READ | FD_ACCEPT | FD_CLOSE);
     bool writable = events & (FD_WRITE | FD_CLOSE);
     if (readable && watch->reader)
@@ -131,7 +151,11 @@ void dispatchSocketMessage(SOCKET socket, long events)
 LRESULT CALLBACK socketWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == kSocketMessage) {
-        dispatchSocketMessage(static_cast<SOCKET>(wParam), WSAGETSELECTEVENT(lParam));
+        noteSocketEvents(static_cast<SOCKET>(wParam), WSAGETSELECTEVENT(lParam));
+        return 0;
+    }
+    if (message == kDeliveryMessage) {
+        deliverSocketEvents(static_cast<SOCKET>(wParam));
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);

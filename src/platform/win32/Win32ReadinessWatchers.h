@@ -7,7 +7,14 @@
 // (recv, send, accept). The watcher interface is level-triggered, so a watcher that becomes
 // enabled first asks the socket whether it is ready already and, if so, posts the message
 // itself; a message that arrives for a disabled watcher is dropped, since enabling it again
-// looks afresh. A stray message costs one call that finds nothing to do.
+// looks afresh.
+//
+// Winsock's messages are not delivered as they come: a socket that always has data (a client
+// flooding the room) gets several of them queued per turn (one per recv that left data behind,
+// one per re-registration, one of the watcher's own), and each would be another full turn for
+// it while the other sockets' messages wait behind an ever longer queue. So a socket's messages
+// are gathered into one pending delivery, queued behind those of the other sockets: every
+// ready socket has one turn per round.
 #pragma once
 
 #include "net/ReadinessWatcher.h"
