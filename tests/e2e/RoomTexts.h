@@ -13,8 +13,9 @@ inline std::string utf8(std::u8string_view text)
     return std::string(text.begin(), text.end());
 }
 
-// Written when the program starts without a word library: the message box's caption and text.
-inline const std::string kMissingLibraryMessage = utf8(u8"错误： 缺少reply.ini词库文件！");
+// Shown when the program starts without a word library: the message box's caption and text.
+inline const std::string kErrorCaption = utf8(u8"错误：");
+inline const std::string kMissingLibraryText = utf8(u8"缺少reply.ini词库文件！");
 
 // A literal with NUL bytes in it, all of it.
 template<size_t N>

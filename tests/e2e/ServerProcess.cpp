@@ -3,12 +3,17 @@
 // Readiness is read from /proc rather than probed with a connection: a probe would be a
 // client of its own, entering the roster and leaving it again, and its leave notice could
 // reach the test's first clients. The listening socket also has to be this child's, not a
-// server somebody else left running on the fixed port.
+// server somebody else left running on the fixed port (under Wine: one that the prefix's Wine
+// server holds, as it owns the sockets of its programs).
 #include "ServerProcess.h"
+
+#include "ProgramRun.h"
+#include "WineTarget.h"
 
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -35,6 +40,12 @@ constexpr auto kStartWait = std::chrono::seconds(20);
 // The close request sends one notice per client with a wait of up to a second each.
 constexpr auto kExitWait = std::chrono::seconds(30);
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
+// Wine's debug channels for the program: its message boxes' texts and nothing else.
+constexpr const char* kWineDebugChannels = "-all,trace+msgbox";
+constexpr const char* kWindowsProgramName = "chatroom-server.exe";
+
+// The configuration home of the last start under Wine: the prefix's registry holds its store.
+std::string g_registryHome;
 
 // The inodes of the sockets that listen on `port`, on any IPv4 or IPv6 address.
 std::set<unsigned long> listeningSocketInodes(uint16_t port)
@@ -74,6 +85,29 @@ bool processHoldsSocket(pid_t pid, const std::set<unsigned long>& inodes)
             return true;
     }
     return false;
+}
+
+// The message box trace, and after it whatever channels the test's own WINEDEBUG asks for
+// (+winsock, say, to see the program's socket calls in its standard error).
+std::string wineDebugChannels()
+{
+    const char* asked = std::getenv("WINEDEBUG");
+    return std::string(kWineDebugChannels) + (asked && *asked ? std::string(",") + asked : std::string());
+}
+
+// The prefix's Wine server, found among all processes; -1 when none runs.
+pid_t prefixServer(const WineTarget& target)
+{
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        pid_t pid = static_cast<pid_t>(std::stol(name));
+        if (target.isPrefixServer(pid))
+            return pid;
+    }
+    return -1;
 }
 
 std::string readWholeFile(const std::string& path)
@@ -124,8 +158,9 @@ ServerProcess::ServerProcess(const std::optional<std::string>& replyIni, std::st
     : m_configHome(std::move(configHome))
 {
     namespace fs = std::filesystem;
-    m_executable = m_programDirectory.path() + "/chatroom-server";
-    fs::copy_file(CHATROOM_SERVER_PATH, m_executable);
+    const std::optional<WineTarget>& wine = wineTarget();
+    m_executable = m_programDirectory.path() + "/" + (wine ? kWindowsProgramName : "chatroom-server");
+    fs::copy_file(wine ? wine->executable : CHATROOM_SERVER_PATH, m_executable);
     fs::permissions(m_executable, fs::perms::owner_all, fs::perm_options::add);
     if (replyIni) {
         std::ofstream out(m_programDirectory.path() + "/reply.ini", std::ios::binary);
@@ -171,6 +206,11 @@ void ServerProcess::start()
 
 void ServerProcess::spawn()
 {
+    const std::optional<WineTarget>& wine = wineTarget();
+    if (wine && m_configHome != g_registryHome) {
+        wine->clearRoomRegistry();
+        g_registryHome = m_configHome;
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -188,16 +228,22 @@ void ServerProcess::spawn()
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
-    std::vector<std::string> environment = childEnvironment(m_configHome, m_runtimeDirectory.path(), m_extraEnvironment);
+    std::map<std::string, std::string> extra = m_extraEnvironment;
+    if (wine)
+        extra.try_emplace("WINEDEBUG", wineDebugChannels());
+    std::vector<std::string> environment = childEnvironment(m_configHome, m_runtimeDirectory.path(), extra);
     std::vector<char*> envp;
     for (auto& variable : environment)
         envp.push_back(variable.data());
     envp.push_back(nullptr);
-    std::string program = m_executable;
-    char* argv[] = { program.data(), nullptr };
+    std::vector<std::string> words = wine ? wine->commandLine(m_executable, {}) : std::vector<std::string> { m_executable };
+    std::vector<char*> argv;
+    for (auto& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
 
     pid_t pid = -1;
-    int error = posix_spawn(&pid, m_executable.c_str(), &actions, &attributes, argv, envp.data());
+    int error = posix_spawn(&pid, words.front().c_str(), &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (error != 0)
@@ -231,7 +277,7 @@ bool ServerProcess::spawnAndAwaitListening()
                 + "; standard error:\n" + standardError());
         }
         std::set<unsigned long> listeners = listeningSocketInodes(kPort);
-        if (processHoldsSocket(m_pid, listeners))
+        if (holdsListener(listeners))
             return true;
         if (!listeners.empty()) {
             // Somebody else's: this one will never listen.
@@ -247,10 +293,39 @@ bool ServerProcess::spawnAndAwaitListening()
     }
 }
 
+bool ServerProcess::holdsListener(const std::set<unsigned long>& listeners) const
+{
+    if (listeners.empty())
+        return false;
+    if (processHoldsSocket(m_pid, listeners))
+        return true;
+    const std::optional<WineTarget>& wine = wineTarget();
+    if (!wine)
+        return false;
+    pid_t server = prefixServer(*wine);
+    return server > 0 && processHoldsSocket(server, listeners);
+}
+
+bool ServerProcess::hasEnded() const
+{
+    // Looks without reaping, which stays waitForExit's.
+    siginfo_t info {};
+    return waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == m_pid;
+}
+
 void ServerProcess::requestClose()
 {
-    if (isRunning())
+    if (!isRunning())
+        return;
+    const std::optional<WineTarget>& wine = wineTarget();
+    if (!wine) {
         kill(m_pid, SIGTERM);
+        return;
+    }
+    // taskkill fails while the program has no window yet, early in its start.
+    auto deadline = Clock::now() + kStartWait;
+    while (wine->runTool("taskkill", { "/IM", kWindowsProgramName }) != 0 && !hasEnded() && Clock::now() < deadline)
+        std::this_thread::sleep_for(kPollInterval);
 }
 
 int ServerProcess::killAbruptly()
@@ -292,6 +367,19 @@ int ServerProcess::waitForExit()
 std::string ServerProcess::standardError() const
 {
     return readWholeFile(m_stderrPath);
+}
+
+bool ServerProcess::toldAdministrator(std::string_view caption, std::string_view text) const
+{
+    if (!wineTarget()) {
+        std::string line = std::string(caption) + " " + std::string(text) + "\n";
+        return standardError().find(line) != std::string::npos;
+    }
+    for (const std::string& shown : tracedMessageBoxTexts(standardError())) {
+        if (shown == text)
+            return true;
+    }
+    return false;
 }
 
 std::string ServerProcess::runtimeDirectory() const

@@ -3,6 +3,13 @@
 // and XDG_RUNTIME_DIR (where the room's control socket goes) pointing at directories the test
 // owns, no display, standard error captured to a file.
 // Closing it is what a desktop session would do: SIGTERM, the close request.
+//
+// When the environment names the Windows program (WineTarget.h), that one runs instead, under
+// Wine in the prefix's virtual display: the program directory gets chatroom-server.exe, the
+// close request is `taskkill /IM chatroom-server.exe` (WM_CLOSE to its windows, as the close
+// button sends), and its value store is the prefix's registry. That store is cleared whenever
+// a start comes with another configuration home than the start before, so that a fresh
+// configuration home means a fresh store there too and a restart with the same one keeps it.
 #pragma once
 
 #include "support/TempDirectory.h"
@@ -10,7 +17,9 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
+#include <string_view>
 #include <sys/resource.h>
 #include <sys/types.h>
 
@@ -36,7 +45,7 @@ public:
     // Spawns the program and returns at once, for a start that is meant to fail: the status
     // comes from waitForExit.
     void launch() { spawn(); }
-    // Sends SIGTERM.
+    // Sends SIGTERM; under Wine, has taskkill send WM_CLOSE, again until a window took it.
     void requestClose();
     // Sends SIGKILL, as a crash or an impatient session would, and returns the status
     // (128 + SIGKILL) once the program is gone.
@@ -61,8 +70,13 @@ public:
     void setEnvironmentVariable(const std::string& name, const std::string& value) { m_extraEnvironment[name] = value; }
     // Where the program and its word library are.
     const std::string& programDirectory() const { return m_programDirectory.path(); }
-    // Everything the program has written to standard error so far, as it wrote it.
+    // Everything the program has written to standard error so far, as it wrote it (under
+    // Wine, with Wine's trace of the message boxes).
     std::string standardError() const;
+    // Whether the program has shown the administrator a message box with `caption` and `text`
+    // (UTF-8). Headless on Linux, a box is the line "caption text" on standard error; under Wine
+    // it is a real box, found in Wine's trace, which holds the text and not the caption.
+    bool toldAdministrator(std::string_view caption, std::string_view text) const;
 
     // The program's copy, for running it as a command beside the room.
     const std::string& executable() const { return m_executable; }
@@ -74,6 +88,10 @@ private:
     void spawn();
     // False when another process took the port first.
     bool spawnAndAwaitListening();
+    // Whether one of `listeners` is this program's: its own socket, or under Wine one that the
+    // prefix's Wine server holds for it.
+    bool holdsListener(const std::set<unsigned long>& listeners) const;
+    bool hasEnded() const;
 
     test_support::TempDirectory m_programDirectory { "chatroom-e2e-program" };
     test_support::TempDirectory m_runtimeDirectory { "chatroom-e2e-runtime" };

@@ -20,15 +20,16 @@ constexpr auto kCloseLimit = std::chrono::seconds(5);
 class FrozenReaders : public StressRoom {
 protected:
     // Ten clients with small receive buffers whose connections, and then their queues, are
-    // filled by a large relay that everybody else reads.
-    std::vector<LoopbackClient*> freezeReaders(LoopbackClient& sender)
+    // filled by a large relay that everybody else reads. The frozen ones never read again,
+    // not even each other's fill: a reader with a small window could fall behind a fast
+    // sender by more than its queue holds and have a relay dropped.
+    std::vector<const LoopbackClient*> freezeReaders(LoopbackClient& sender)
     {
-        std::vector<LoopbackClient*> frozen;
+        std::vector<const LoopbackClient*> frozen;
         for (int i = 0; i < kFrozenReaders; ++i)
             frozen.push_back(&connectClient({ .receiveBuffer = kSmallReceiveBuffer }));
         syncByProbe(sender);
-        for (LoopbackClient* client : frozen)
-            fillConnection(sender, *client);
+        fillConnections(sender, frozen);
         return frozen;
     }
 };

@@ -36,21 +36,26 @@ protected:
     // nothing from here on): `sender` sends more than the server's send buffer for it can
     // grow to, and every other client reads it. Afterwards every relay makes the server wait
     // its full second on that client.
-    void fillConnection(LoopbackClient& sender, const LoopbackClient& stalled)
+    void fillConnection(LoopbackClient& sender, const LoopbackClient& stalled) { fillConnections(sender, { &stalled }); }
+
+    // The same for several stalled clients at once: one relay fills them all, and none of
+    // them reads any of it.
+    void fillConnections(LoopbackClient& sender, const std::vector<const LoopbackClient*>& stalled)
     {
         std::string filler(std::max<size_t>(largestSendBuffer(), 4 * 1024 * 1024) + 2 * 1024 * 1024, 'f');
-        expectAllReceiveAtOnce(filler, &stalled, [&] { sender.send(filler); });
+        expectAllReceiveAtOnce(filler, stalled, [&] { sender.send(filler); });
     }
 
-    // Every open client (but `except`) reads exactly `expected` next, all at the same time: for
-    // data larger than a connection holds, which one-by-one reading would leave the server
-    // waiting on. `send`, when given, sends the data once the readers read: readers that start
-    // only after a large send has gone out find their queues at the server's cap (a loaded
-    // machine grows the kernel's buffers slowly), and rightly miss what passed it.
-    void expectAllReceiveAtOnce(const std::string& expected, const LoopbackClient* except = nullptr, const std::function<void()>& send = {})
+    // Every open client (but those in `except`) reads exactly `expected` next, all at the
+    // same time: for data larger than a connection holds, which one-by-one reading would leave
+    // the server waiting on. `send`, when given, sends the data once the readers read: readers
+    // that start only after a large send has gone out find their queues at the server's cap (a
+    // loaded machine grows the kernel's buffers slowly), and rightly miss what passed it.
+    void expectAllReceiveAtOnce(const std::string& expected, const std::vector<const LoopbackClient*>& except = {},
+        const std::function<void()>& send = {})
     {
         std::vector<LoopbackClient*> clients = openClients();
-        std::erase(clients, except);
+        std::erase_if(clients, [&](const LoopbackClient* client) { return std::ranges::find(except, client) != except.end(); });
         std::vector<std::string> received(clients.size());
         {
             std::vector<std::jthread> readers;
