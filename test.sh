@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds chatroom-server and its tests with AddressSanitizer and UndefinedBehaviorSanitizer and
-# runs every test, then builds the Windows program and runs its tests that need no display
-# under Wine (scripts/test-windows.sh; with --all there, the window tests too). Installs what
-# is missing first. Exits non-zero when any test fails.
+# runs every test, then builds the Windows program and runs under Wine its tests that need no
+# display (scripts/test-windows.sh; with --all there, the window tests too) and the end-to-end
+# suites against it. Installs what is missing first. Exits non-zero when any test fails.
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
@@ -12,14 +12,18 @@ source scripts/setup.sh
 chatroom_install clang libclang-rt-14-dev desktop-file-utils
 
 build=build/sanitize
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DCHATROOM_SANITIZE=ON >/dev/null
+# The Linux build also registers the end-to-end suites' runs against the Windows program
+# (labelled windows), which run once that is built, under Wine.
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DCHATROOM_SANITIZE=ON -DCHATROOM_WINDOWS_SERVER="$root/build/windows/chatroom-server.exe" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 export QT_QPA_PLATFORM=offscreen
 cd "$build"
-ctest --output-on-failure -j 2 --timeout 600
+ctest --output-on-failure -j 2 --timeout 600 -LE windows
 # A short run of every libFuzzer target.
 "$root/fuzz/run.sh" 10
-# The Windows program, cross-built, with its tests under Wine.
+# The Windows program, cross-built, with its tests under Wine; then the end-to-end suites, whose
+# clients stay Linux programs, against it.
 "$root/scripts/test-windows.sh"
+ctest --output-on-failure --timeout 600 --repeat until-pass:2 -L windows
