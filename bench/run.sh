@@ -183,7 +183,7 @@ measure() {
   out=$(timeout "$load_limit" "${pin[@]}" "$build/bench/chatroom-load" --host "$host" --port "$(port_of "$name")" \
     --server-pid "$server_pid" --label "$name" --listen-backlog "${backlog[${name%-robot}]}" "$@") || true
   stop_server
-  printf '%s\n' "$out" | grep '^result ' | sed "s/\$/ loadavg=$(load_average)/" >>"$results" ||
+  printf '%s\n' "$out" | grep '^result ' | sed "s/\$/ round=${round:-1} loadavg=$(load_average)/" >>"$results" ||
     echo "bench: no result from $name $*" >&2
   printf '%s\n' "$out" | grep -v '^result ' >&2 || true
 }
@@ -207,6 +207,39 @@ median() {
       print v[int((count + 1) / 2)]
     }' "$results"
 }
+# The median over the rounds of one figure of A's lines divided by the same figure of B's lines
+# in the same round: the lines of a round were measured one after the other, so a change in
+# the machine's load over the run hits both alike. Each side is a set of key=value filters;
+# the figure "cpu_ns" is the relay's CPU time per delivery. "-" when no round has both.
+#   paired_ratio KEY "FILTERS_A" "FILTERS_B"
+paired_ratio() {
+  awk -v key="$1" -v wanta="$2" -v wantb="$3" '
+    function matches(want,   n, w, i, j, found) {
+      n = split(want, w, " ")
+      for (i = 1; i <= n; i++) { found = 0; for (j = 2; j <= NF; j++) if ($j == w[i]) found = 1; if (!found) return 0 }
+      return 1
+    }
+    function field(name,   j) {
+      for (j = 2; j <= NF; j++) if (index($j, name "=") == 1) return substr($j, length(name) + 2)
+      return ""
+    }
+    function figure(   cpu, deliveries) {
+      if (key != "cpu_ns") return field(key)
+      cpu = field("server_cpu_s"); deliveries = field("deliveries")
+      return deliveries > 0 ? cpu * 1e9 / deliveries : ""
+    }
+    $1 == "result" {
+      round = field("round")
+      if (matches(wanta)) a[round] = figure()
+      else if (matches(wantb)) b[round] = figure()
+    }
+    END {
+      for (round in a) if ((round in b) && a[round] != "" && b[round] != "" && a[round] >= 0 && b[round] > 0) v[++count] = a[round] / b[round]
+      if (!count) { print "-"; exit }
+      for (i = 1; i <= count; i++) for (j = i + 1; j <= count; j++) if (v[j] < v[i]) { t = v[i]; v[i] = v[j]; v[j] = t }
+      printf "%.2f", v[int((count + 1) / 2)]
+    }' "$results"
+}
 # The median, or "-" when there is none.
 figure() {
   local value
@@ -214,7 +247,6 @@ figure() {
   echo "${value:--}"
 }
 # Figures for the table; "-" when there is none.
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "" || b == "" || b <= 0 || a < 0) print "-"; else printf "%.2f", a / b }'; }
 ms() { awk -v u="$1" 'BEGIN { if (u == "") print "-"; else if (u < 0) print "lost"; else if (u < 10000) printf "%.2f", u / 1000; else printf "%.0f", u / 1000 }'; }
 thousands() { awk -v v="$1" 'BEGIN { if (v == "") { print "-"; exit } s = sprintf("%.0f", v); while (s ~ /[0-9][0-9][0-9][0-9]/) sub(/[0-9][0-9][0-9]($|,)/, ",&", s); print s }'; }
 # The relay's CPU ns per delivery over one phase.
@@ -232,7 +264,7 @@ has_ncat() { [ "$1" -le "$ncat_max_clients" ]; }
 
 print_table() {
   local size name worst_cpu="" worst_fan_cpu="" worst_p50="" worst_ncat=""
-  echo "Results of \`bench/run.sh\` on $(cat "$work/when"); load average at the start $(cat "$work/load_start"), at the end $(cat "$work/load_end"). $(cat "$work/placement") Median of $rounds rounds; the servers take turns."
+  echo "Results of \`bench/run.sh\` on $(cat "$work/when"); load average at the start $(cat "$work/load_start"), at the end $(cat "$work/load_end"). $(cat "$work/placement") Figures are the median of $rounds rounds, in which the servers take turns; a ratio is the median of the rounds' own ratios."
   echo
   echo "**Relay load.** Ten senders (fewer when N is smaller), one 64-byte message in flight each: deliveries per second (messages × receivers ÷ wall time), the relay's CPU time per delivery, TCP segments sent per delivery (data and acknowledgements; below 1 when the kernel merged sends²), the latency to the last receiver."
   echo
@@ -246,7 +278,7 @@ print_table() {
     cpu_ours=$(cpu_ns server=ours phase=load "clients=$size")
     cpu_ncat=$(cpu_ns server=ncat phase=load "clients=$size")
     cpu_ceiling=$(cpu_ns server=ceiling phase=load "clients=$size")
-    cpu_ratio=$(ratio "$cpu_ours" "$cpu_ceiling")
+    cpu_ratio=$(paired_ratio cpu_ns "server=ours phase=load clients=$size" "server=ceiling phase=load clients=$size")
     worst_cpu=$(worst "$worst_cpu" "$cpu_ratio")
     rate_ncat=$(thousands "$rate_ncat")
     segments=""
@@ -254,7 +286,7 @@ print_table() {
       segments+="${segments:+ / }$(figure segments_per_delivery "server=$name" phase=load "clients=$size")"
     done
     has_ncat "$size" || { rate_ncat="unable¹"; cpu_ncat="unable¹"; segments=$(echo "$segments" | sed 's| / - / | / unable¹ / |'); }
-    echo "| $(thousands "$size") | $(thousands "$rate_ours") | $rate_ncat | $(thousands "$rate_ceiling") | $(ratio "$rate_ours" "$rate_ceiling") | ${cpu_ours:--} / ${cpu_ncat:--} / ${cpu_ceiling:--} | $cpu_ratio | $segments | $(ms "$(median lat_p50_us server=ours phase=load "clients=$size")") / $(ms "$(median lat_p99_us server=ours phase=load "clients=$size")") |"
+    echo "| $(thousands "$size") | $(thousands "$rate_ours") | $rate_ncat | $(thousands "$rate_ceiling") | $(paired_ratio deliveries_per_s "server=ours phase=load clients=$size" "server=ceiling phase=load clients=$size") | ${cpu_ours:--} / ${cpu_ncat:--} / ${cpu_ceiling:--} | $cpu_ratio | $segments | $(ms "$(median lat_p50_us server=ours phase=load "clients=$size")") / $(ms "$(median lat_p99_us server=ours phase=load "clients=$size")") |"
   done
   echo
   echo "**Fan-out.** One message in flight: client 0 sends the next 64-byte message only when the last one has reached every client; latency to the last receiver."
@@ -268,22 +300,27 @@ print_table() {
       p50[$name]=$(median lat_p50_us "server=$name" phase=fanout "clients=$size")
       p99[$name]=$(median lat_p99_us "server=$name" phase=fanout "clients=$size")
     done
-    ratio50=$(ratio "${p50[ours]}" "${p50[ceiling]}")
-    ratio99=$(ratio "${p99[ours]}" "${p99[ceiling]}")
+    ratio50=$(paired_ratio lat_p50_us "server=ours phase=fanout clients=$size" "server=ceiling phase=fanout clients=$size")
+    ratio99=$(paired_ratio lat_p99_us "server=ours phase=fanout clients=$size" "server=ceiling phase=fanout clients=$size")
     worst_p50=$(worst "$worst_p50" "$ratio50" "$ratio99")
     if has_ncat "$size"; then
       ncat50=$(ms "${p50[ncat]}")
       ncat99=$(ms "${p99[ncat]}")
-      vs_ncat="$(ratio "${p50[ours]}" "${p50[ncat]}") / $(ratio "${p99[ours]}" "${p99[ncat]}")"
-      worst_ncat=$(worst "$worst_ncat" "$(ratio "${p50[ours]}" "${p50[ncat]}")" "$(ratio "${p99[ours]}" "${p99[ncat]}")")
+      local ncat_ratio50 ncat_ratio99
+      ncat_ratio50=$(paired_ratio lat_p50_us "server=ours phase=fanout clients=$size" "server=ncat phase=fanout clients=$size")
+      ncat_ratio99=$(paired_ratio lat_p99_us "server=ours phase=fanout clients=$size" "server=ncat phase=fanout clients=$size")
+      vs_ncat="$ncat_ratio50 / $ncat_ratio99"
+      worst_ncat=$(worst "$worst_ncat" "$ncat_ratio50" "$ncat_ratio99")
     else
       ncat50="unable¹" ncat99="unable¹" vs_ncat="-"
     fi
     local fan_ours fan_ceiling
     fan_ours=$(cpu_ns server=ours phase=fanout "clients=$size")
     fan_ceiling=$(cpu_ns server=ceiling phase=fanout "clients=$size")
-    worst_fan_cpu=$(worst "$worst_fan_cpu" "$(ratio "$fan_ours" "$fan_ceiling")")
-    echo "| $(thousands "$size") | $(ms "${p50[ours]}") / $ncat50 / $(ms "${p50[ceiling]}") | $(ms "${p99[ours]}") / $ncat99 / $(ms "${p99[ceiling]}") | $ratio50 / $ratio99 | $vs_ncat | ${fan_ours:--} / ${fan_ceiling:--} | $(ratio "$fan_ours" "$fan_ceiling") |"
+    local fan_ratio
+    fan_ratio=$(paired_ratio cpu_ns "server=ours phase=fanout clients=$size" "server=ceiling phase=fanout clients=$size")
+    worst_fan_cpu=$(worst "$worst_fan_cpu" "$fan_ratio")
+    echo "| $(thousands "$size") | $(ms "${p50[ours]}") / $ncat50 / $(ms "${p50[ceiling]}") | $(ms "${p99[ours]}") / $ncat99 / $(ms "${p99[ceiling]}") | $ratio50 / $ratio99 | $vs_ncat | ${fan_ours:--} / ${fan_ceiling:--} | $fan_ratio |"
   done
   echo
   echo "¹ $ncat_unable."
@@ -302,10 +339,10 @@ print_table() {
     echo "| $label | $(ms "$(median lat_p50_us server=ours phase=rate "frozen=$frozen" "flood_bytes=$flood")") / $(ms "$(median lat_p99_us server=ours phase=rate "frozen=$frozen" "flood_bytes=$flood")") | $(ms "$(median lat_p50_us server=ncat phase=rate "frozen=$frozen" "flood_bytes=$flood")") / $(ms "$(median lat_p99_us server=ncat phase=rate "frozen=$frozen" "flood_bytes=$flood")") |"
   done
   local frozen_ratio robot_on robot_off robot_ratio memory
-  frozen_ratio=$(ratio "$(median lat_p99_us server=ours phase=rate frozen=10 flood_bytes=0)" "$(median lat_p99_us server=ours phase=rate frozen=0 flood_bytes=0)")
+  frozen_ratio=$(paired_ratio lat_p99_us "server=ours phase=rate frozen=10 flood_bytes=0" "server=ours phase=rate frozen=0 flood_bytes=0")
   robot_on=$(median cpu_ms_per_mib server=ours-robot phase=flood)
   robot_off=$(median cpu_ms_per_mib server=ours phase=flood)
-  robot_ratio=$(ratio "$robot_on" "$robot_off")
+  robot_ratio=$(paired_ratio cpu_ms_per_mib "server=ours-robot phase=flood" "server=ours phase=flood")
   memory=$(median kib_per_client server=ours phase=idle)
   echo
   echo "**Text without line ends.** One client sends $((flood_bytes / 1024 / 1024)) MiB of text without a line end and reads it back: our relay's CPU per MiB is ${robot_on:--} ms with the robot on (the default word library beside the program), ${robot_off:--} ms with it off (no reply.ini)."
