@@ -73,7 +73,7 @@ const char* phaseName(PhaseId id)
     return "?";
 }
 
-struct PhaseSpec {
+struct PhasePlan {
     PhaseId id;
     int senders;
     int messages; // per sender
@@ -105,7 +105,7 @@ struct FrozenClient {
 
 // What one phase has seen so far.
 struct PhaseState {
-    PhaseSpec spec {};
+    PhasePlan plan {};
     size_t messageCount = 0;
     uint32_t receiversPerMessage = 0;
     std::vector<uint64_t> sentAt;
@@ -262,12 +262,12 @@ private:
         }
     }
 
-    void runPhase(const PhaseSpec& spec)
+    void runPhase(const PhasePlan& plan)
     {
         PhaseState& phase = m_phase;
         phase = PhaseState {};
-        phase.spec = spec;
-        phase.messageCount = static_cast<size_t>(spec.senders) * static_cast<size_t>(spec.messages);
+        phase.plan = plan;
+        phase.messageCount = static_cast<size_t>(plan.senders) * static_cast<size_t>(plan.messages);
         phase.receiversPerMessage = static_cast<uint32_t>(m_options.echo ? m_connections.size() : m_connections.size() - 1);
         phase.sentAt.assign(phase.messageCount, 0);
         phase.arrivals.assign(phase.messageCount, 0);
@@ -278,15 +278,15 @@ private:
             connection.tail.clear();
             connection.nextSeq = connection.inFlight = connection.oldest = 0;
             uint64_t messages = phase.messageCount;
-            if (!m_options.echo && r < static_cast<size_t>(spec.senders))
-                messages -= static_cast<uint64_t>(spec.messages);
+            if (!m_options.echo && r < static_cast<size_t>(plan.senders))
+                messages -= static_cast<uint64_t>(plan.messages);
             connection.expected = messages * static_cast<uint64_t>(m_options.bytes);
             if (connection.expected == 0)
                 ++phase.satisfied;
         }
         ProcessSample start = sampleProcess(m_options.serverPid);
         uint64_t segmentsBefore = tcpSegmentsSent();
-        if (spec.rate > 0)
+        if (plan.rate > 0)
             pacedLoad();
         else
             windowLoad();
@@ -299,7 +299,7 @@ private:
     {
         PhaseState& phase = m_phase;
         phase.start = nowNs();
-        uint64_t deadline = phase.start + static_cast<uint64_t>(phase.spec.timeoutSeconds * 1e9);
+        uint64_t deadline = phase.start + static_cast<uint64_t>(phase.plan.timeoutSeconds * 1e9);
         while (phase.satisfied < m_connections.size()) {
             feedSenders();
             if (nowNs() >= deadline) {
@@ -318,22 +318,22 @@ private:
     void pacedLoad()
     {
         PhaseState& phase = m_phase;
-        const PhaseSpec& spec = phase.spec;
-        double interval = 1e9 / (spec.rate * spec.senders); // between two sends of any sender
+        const PhasePlan& plan = phase.plan;
+        double interval = 1e9 / (plan.rate * plan.senders); // between two sends of any sender
         phase.start = nowNs();
-        uint64_t deadline = phase.start + static_cast<uint64_t>(spec.timeoutSeconds * 1e9);
+        uint64_t deadline = phase.start + static_cast<uint64_t>(plan.timeoutSeconds * 1e9);
         uint64_t lastSend = phase.start;
         size_t nextMessage = 0; // in the order of the schedule: sender = k % senders
         for (;;) {
             uint64_t now = nowNs();
             while (nextMessage < phase.messageCount
                 && now >= phase.start + static_cast<uint64_t>(static_cast<double>(nextMessage) * interval)) {
-                int s = static_cast<int>(nextMessage % static_cast<size_t>(spec.senders));
+                int s = static_cast<int>(nextMessage % static_cast<size_t>(plan.senders));
                 sendNext(m_connections[static_cast<size_t>(s)], static_cast<uint32_t>(s));
                 lastSend = nowNs();
                 ++nextMessage;
             }
-            for (int s = 0; s < spec.senders; ++s) {
+            for (int s = 0; s < plan.senders; ++s) {
                 Connection& sender = m_connections[static_cast<size_t>(s)];
                 if (!sender.pending.empty())
                     flush(sender);
@@ -381,7 +381,7 @@ private:
 
     bool sendersWaiting() const
     {
-        for (int s = 0; s < m_phase.spec.senders; ++s) {
+        for (int s = 0; s < m_phase.plan.senders; ++s) {
             if (!m_connections[static_cast<size_t>(s)].pending.empty())
                 return true;
         }
@@ -392,7 +392,7 @@ private:
     {
         PhaseState& phase = m_phase;
         uint64_t now = nowNs();
-        for (int s = 0; s < phase.spec.senders; ++s) {
+        for (int s = 0; s < phase.plan.senders; ++s) {
             Connection& sender = m_connections[static_cast<size_t>(s)];
             // A message that a relay lost or garbled for some receiver never completes; after a
             // while its sender goes on without it, so one loss cannot stall the run.
@@ -408,8 +408,8 @@ private:
             }
             if (!sender.pending.empty() && !flush(sender))
                 continue;
-            while (sender.open && sender.inFlight < static_cast<uint32_t>(phase.spec.window)
-                && sender.nextSeq < static_cast<uint32_t>(phase.spec.messages)) {
+            while (sender.open && sender.inFlight < static_cast<uint32_t>(phase.plan.window)
+                && sender.nextSeq < static_cast<uint32_t>(phase.plan.messages)) {
                 if (!sendNext(sender, static_cast<uint32_t>(s)))
                     break;
             }
@@ -425,7 +425,7 @@ private:
         phase.sentAt[index(s, seq)] = sentAt;
         ++phase.sent;
         std::string message(static_cast<size_t>(m_options.bytes), 'x');
-        encode(message.data(), s, seq, phase.spec.id, sentAt);
+        encode(message.data(), s, seq, phase.plan.id, sentAt);
         ++sender.inFlight;
         return sendMessage(sender, std::move(message));
     }
@@ -550,11 +550,11 @@ private:
                 m_connections[receiver].lastProbe[p] = std::max<int64_t>(m_connections[receiver].lastProbe[p], seq);
             return;
         }
-        if (phaseId != phase.spec.id) {
+        if (phaseId != phase.plan.id) {
             ++phase.stale;
             return;
         }
-        if (sender >= static_cast<uint32_t>(phase.spec.senders) || seq >= static_cast<uint32_t>(phase.spec.messages)) {
+        if (sender >= static_cast<uint32_t>(phase.plan.senders) || seq >= static_cast<uint32_t>(phase.plan.messages)) {
             ++phase.garbled;
             return;
         }
@@ -569,12 +569,12 @@ private:
     void settle(size_t i)
     {
         m_phase.settled[i] = 1;
-        --m_connections[i / static_cast<size_t>(m_phase.spec.messages)].inFlight;
+        --m_connections[i / static_cast<size_t>(m_phase.plan.messages)].inFlight;
     }
 
     size_t index(uint32_t sender, uint32_t seq) const
     {
-        return static_cast<size_t>(sender) * static_cast<size_t>(m_phase.spec.messages) + seq;
+        return static_cast<size_t>(sender) * static_cast<size_t>(m_phase.plan.messages) + seq;
     }
 
     static void encode(char* out, uint32_t sender, uint32_t seq, uint32_t phase, uint64_t sentAt)
@@ -602,8 +602,8 @@ private:
     void report(const ProcessSample& start, const ProcessSample& end, uint64_t segments)
     {
         PhaseState& phase = m_phase;
-        const PhaseSpec& spec = phase.spec;
-        bool paced = spec.rate > 0;
+        const PhasePlan& plan = phase.plan;
+        bool paced = plan.rate > 0;
         uint64_t deliveredBytes = 0, extraBytes = 0;
         for (const Connection& connection : m_connections) {
             deliveredBytes += std::min(connection.received, connection.expected);
@@ -631,15 +631,15 @@ private:
                     " given_up=%" PRIu64 " resyncs=%" PRIu64 " garbled=%" PRIu64 " stale=%" PRIu64 " partial_sends=%" PRIu64
                     " extra_bytes=%" PRIu64 " lost_connections=%" PRIu64 " server_cpu_s=%.2f server_rss_kib=%ld server_hwm_kib=%ld"
                     " segments_per_delivery=%.2f\n",
-            m_options.label.c_str(), phaseName(spec.id), static_cast<int>(m_connections.size()), m_options.frozen,
-            m_options.floodBytes, spec.senders, spec.messages, m_options.bytes, m_options.echo ? "yes" : "no",
-            spec.window, spec.rate, phase.complete ? 1 : 0, wall, deliveries, rate, p50, p99, max, lost, incomplete,
+            m_options.label.c_str(), phaseName(plan.id), static_cast<int>(m_connections.size()), m_options.frozen,
+            m_options.floodBytes, plan.senders, plan.messages, m_options.bytes, m_options.echo ? "yes" : "no",
+            plan.window, plan.rate, phase.complete ? 1 : 0, wall, deliveries, rate, p50, p99, max, lost, incomplete,
             phase.givenUp, phase.resyncs, phase.garbled, phase.stale, phase.partialSends, extraBytes, m_lostConnections,
             cpu, end.rssKib, end.hwmKib, deliveries > 0 ? static_cast<double>(segments) / static_cast<double>(deliveries) : 0.0);
         std::printf("%s, %s: %d clients (+%d frozen), %d senders x %d messages of %d B: %.0f deliveries/s in %.3f s; "
                     "latency to the last receiver p50 %.1f us, p99 %.1f us, max %.1f us (-1: lost)%s\n",
-            m_options.label.c_str(), phaseName(spec.id), static_cast<int>(m_connections.size()), m_options.frozen,
-            spec.senders, spec.messages, m_options.bytes, rate, wall, p50, p99, max,
+            m_options.label.c_str(), phaseName(plan.id), static_cast<int>(m_connections.size()), m_options.frozen,
+            plan.senders, plan.messages, m_options.bytes, rate, wall, p50, p99, max,
             phase.complete ? "" : " (INCOMPLETE: time limit reached)");
     }
 
