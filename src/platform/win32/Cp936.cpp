@@ -111,16 +111,3 @@ std::string cp936ToUtf8(std::string_view text)
     // Unpaired surrogates cannot occur: every code page 936 character lies in the BMP.
     return fromWide(CP_UTF8, toWide(text, UserDefinedArea::Reject), 0, nullptr);
 }
-
-std::string cp936ToUtf8Lines(std::string_view text)
-{
-    std::string lines = cp936ToUtf8(text);
-    size_t kept = 0;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i] == '\r' && i + 1 < lines.size() && lines[i + 1] == '\n')
-            continue;
-        lines[kept++] = lines[i];
-    }
-    lines.resize(kept);
-    return lines;
-}
