@@ -18,6 +18,8 @@ constexpr DWORD kInitialPathCapacity = MAX_PATH;
 // Paths longer than this are not asked for (the longest path Windows accepts at all).
 constexpr DWORD kMaxPathCapacity = 32768;
 constexpr DWORD kMaxReadChunk = 1u << 30;
+// What one read past the reported size takes.
+constexpr size_t kBeyondSizeChunk = 64 * 1024;
 
 // The full path of the running executable, grown until it fits.
 std::wstring modulePath()
@@ -130,19 +132,32 @@ FileRead readRegularFile(std::string_view path, uint64_t sizeLimit)
         result.status = FileReadStatus::TooLarge;
         return result;
     }
+    // The reported size is where reading starts, not where it stops: a file that grew since,
+    // or that reports no size at all, is read to its end, and the limit counts what was read.
     std::string& bytes = result.bytes.bytes;
     bytes.resize(static_cast<size_t>(size.QuadPart));
     size_t total = 0;
-    while (total < bytes.size()) {
-        DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - total, kMaxReadChunk));
+    std::string beyond(kBeyondSizeChunk, '\0');
+    for (;;) {
+        bool withinReportedSize = total < bytes.size();
+        char* target = withinReportedSize ? bytes.data() + total : beyond.data();
+        DWORD wanted = static_cast<DWORD>(withinReportedSize ? std::min<size_t>(bytes.size() - total, kMaxReadChunk) : beyond.size());
         DWORD got = 0;
-        if (!ReadFile(file.get(), bytes.data() + total, chunk, &got, nullptr)) {
+        if (!ReadFile(file.get(), target, wanted, &got, nullptr)) {
             bytes.resize(total);
             result.status = FileReadStatus::Unreadable;
             return result;
         }
         if (got == 0)
             break;
+        if (!withinReportedSize) {
+            if (got > sizeLimit - total) {
+                bytes.clear();
+                result.status = FileReadStatus::TooLarge;
+                return result;
+            }
+            bytes.append(beyond.data(), got);
+        }
         total += got;
     }
     bytes.resize(total);
