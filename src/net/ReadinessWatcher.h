@@ -18,12 +18,28 @@ public:
     virtual void setEnabled(bool enabled) = 0;
 };
 
+// Registered work that runs after each round of readiness callbacks while it lives (see
+// ReadinessWatcherFactory::afterEachRound); destroying it ends that.
+class RoundEndHook {
+public:
+    virtual ~RoundEndHook() = default;
+};
+
 class ReadinessWatcherFactory {
 public:
     virtual ~ReadinessWatcherFactory() = default;
     // A new watcher starts disabled.
     virtual std::unique_ptr<ReadinessWatcher> watchReadable(SocketHandle socket, std::function<void()> onReady) = 0;
     virtual std::unique_ptr<ReadinessWatcher> watchWritable(SocketHandle socket, std::function<void()> onReady) = 0;
+    // A round is the callbacks of the sockets found ready at one look; `onRoundEnd` runs when
+    // one is over (a nested round as well), before the loop looks or waits again. That lets
+    // the server component write a round's messages to each client at once. A loop without
+    // such rounds returns nothing: the caller must then not wait for one.
+    virtual std::unique_ptr<RoundEndHook> afterEachRound(std::function<void()> onRoundEnd)
+    {
+        (void)onRoundEnd;
+        return nullptr;
+    }
 };
 
 // The watchers of the window thread's own loop, as the backend provides them.

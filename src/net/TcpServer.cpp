@@ -24,6 +24,9 @@ constexpr size_t kCloseDrainLimit = 16 * 1024 * 1024;
 // How many readable notifications an ended connection that holds a newcomer's name is given
 // to deliver its last data and report its end (each reads up to the budget).
 constexpr int kSettleLimit = 64;
+// The gathering buffer keeps its memory from round to round up to this size; a round that
+// needed more (a burst of distinct messages) gives it back.
+constexpr size_t kGatheredKeep = 1024 * 1024;
 
 using Clock = std::chrono::steady_clock;
 
@@ -89,6 +92,11 @@ struct TcpServer::Client {
     DeliveryQueue queue;
     // One of this client's events is being handled: its input waits until that returns.
     bool inEvent = false;
+    // Its run of the round's gathered bytes, [gatheredBegin, gatheredEnd) of m_gathered, empty
+    // when it has none; `listed` while it is in m_gatheredFor.
+    size_t gatheredBegin = 0;
+    size_t gatheredEnd = 0;
+    bool listed = false;
 };
 
 // A connection that has left the roster but still sends what was queued for it (a kick
@@ -127,11 +135,14 @@ TcpServer::TcpServer(ReadinessWatcherFactory& watchers, EventSink raiseEvent, in
     , m_raiseEvent(std::move(raiseEvent))
     , m_port(port)
 {
+    m_roundEnd = m_watchers.afterEachRound([this] { writeAllGathered(); });
     startListening();
 }
 
 TcpServer::~TcpServer()
 {
+    m_roundEnd.reset();
+    writeAllGathered();
     m_acceptPaused = false;
     flushAllUntilDeadline();
     for (auto& client : m_clients) {
@@ -355,24 +366,103 @@ bool TcpServer::sendData(std::string_view client, std::string_view bytes)
         return true;
     // The caps count the whole message, as if the socket took none of it: what is accepted
     // can always be kept whole.
-    if (target->queue.size() + bytes.size() > kClientQueueCap || m_queuedBytes + bytes.size() > kTotalQueueCap)
+    size_t waiting = target->queue.size() + (target->gatheredEnd - target->gatheredBegin);
+    if (waiting + bytes.size() > kClientQueueCap || m_queuedBytes + bytes.size() > kTotalQueueCap)
         return false;
 
-    // Nothing may overtake what is queued already.
+    if (gathers(bytes)) {
+        size_t start = gatheredCopyOf(bytes);
+        // A client's gathered bytes are one run of the round's: a message that does not follow
+        // on from its run sends the run now and starts the next one.
+        if (target->gatheredEnd != start)
+            writeGathered(*target);
+        if (target->queue.empty()) {
+            gather(*target, start, bytes.size());
+            return true;
+        }
+    }
+    // Nothing may overtake what was gathered or queued already.
+    writeGathered(*target);
+    return deliverNow(*target, bytes);
+}
+
+// Hands the bytes to the socket as far as it takes them now and queues the rest behind what
+// is queued already. False when the connection was found broken before it took any.
+bool TcpServer::deliverNow(Client& target, std::string_view bytes)
+{
     size_t sent = 0;
-    if (target->queue.empty()) {
-        std::optional<size_t> taken = sendWhatFits(target->socket.get(), bytes);
+    if (target.queue.empty()) {
+        std::optional<size_t> taken = sendWhatFits(target.socket.get(), bytes);
         if (!taken)
             return false;
         sent = *taken;
     }
     if (sent < bytes.size()) {
-        target->queue.push(bytes.substr(sent));
+        target.queue.push(bytes.substr(sent));
         m_queuedBytes += bytes.size() - sent;
-        uint64_t id = target->id;
-        updateWriteWatch(target->writeWatcher, target->socket.get(), target->queue, [this, id] { onClientWritable(id); });
+        uint64_t id = target.id;
+        updateWriteWatch(target.writeWatcher, target.socket.get(), target.queue, [this, id] { onClientWritable(id); });
     }
     return true;
+}
+
+// Messages are gathered only while one of our readiness callbacks runs, since only then is a
+// round end sure to follow; a send from anywhere else (the console's menu) goes out at once.
+bool TcpServer::gathers(std::string_view bytes) const
+{
+    return m_roundEnd && m_dispatchDepth > 0 && bytes.size() <= kGatherLimit;
+}
+
+// Where the bytes are in the round's buffer. A relay hands every client the same bytes in a
+// row: those are kept once, and every client's run points at them.
+size_t TcpServer::gatheredCopyOf(std::string_view bytes)
+{
+    if (m_lastGatheredSize == bytes.size() && std::string_view(m_gathered).substr(m_lastGatheredStart, m_lastGatheredSize) == bytes)
+        return m_lastGatheredStart;
+    m_lastGatheredStart = m_gathered.size();
+    m_lastGatheredSize = bytes.size();
+    m_gathered.append(bytes);
+    return m_lastGatheredStart;
+}
+
+// Adds [start, start + size) of the round's buffer to the client's run, which it follows on.
+void TcpServer::gather(Client& target, size_t start, size_t size)
+{
+    if (target.gatheredBegin == target.gatheredEnd)
+        target.gatheredBegin = start;
+    target.gatheredEnd = start + size;
+    m_queuedBytes += size;
+    if (!target.listed) {
+        target.listed = true;
+        m_gatheredFor.push_back(&target);
+    }
+}
+
+// The client's run goes out now, as any message does.
+void TcpServer::writeGathered(Client& target)
+{
+    if (target.gatheredBegin == target.gatheredEnd)
+        return;
+    std::string_view run = std::string_view(m_gathered).substr(target.gatheredBegin, target.gatheredEnd - target.gatheredBegin);
+    target.gatheredBegin = target.gatheredEnd = 0;
+    m_queuedBytes -= run.size();
+    deliverNow(target, run);
+}
+
+// The round is over (or a client is about to leave the roster, or the component closes):
+// every client's run goes out, in the order the clients were first sent to.
+void TcpServer::writeAllGathered()
+{
+    for (Client* client : m_gatheredFor) {
+        client->listed = false;
+        writeGathered(*client);
+    }
+    m_gatheredFor.clear();
+    m_lastGatheredSize = 0;
+    if (m_gathered.capacity() > kGatheredKeep)
+        m_gathered = std::string();
+    else
+        m_gathered.clear();
 }
 
 // Writes from the front of the queue while the socket takes data. A broken connection can
@@ -479,6 +569,8 @@ TcpServer::Client* TcpServer::findById(uint64_t id) const
 
 std::unique_ptr<TcpServer::Client> TcpServer::removeClient(Client* client)
 {
+    // The gathered runs point at their clients: they go out before any client goes.
+    writeAllGathered();
     if (auto found = m_byAddress.find(std::string_view(client->address)); found != m_byAddress.end())
         m_byAddress.erase(found);
     m_byId.erase(client->id);

@@ -7,6 +7,11 @@
 // takes it now, and the rest waits in the client's queue until the socket is writable, before
 // anything later; a message is queued whole or not at all. Queues are capped per client and
 // in total, so a client that stops reading costs bounded memory and nobody's time.
+//
+// Small messages sent from inside a round of readiness callbacks (a relay) are gathered and
+// written when the round is over, when the loop has rounds: a client then gets everything the
+// round has for it in one write, however many senders the round served. In a busy room that
+// is one system call and one segment per client instead of one per message.
 #pragma once
 
 #include "net/DeliveryQueue.h"
@@ -38,6 +43,9 @@ public:
     // How long closing the component (and a kicked client's connection) may spend sending
     // what is queued: one deadline shared by all connections.
     static constexpr int kCloseFlushMs = 1000;
+    // Larger messages are written at once: they fill segments of their own anyway, and the
+    // round's copy of them would cost more than it saves.
+    static constexpr size_t kGatherLimit = 16 * 1024;
 
     // Starts listening at once on `port`; a port that cannot be opened leaves the component
     // without a listener (listenFailure() says why).
@@ -59,9 +67,9 @@ public:
     const ByteBlock& getData() const { return m_currentData; }
     const std::string& getClient() const { return m_currentClient; }
 
-    // True when the whole message was sent or queued for the client. False for an unknown
-    // client, a broken connection, or a message that would pass the queue caps: the client
-    // then misses this message and stays connected.
+    // True when the whole message was sent, gathered or queued for the client. False for an
+    // unknown client, a connection found broken, or a message that would pass the queue caps:
+    // the client then misses this message and stays connected.
     bool sendData(std::string_view client, std::string_view bytes);
     bool sendData(std::string_view client, const ByteBlock& block) { return sendData(client, block.view()); }
     // Closes the client's connection and raises client left inside the call. What was queued
@@ -97,6 +105,12 @@ private:
     Client* findById(uint64_t id) const;
     std::unique_ptr<Client> removeClient(Client* client);
     void endClient(std::unique_ptr<Client> client);
+    bool deliverNow(Client& target, std::string_view bytes);
+    bool gathers(std::string_view bytes) const;
+    size_t gatheredCopyOf(std::string_view bytes);
+    void gather(Client& target, size_t start, size_t size);
+    void writeGathered(Client& target);
+    void writeAllGathered();
     bool writeQueued(SocketHandle socket, DeliveryQueue& queue);
     void dropQueued(DeliveryQueue& queue);
     void updateWriteWatch(std::unique_ptr<ReadinessWatcher>& watcher, SocketHandle socket, const DeliveryQueue& queue, std::function<void()> onReady);
@@ -124,7 +138,15 @@ private:
     std::unordered_map<uint64_t, Client*> m_byId;
     // Connections already taken off the roster that still send what was queued for them.
     std::vector<std::unique_ptr<ClosingConnection>> m_closing;
-    size_t m_queuedBytes = 0;
+    size_t m_queuedBytes = 0; // counts gathered bytes too, once for each client they are for
+    // The round's gathered messages, each kept once however many clients it is for (a relay
+    // sends one message to everybody in a row); the clients that have some, in the order of
+    // their first. Nothing is gathered when the loop has no rounds.
+    std::unique_ptr<RoundEndHook> m_roundEnd;
+    std::string m_gathered;
+    size_t m_lastGatheredStart = 0;
+    size_t m_lastGatheredSize = 0;
+    std::vector<Client*> m_gatheredFor;
     std::string m_currentClient;
     ByteBlock m_currentData;
     // Watchers of closed sockets are disabled at once but destroyed only when no readiness

@@ -2,10 +2,13 @@
 // is level-triggered and handed out one callback at a time, and a callback may run the loop
 // again, as a message box does in the console. It also counts two faults of its users that
 // would hurt the real window loop: a watcher destroyed while its own callback runs, and an
-// enabled watcher whose descriptor has been closed.
+// enabled watcher whose descriptor has been closed. Made with rounds, it runs the round-end
+// hooks after each runOnce that called back, as the console's epoll set does; without, it
+// has none, as the Windows loop.
 #pragma once
 
 #include "net/ReadinessWatcher.h"
+#include "net/RoundEndHooks.h"
 #include "platform/posix/PosixSocketHandle.h"
 
 #include <poll.h>
@@ -17,6 +20,11 @@
 
 class PollWatchers final : public ReadinessWatcherFactory {
 public:
+    explicit PollWatchers(bool withRounds = false)
+        : m_withRounds(withRounds)
+    {
+    }
+
     std::unique_ptr<ReadinessWatcher> watchReadable(SocketHandle socket, std::function<void()> onReady) override
     {
         return watch(descriptorOf(socket), POLLIN, std::move(onReady));
@@ -24,6 +32,10 @@ public:
     std::unique_ptr<ReadinessWatcher> watchWritable(SocketHandle socket, std::function<void()> onReady) override
     {
         return watch(descriptorOf(socket), POLLOUT, std::move(onReady));
+    }
+    std::unique_ptr<RoundEndHook> afterEachRound(std::function<void()> onRoundEnd) override
+    {
+        return m_withRounds ? m_roundEndHooks.add(std::move(onRoundEnd)) : nullptr;
     }
 
     // Waits at most timeoutMs for readiness, then calls every ready watcher once, in the order
@@ -59,6 +71,8 @@ public:
             entry.onReady();
             --entry.running;
         }
+        if (calls > 0)
+            m_roundEndHooks.run();
         return calls;
     }
 
@@ -131,6 +145,8 @@ private:
         return std::make_unique<Watcher>(*this, std::move(entry));
     }
 
+    bool m_withRounds;
+    RoundEndHooks m_roundEndHooks;
     std::vector<std::shared_ptr<Entry>> m_entries;
     long m_callbacks = 0;
     int m_destroyedWhileRunning = 0;

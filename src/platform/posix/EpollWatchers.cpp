@@ -90,6 +90,11 @@ std::unique_ptr<ReadinessWatcher> EpollWatchers::watch(SocketHandle socket, uint
     return std::make_unique<Watcher>(*this, *entry);
 }
 
+std::unique_ptr<RoundEndHook> EpollWatchers::afterEachRound(std::function<void()> onRoundEnd)
+{
+    return m_roundEndHooks.add(std::move(onRoundEnd));
+}
+
 void EpollWatchers::setEnabled(Entry& entry, bool enabled)
 {
     entry.enabled = enabled && entry.alive;
@@ -198,6 +203,7 @@ void EpollWatchers::dispatch()
     uint64_t batch = ++m_batch;
     for (int i = 0; i < count; ++i)
         handleEvent(events[i].data.u64, events[i].events, batch);
+    m_roundEndHooks.run();
 }
 
 // Callbacks may close sockets, make watchers (growing the table) and reuse descriptor

@@ -13,9 +13,12 @@
 // component does that around every event it raises. The set learns of a disabled watcher when
 // its socket is reported ready and its callback is not called: only then is the interest
 // taken out (so that a nested loop does not spin on it), and put back when it is enabled.
+//
+// A dispatch that found sockets ready is a round: the round-end hooks run at its end.
 #pragma once
 
 #include "net/ReadinessWatcher.h"
+#include "net/RoundEndHooks.h"
 
 #include <cstdint>
 #include <functional>
@@ -38,6 +41,7 @@ public:
 
     std::unique_ptr<ReadinessWatcher> watchReadable(SocketHandle socket, std::function<void()> onReady) override;
     std::unique_ptr<ReadinessWatcher> watchWritable(SocketHandle socket, std::function<void()> onReady) override;
+    std::unique_ptr<RoundEndHook> afterEachRound(std::function<void()> onRoundEnd) override;
 
 private:
     struct Entry;
@@ -67,4 +71,5 @@ private:
     int m_epoll = -1;
     std::vector<Registration> m_registrations; // by descriptor
     uint64_t m_batch = 0; // numbers the dispatches, nested ones included
+    RoundEndHooks m_roundEndHooks;
 };

@@ -66,6 +66,13 @@ std::unique_ptr<ReadinessWatcher> QtReadinessWatcherFactory::watchWritable(Socke
     return std::make_unique<QtReadinessWatcher>(socket, QSocketNotifier::Write, std::move(onReady));
 }
 
+std::unique_ptr<RoundEndHook> QtReadinessWatcherFactory::afterEachRound(std::function<void()> onRoundEnd)
+{
+    if (EpollWatchers* set = epollSet())
+        return set->afterEachRound(std::move(onRoundEnd));
+    return nullptr;
+}
+
 ReadinessWatcherFactory& windowThreadWatchers()
 {
     static QtReadinessWatcherFactory watchers;

@@ -14,6 +14,8 @@ class QtReadinessWatcherFactory final : public ReadinessWatcherFactory {
 public:
     std::unique_ptr<ReadinessWatcher> watchReadable(SocketHandle socket, std::function<void()> onReady) override;
     std::unique_ptr<ReadinessWatcher> watchWritable(SocketHandle socket, std::function<void()> onReady) override;
+    // The epoll set's rounds; the fallback's notifiers have none.
+    std::unique_ptr<RoundEndHook> afterEachRound(std::function<void()> onRoundEnd) override;
 
 private:
     // The epoll set with its notifier in the current application; nothing without a set.
