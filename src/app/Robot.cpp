@@ -100,9 +100,9 @@ void castVote(const VoteTexts& vote)
     bool recorded = inRegistryTransaction([&] {
         if (!writeRegistryValue(kRootCurrentUser, voterPath, std::string_view("1")))
             return false;
-        count = "1";
-        if (registryValueExists(kRootCurrentUser, kVoteCountPath))
-            count = toText(toNumber(readRegistryText(kRootCurrentUser, kVoteCountPath)) + 1);
+        count = registryValueExists(kRootCurrentUser, kVoteCountPath)
+            ? toText(toNumber(readRegistryText(kRootCurrentUser, kVoteCountPath)) + 1)
+            : Text("1");
         if (!writeRegistryValue(kRootCurrentUser, kVoteCountPath, std::string_view(count)))
             return false;
         // No value of that name exists, so this removes the whole poll key. Should the key
