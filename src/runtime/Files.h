@@ -4,6 +4,8 @@
 #include "runtime/ByteBlock.h"
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -37,6 +39,17 @@ struct FileRead {
     ByteBlock bytes;
 };
 FileRead readFileChecked(std::string_view path, uint64_t sizeLimit);
+
+// What the backend supplies for the two reads above: the regular file at `path`, at most
+// `sizeLimit` bytes; a read that fails midway keeps what it read so far (readFile gives that).
+FileRead readRegularFile(std::string_view path, uint64_t sizeLimit);
+
+// The backends' way to read an open file: from the size it reported to its real end, since a
+// file may grow while it is read and some report no size at all; never past the limit (the
+// reported size has been checked against it). `readSome` reads at most `wanted` bytes into
+// `target` and gives how many (0 at the end), or nothing when reading failed.
+using ReadSome = std::function<std::optional<size_t>(char* target, size_t wanted)>;
+FileRead readToEnd(uint64_t reportedSize, uint64_t sizeLimit, const ReadSome& readSome);
 
 // Makes `directory` the current directory; false when it cannot.
 bool changeDirectory(std::string_view directory);

@@ -2,7 +2,6 @@
 #include "runtime/Files.h"
 
 #include <cerrno>
-#include <limits>
 
 #include <fcntl.h>
 #include <glob.h>
@@ -56,10 +55,6 @@ bool fileExists(std::string_view path)
 
 namespace {
 
-// Beyond the length the file reported when opened, it is read this much at a time: a file
-// may grow while it is read, and some (in /proc) report no length at all.
-constexpr size_t kReadChunk = 64 * 1024;
-
 // Closes the descriptor it was given.
 class FileDescriptor {
 public:
@@ -80,8 +75,9 @@ private:
     int m_fd;
 };
 
-// Reads the whole regular file at `path`, at most `sizeLimit` bytes. A read that fails
-// midway keeps what it read so far, as readFile promises.
+} // namespace
+
+// Only a regular file is opened: a FIFO or device could block or never end.
 FileRead readRegularFile(std::string_view path, uint64_t sizeLimit)
 {
     FileRead result;
@@ -107,53 +103,15 @@ FileRead readRegularFile(std::string_view path, uint64_t sizeLimit)
         result.status = FileReadStatus::TooLarge;
         return result;
     }
-    std::string& bytes = result.bytes.bytes;
-    bytes.resize(static_cast<size_t>(reportedSize));
-    size_t total = 0;
-    char chunk[kReadChunk];
-    for (;;) {
-        bool withinReportedSize = total < bytes.size();
-        char* target = withinReportedSize ? bytes.data() + total : chunk;
-        size_t wanted = withinReportedSize ? bytes.size() - total : sizeof chunk;
-        ssize_t got = read(file.get(), target, wanted);
-        if (got == 0)
-            break;
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            bytes.resize(total);
-            result.status = FileReadStatus::Unreadable;
-            return result;
+    return readToEnd(reportedSize, sizeLimit, [&file](char* target, size_t wanted) -> std::optional<size_t> {
+        for (;;) {
+            ssize_t got = read(file.get(), target, wanted);
+            if (got >= 0)
+                return static_cast<size_t>(got);
+            if (errno != EINTR)
+                return std::nullopt;
         }
-        auto count = static_cast<size_t>(got);
-        if (!withinReportedSize) {
-            if (count > sizeLimit - total) {
-                bytes.clear();
-                result.status = FileReadStatus::TooLarge;
-                return result;
-            }
-            bytes.append(chunk, count);
-        }
-        total += count;
-    }
-    bytes.resize(total);
-    result.status = FileReadStatus::Read;
-    return result;
-}
-
-} // namespace
-
-ByteBlock readFile(std::string_view path)
-{
-    return readRegularFile(path, std::numeric_limits<uint64_t>::max()).bytes;
-}
-
-FileRead readFileChecked(std::string_view path, uint64_t sizeLimit)
-{
-    FileRead result = readRegularFile(path, sizeLimit);
-    if (result.status != FileReadStatus::Read)
-        result.bytes = {};
-    return result;
+    });
 }
 
 bool changeDirectory(std::string_view directory)

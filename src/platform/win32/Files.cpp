@@ -9,7 +9,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <limits>
 #include <vector>
 
 namespace {
@@ -17,9 +16,8 @@ namespace {
 constexpr DWORD kInitialPathCapacity = MAX_PATH;
 // Paths longer than this are not asked for (the longest path Windows accepts at all).
 constexpr DWORD kMaxPathCapacity = 32768;
+// The most one ReadFile call is asked for.
 constexpr DWORD kMaxReadChunk = 1u << 30;
-// What is read at a time past the size a file reported.
-constexpr DWORD kTailChunk = 64 * 1024;
 
 // The full path of the running executable, grown until it fits.
 std::wstring modulePath()
@@ -93,8 +91,9 @@ namespace {
 
 bool isMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME; }
 
-// Reads the whole regular file at `path`, at most `sizeLimit` bytes. A read that fails midway
-// keeps what it read so far, as readFile promises.
+} // namespace
+
+// Only a file on disk is opened: not a device, pipe or console that has a file name.
 FileRead readRegularFile(std::string_view path, uint64_t sizeLimit)
 {
     FileRead result;
@@ -132,52 +131,12 @@ FileRead readRegularFile(std::string_view path, uint64_t sizeLimit)
         result.status = FileReadStatus::TooLarge;
         return result;
     }
-    // The reported size is only where reading starts: a file may grow while it is read, and
-    // some report no size at all. Reading goes on to the end, never past the limit.
-    std::string& bytes = result.bytes.bytes;
-    bytes.resize(static_cast<size_t>(size.QuadPart));
-    size_t total = 0;
-    char chunk[kTailChunk];
-    for (;;) {
-        bool withinReportedSize = total < bytes.size();
-        char* target = withinReportedSize ? bytes.data() + total : chunk;
-        DWORD wanted = static_cast<DWORD>(withinReportedSize ? std::min<size_t>(bytes.size() - total, kMaxReadChunk) : sizeof chunk);
+    return readToEnd(static_cast<uint64_t>(size.QuadPart), sizeLimit, [&file](char* target, size_t wanted) -> std::optional<size_t> {
         DWORD got = 0;
-        if (!ReadFile(file.get(), target, wanted, &got, nullptr)) {
-            bytes.resize(total);
-            result.status = FileReadStatus::Unreadable;
-            return result;
-        }
-        if (got == 0)
-            break;
-        if (!withinReportedSize) {
-            if (got > sizeLimit - total) {
-                bytes.clear();
-                result.status = FileReadStatus::TooLarge;
-                return result;
-            }
-            bytes.append(chunk, got);
-        }
-        total += got;
-    }
-    bytes.resize(total);
-    result.status = FileReadStatus::Read;
-    return result;
-}
-
-} // namespace
-
-ByteBlock readFile(std::string_view path)
-{
-    return readRegularFile(path, std::numeric_limits<uint64_t>::max()).bytes;
-}
-
-FileRead readFileChecked(std::string_view path, uint64_t sizeLimit)
-{
-    FileRead result = readRegularFile(path, sizeLimit);
-    if (result.status != FileReadStatus::Read)
-        result.bytes = {};
-    return result;
+        if (!ReadFile(file.get(), target, static_cast<DWORD>(std::min<size_t>(wanted, kMaxReadChunk)), &got, nullptr))
+            return std::nullopt;
+        return got;
+    });
 }
 
 bool changeDirectory(std::string_view directory)
