@@ -4,9 +4,18 @@
 #include "runtime/TextArray.h"
 
 #include <string>
+#include <vector>
 
 // The host name, or the empty text when it cannot be read.
 std::string getHostName();
 // The IPv4 addresses of the interfaces that are up, non-loopback first, in interface order,
 // at most ten, dotted-decimal; empty when there are none.
 TextArray getLocalAddresses();
+
+// What the backend supplies for getLocalAddresses: every IPv4 address of the interfaces that
+// are up, in interface order, and whether it is a loopback address.
+struct InterfaceAddress {
+    std::string text; // dotted decimal
+    bool loopback = false;
+};
+std::vector<InterfaceAddress> listInterfaceAddresses();

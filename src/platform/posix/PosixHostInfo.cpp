@@ -11,12 +11,6 @@
 
 #include <vector>
 
-namespace {
-
-constexpr size_t kMaxAddresses = 10;
-
-}
-
 std::string getHostName()
 {
     char name[256];
@@ -27,14 +21,13 @@ std::string getHostName()
     return name;
 }
 
-TextArray getLocalAddresses()
+std::vector<InterfaceAddress> listInterfaceAddresses()
 {
     ifaddrs* interfaces = nullptr;
     if (getifaddrs(&interfaces) != 0)
         return {};
 
-    std::vector<std::string> outward;
-    std::vector<std::string> loopback;
+    std::vector<InterfaceAddress> addresses;
     for (ifaddrs* entry = interfaces; entry; entry = entry->ifa_next) {
         if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET || !(entry->ifa_flags & IFF_UP))
             continue;
@@ -42,17 +35,8 @@ TextArray getLocalAddresses()
         const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
         if (!inet_ntop(AF_INET, &address->sin_addr, text, sizeof text))
             continue;
-        (entry->ifa_flags & IFF_LOOPBACK ? loopback : outward).emplace_back(text);
+        addresses.push_back({ text, (entry->ifa_flags & IFF_LOOPBACK) != 0 });
     }
     freeifaddrs(interfaces);
-
-    TextArray addresses;
-    for (auto* group : { &outward, &loopback }) {
-        for (std::string& text : *group) {
-            if (static_cast<size_t>(addresses.elementCount()) == kMaxAddresses)
-                return addresses;
-            addresses.appendElement(std::move(text));
-        }
-    }
     return addresses;
 }

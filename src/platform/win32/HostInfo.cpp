@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr size_t kMaxAddresses = 10;
 constexpr size_t kMaxHostNameBytes = 255;
 // The size Microsoft suggests for a first try; a busy machine may need a second.
 constexpr ULONG kInitialAdapterBufferBytes = 15 * 1024;
@@ -66,13 +65,12 @@ std::string getHostName()
     return text;
 }
 
-TextArray getLocalAddresses()
+std::vector<InterfaceAddress> listInterfaceAddresses()
 {
     std::vector<unsigned char> buffer = queryAdapters();
+    std::vector<InterfaceAddress> addresses;
     if (buffer.empty())
-        return {};
-    std::vector<std::string> outward;
-    std::vector<std::string> loopback;
+        return addresses;
     for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter; adapter = adapter->Next) {
         if (adapter->OperStatus != IfOperStatusUp)
             continue;
@@ -81,15 +79,7 @@ TextArray getLocalAddresses()
             if (!socketAddress || socketAddress->sa_family != AF_INET)
                 continue;
             const in_addr& address = reinterpret_cast<const sockaddr_in*>(socketAddress)->sin_addr;
-            (isLoopback(*adapter, address) ? loopback : outward).push_back(dottedDecimal(address));
-        }
-    }
-    TextArray addresses;
-    for (auto* group : { &outward, &loopback }) {
-        for (std::string& text : *group) {
-            if (static_cast<size_t>(addresses.elementCount()) == kMaxAddresses)
-                return addresses;
-            addresses.appendElement(std::move(text));
+            addresses.push_back({ dottedDecimal(address), isLoopback(*adapter, address) });
         }
     }
     return addresses;
