@@ -1,6 +1,7 @@
 // Socket readiness as window messages (see Win32ReadinessWatchers.h).
 #include "platform/win32/Win32ReadinessWatchers.h"
 
+#include "net/RoundEndHooks.h"
 #include "platform/win32/WinsockSession.h"
 
 #include <winsock2.h>
@@ -10,9 +11,10 @@
 
 namespace {
 
-// Winsock's notification, and the gathered delivery that follows it.
+// Winsock's notification, the gathered delivery that follows it, and the end of a round.
 constexpr UINT kSocketMessage = WM_APP + 1;
 constexpr UINT kDeliveryMessage = WM_APP + 2;
+constexpr UINT kRoundEndMessage = WM_APP + 3;
 constexpr long kReadEvents = FD_READ | FD_ACCEPT | FD_CLOSE;
 constexpr long kWriteEvents = FD_WRITE | FD_CLOSE;
 constexpr wchar_t kWindowClass[] = L"ChatroomSocketEvents";
@@ -35,6 +37,26 @@ std::map<SOCKET, std::shared_ptr<SocketWatch>>& watches()
 {
     static std::map<SOCKET, std::shared_ptr<SocketWatch>> all;
     return all;
+}
+
+// A round is the deliveries queued before its end message: the first delivery after a round
+// end posts the next one, behind the deliveries already waiting, so a round is bounded even
+// while sockets keep posting (the message queue is first in, first out).
+RoundEndHooks& roundEndHooks()
+{
+    static RoundEndHooks hooks;
+    return hooks;
+}
+bool roundEndQueued = false;
+
+void endRoundSoon()
+{
+    if (roundEndQueued)
+        return;
+    roundEndQueued = PostMessageW(messageWindow(), kRoundEndMessage, 0, 0);
+    // A full message queue: this delivery is a round of its own.
+    if (!roundEndQueued)
+        roundEndHooks().run();
 }
 
 class Win32ReadinessWatcher final : public ReadinessWatcher {
@@ -142,6 +164,8 @@ void deliverSocketEvents(SOCKET socket)
     watch->deliveryQueued = false;
     bool readable = events & (FD_READ | FD_ACCEPT | FD_CLOSE);
     bool writable = events & (FD_WRITE | FD_CLOSE);
+    // Posted first, so that a nested loop inside a callback ends the round too.
+    endRoundSoon();
     if (readable && watch->reader)
         watch->reader->deliver();
     if (writable && watch->writer)
@@ -156,6 +180,11 @@ LRESULT CALLBACK socketWindowProcedure(HWND window, UINT message, WPARAM wParam,
     }
     if (message == kDeliveryMessage) {
         deliverSocketEvents(static_cast<SOCKET>(wParam));
+        return 0;
+    }
+    if (message == kRoundEndMessage) {
+        roundEndQueued = false;
+        roundEndHooks().run();
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -186,6 +215,11 @@ std::unique_ptr<ReadinessWatcher> Win32ReadinessWatcherFactory::watchReadable(So
 std::unique_ptr<ReadinessWatcher> Win32ReadinessWatcherFactory::watchWritable(SocketHandle socket, std::function<void()> onReady)
 {
     return std::make_unique<Win32ReadinessWatcher>(socket, Direction::Write, std::move(onReady));
+}
+
+std::unique_ptr<RoundEndHook> Win32ReadinessWatcherFactory::afterEachRound(std::function<void()> onRoundEnd)
+{
+    return roundEndHooks().add(std::move(onRoundEnd));
 }
 
 ReadinessWatcherFactory& windowThreadWatchers()

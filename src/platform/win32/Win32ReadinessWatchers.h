@@ -14,7 +14,8 @@
 // one per re-registration, one of the watcher's own), and each would be another full turn for
 // it while the other sockets' messages wait behind an ever longer queue. So a socket's messages
 // are gathered into one pending delivery, queued behind those of the other sockets: every
-// ready socket has one turn per round.
+// ready socket has one turn per round. The round's end is a message of its own, behind the
+// round's deliveries, so that the server component writes what the round sent at once.
 #pragma once
 
 #include "net/ReadinessWatcher.h"
@@ -23,4 +24,5 @@ class Win32ReadinessWatcherFactory final : public ReadinessWatcherFactory {
 public:
     std::unique_ptr<ReadinessWatcher> watchReadable(SocketHandle socket, std::function<void()> onReady) override;
     std::unique_ptr<ReadinessWatcher> watchWritable(SocketHandle socket, std::function<void()> onReady) override;
+    std::unique_ptr<RoundEndHook> afterEachRound(std::function<void()> onRoundEnd) override;
 };
