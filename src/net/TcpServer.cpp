@@ -449,8 +449,8 @@ void TcpServer::writeGathered(Client& target)
     deliverNow(target, run);
 }
 
-// The round is over (or a client is about to leave the roster, or the component closes):
-// every client's run goes out, in the order the clients were first sent to.
+// The round is over (or the component closes): every client's run goes out, in the order the
+// clients were first sent to.
 void TcpServer::writeAllGathered()
 {
     for (Client* client : m_gatheredFor) {
@@ -569,8 +569,14 @@ TcpServer::Client* TcpServer::findById(uint64_t id) const
 
 std::unique_ptr<TcpServer::Client> TcpServer::removeClient(Client* client)
 {
-    // The gathered runs point at their clients: they go out before any client goes.
-    writeAllGathered();
+    // Its gathered run goes out (or into its queue) now, and the round forgets it; the
+    // others' runs wait for the round's end, so that a crowd leaving at once costs each
+    // remaining client one write of all the leave notices.
+    if (client->listed) {
+        writeGathered(*client);
+        std::erase(m_gatheredFor, client);
+        client->listed = false;
+    }
     if (auto found = m_byAddress.find(std::string_view(client->address)); found != m_byAddress.end())
         m_byAddress.erase(found);
     m_byId.erase(client->id);
