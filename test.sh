@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds chatroom-server and its tests with AddressSanitizer and UndefinedBehaviorSanitizer and
-# runs every test, then builds the Windows program and runs under Wine its tests that need no
-# display (scripts/test-windows.sh; with --all there, the window tests too) and the end-to-end
-# suites against it. Installs what is missing first. Exits non-zero when any test fails.
+# runs every test, then builds the Windows program and runs its tests under Wine, the window,
+# screenshot and installer tests on a virtual display among them (scripts/test-windows.sh),
+# and the end-to-end suites against it. Installs what is missing first. Exits non-zero when any
+# test fails.
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)

@@ -10,14 +10,23 @@
 # The prefix is --prefix, else $CHATROOM_WINEPREFIX, else $WINEPREFIX; it is never the
 # user's ~/.wine. Its first start takes seconds (wineboot creates the Windows tree), so it is
 # made once, under a lock, and reused. The Wine server is kept for a while after the last
-# program ends, so that a test run of many short processes pays its start once; a display
-# started here lives exactly as long as that server. WINEDEBUG defaults to -all.
+# program ends, so that a test run of many short processes pays its start once. WINEDEBUG
+# defaults to -all.
+#
+# A Wine session draws every window through the display its desktop (explorer.exe) was
+# started on: once that display is gone, or was never there, user32 finds no display driver
+# and refuses every window until the session ends. So a display started here outlives every
+# Wine server that may use it, a session is started on the display its programs name, and a
+# session whose display has gone is ended before the next program runs.
 set -euo pipefail
 
 wine_loader=/usr/lib/wine/wine64
 wine_server=/usr/lib/wine/wineserver64
-# Seconds the Wine server (and with it the display) stays after its last program.
+# Seconds the Wine server stays after its last program.
 server_linger_seconds=30
+# Seconds a display stays after the last Wine server of the prefix ended: a program that chose
+# the display just before may reach the server only now, and then starts one on that display.
+display_grace_seconds=5
 display_start_timeout_tenths=100
 
 die() {
@@ -26,6 +35,7 @@ die() {
   exit 125
 }
 
+script="$(realpath "${BASH_SOURCE[0]}")"
 prefix="${CHATROOM_WINEPREFIX:-${WINEPREFIX:-}}"
 if [ "${1:-}" = "--prefix" ]; then
   [ $# -ge 2 ] || die "--prefix needs a directory"
@@ -46,8 +56,12 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 
 ready_mark="$prefix/.chatroom-ready"
+# The display started here: "NUMBER XVFB_PID WATCHER_PID".
 display_record="$prefix/.chatroom-display"
+# The DISPLAY that the running session's desktop was started on.
+session_record="$prefix/.chatroom-session"
 authority="$prefix/.chatroom-xauthority"
+lock_file="$prefix.lock"
 
 prepare_prefix() {
   [ -f "$ready_mark" ] && return 0
@@ -60,60 +74,127 @@ prepare_prefix() {
   echo "wine-run: prepared the Wine prefix $prefix in $((SECONDS - started)) s" >&2
 }
 
-# The display recorded for this prefix, when its X server still runs.
+# Whether the process runs; one that has ended but is not yet reaped (a zombie) does not.
+process_runs() {
+  local stat
+  stat="$(cat "/proc/$1/stat" 2>/dev/null)" || return 1
+  stat="${stat##*) }"
+  [ "${stat%% *}" != Z ]
+}
+
+# Whether a Wine server of the prefix runs. Signal 0 only asks; no server is started.
+server_runs() {
+  "$wine_server" -k0 2>/dev/null
+}
+
+# Starts the prefix's Wine server unless one runs; succeeds when this call started it. Its
+# refusal also comes from a server that has just ended, while a watcher's wait holds the
+# server's lock for an instant: then the start is made again once the lock is free.
+start_server() {
+  "$wine_server" -p"$server_linger_seconds" </dev/null >/dev/null 2>&1 9>&- && return 0
+  server_runs && return 1
+  "$wine_server" -w
+  "$wine_server" -p"$server_linger_seconds" </dev/null >/dev/null 2>&1 9>&-
+}
+
+# The number of the display recorded for this prefix, when its X server and watcher still run.
 recorded_display() {
-  local number pid
-  read -r number pid 2>/dev/null <"$display_record" || return 1
-  kill -0 "$pid" 2>/dev/null || return 1
+  local number xvfb watcher
+  read -r number xvfb watcher 2>/dev/null <"$display_record" || return 1
+  process_runs "$xvfb" && process_runs "$watcher" || return 1
   echo "$number"
 }
 
-# Starts Xvfb on a free display number with a cookie of its own, and a watcher that ends it
-# when the prefix's Wine server ends. The server reads every cookie in its -auth file, so the
+# Ends the prefix's Wine server and the display recorded for it, and waits until both are gone.
+stop_prefix() {
+  local number="" xvfb="" watcher=""
+  read -r number xvfb watcher 2>/dev/null <"$display_record" || true
+  # The watcher first: it started in a session of its own, so its group is its own.
+  if [ -n "$watcher" ]; then
+    kill -- "-$watcher" 2>/dev/null || kill "$watcher" 2>/dev/null || true
+  fi
+  "$wine_server" -k 2>/dev/null || true
+  "$wine_server" -w || true
+  if [ -n "$xvfb" ]; then
+    kill "$xvfb" 2>/dev/null || true
+  fi
+  rm -f "$display_record" "$session_record"
+}
+
+# Starts Xvfb on a free display number with a cookie of its own and records it; sets
+# display_number and display_pid. The server reads every cookie in its -auth file, so the
 # cookie can be written before the number is known and entered for that number afterwards.
+# Xvfb is started from a subshell that ends at once, so that it is not left a child of the
+# program this script becomes (which would not reap it).
 start_display() {
-  local cookie number_file pid number="" tenths=0
+  local cookie number_file tenths=0
   cookie="$(mcookie)"
   rm -f "$authority"
   touch "$authority"
   xauth -q -f "$authority" add :0 . "$cookie"
   number_file="$(mktemp)"
-  Xvfb -displayfd 3 -auth "$authority" -nolisten tcp -screen 0 1280x1024x24 \
-    3>"$number_file" </dev/null >/dev/null 2>&1 &
-  pid=$!
-  while [ -z "$number" ] && [ $tenths -lt $display_start_timeout_tenths ]; do
-    kill -0 "$pid" 2>/dev/null || break
+  display_number=""
+  display_pid="$(
+    Xvfb -displayfd 3 -auth "$authority" -nolisten tcp -screen 0 1280x1024x24 \
+      3>"$number_file" </dev/null >/dev/null 2>&1 9>&- &
+    echo $!
+  )"
+  while [ -z "$display_number" ] && [ $tenths -lt $display_start_timeout_tenths ]; do
+    process_runs "$display_pid" || break
     sleep 0.1
     tenths=$((tenths + 1))
-    number="$(tr -dc 0-9 <"$number_file")"
+    display_number="$(tr -dc 0-9 <"$number_file")"
   done
   rm -f "$number_file"
-  if [ -z "$number" ]; then
-    kill "$pid" 2>/dev/null || true
+  if [ -z "$display_number" ]; then
+    kill "$display_pid" 2>/dev/null || true
     die "Xvfb did not start"
   fi
-  xauth -q -f "$authority" add ":$number" . "$cookie"
-  echo "$number $pid" >"$display_record"
-  # wineserver -w returns when the prefix's server has ended; the display goes with it.
-  # shellcheck disable=SC2016 # the inner shell expands its own arguments
-  setsid bash -c '"$1" -w; kill "$2" 2>/dev/null' wine-run-display "$wine_server" "$pid" \
-    </dev/null >/dev/null 2>&1 &
-  echo "$number"
+  xauth -q -f "$authority" add ":$display_number" . "$cookie"
 }
 
-stop_prefix() {
-  "$wine_server" -k 2>/dev/null || true
-  local number pid
-  if read -r number pid 2>/dev/null <"$display_record"; then
-    kill "$pid" 2>/dev/null || true
-  fi
-  rm -f "$display_record"
+# Starts the watcher that ends the display once no Wine server of the prefix has run for
+# display_grace_seconds, and records the display with it. Called once a server runs, so that
+# the watcher's first wait is for that server.
+watch_display() {
+  local watcher
+  watcher="$(
+    setsid "$script" --prefix "$prefix" --watch-display "$display_pid" \
+      </dev/null >/dev/null 2>&1 9>&- &
+    echo $!
+  )"
+  echo "$display_number $display_pid $watcher" >"$display_record"
 }
+
+# The watcher's loop (--watch-display XVFB_PID). The decision to end the display is taken
+# under the prefix's lock, so no wine-run.sh is between choosing the display and starting its
+# session then; the grace covers the programs that chose it before and reach the server late.
+watch_until_unused() {
+  local xvfb=$1 number recorded watcher
+  while process_runs "$xvfb"; do
+    "$wine_server" -w || true
+    sleep "$display_grace_seconds"
+    exec 9>"$lock_file"
+    flock 9
+    server_runs || break
+    exec 9>&-
+  done
+  kill "$xvfb" 2>/dev/null || true
+  if read -r number recorded watcher 2>/dev/null <"$display_record" && [ "$recorded" = "$xvfb" ]; then
+    rm -f "$display_record"
+  fi
+}
+
+if [ "$1" = "--watch-display" ]; then
+  [ $# -eq 2 ] || die "--watch-display needs the X server's process id"
+  watch_until_unused "$2"
+  exit 0
+fi
 
 # Everything that sets up shared state runs under one lock per prefix, so that parallel
-# tests neither make the prefix twice nor start two displays. Processes that outlive this
-# script must not inherit the lock's descriptor, or they would hold it for good.
-exec 9>"$prefix.lock"
+# tests neither make the prefix twice nor start two displays or sessions. Processes that
+# outlive this script must not inherit the lock's descriptor, or they would hold it for good.
+exec 9>"$lock_file"
 flock 9
 
 case "$1" in
@@ -128,16 +209,43 @@ case "$1" in
 esac
 
 prepare_prefix
+display_number=""
 if [ -z "${DISPLAY:-}" ]; then
-  number="$(recorded_display)" || number="$(start_display 9>&-)"
-  export DISPLAY=":$number" XAUTHORITY="$authority"
+  if display_number="$(recorded_display)"; then
+    display_pid=""
+  else
+    # The display is gone. A session still running was started on it, and can draw nothing
+    # more; or on a display its caller named, which is not this one's to end.
+    if server_runs; then
+      old_number="$(cut -d' ' -f1 "$display_record" 2>/dev/null || true)"
+      session_display="$(cat "$session_record" 2>/dev/null || true)"
+      if [ -n "$session_display" ] && [ "$session_display" != ":$old_number" ]; then
+        die "the Wine session of $prefix runs on display $session_display; set DISPLAY=$session_display or end it with --stop"
+      fi
+    fi
+    stop_prefix
+    start_display
+  fi
+  export DISPLAY=":$display_number" XAUTHORITY="$authority"
 fi
+
 # A fresh server is booted by a program of its own: the system processes that Wine starts
 # with the first program (services, devices, the desktop) inherit its standard streams and
 # keep them open as long as the server lives, and a test runner reading those streams would
 # wait that long for the end of every test's output.
-if "$wine_server" -p"$server_linger_seconds" </dev/null >/dev/null 2>&1 9>&-; then
+fresh_server=false
+start_server && fresh_server=true
+if [ -n "${display_pid:-}" ]; then
+  watch_display
+fi
+if $fresh_server; then
+  echo "$DISPLAY" >"$session_record"
   "$wine_loader" wineboot </dev/null >/dev/null 2>&1 9>&- || die "wineboot failed in $prefix"
+else
+  session_display="$(cat "$session_record" 2>/dev/null || true)"
+  if [ -n "$session_display" ] && [ "$session_display" != "$DISPLAY" ]; then
+    die "the Wine session of $prefix runs on display $session_display, not $DISPLAY; end it with --stop"
+  fi
 fi
 
 exec 9>&-
