@@ -48,4 +48,28 @@ inline void registerCountingHandlers()
     registerHandlerTable(table);
 }
 
+// The admin menu's items in menu order: caption (UTF-8) and the handler their click is bound to.
+struct MenuItemCase {
+    const char8_t* caption;
+    int handler;
+};
+
+inline const std::vector<MenuItemCase> kMenuItems = {
+    { u8"踢出", kOnKick },
+    { u8"抖动", kOnShake },
+    { u8"地震", kOnQuake },
+    { u8"奖励", kOnReward },
+    { u8"禁言", kOnMute },
+    { u8"恶搞", kOnPrank },
+};
+
+// How often any of the admin menu's handlers ran.
+inline int adminHandlerRuns()
+{
+    int runs = 0;
+    for (const MenuItemCase& item : kMenuItems)
+        runs += handlerCalls().count[item.handler];
+    return runs;
+}
+
 } // namespace console_test

@@ -20,29 +20,6 @@ namespace {
 using namespace console_test;
 using ::testing::ElementsAre;
 
-// The admin menu's items by caption and the handler their click is bound to.
-struct MenuItemCase {
-    const char8_t* caption;
-    int handler;
-};
-
-const std::vector<MenuItemCase> kMenuItems = {
-    { u8"踢出", kOnKick },
-    { u8"抖动", kOnShake },
-    { u8"地震", kOnQuake },
-    { u8"奖励", kOnReward },
-    { u8"禁言", kOnMute },
-    { u8"恶搞", kOnPrank },
-};
-
-int adminHandlerRuns()
-{
-    int runs = 0;
-    for (const MenuItemCase& item : kMenuItems)
-        runs += handlerCalls().count[item.handler];
-    return runs;
-}
-
 // Keeps events blocked while it lives, as the window's creation and the fatal path do.
 class EventBlockScope {
 public:

@@ -13,28 +13,19 @@
 namespace {
 
 using namespace win32_console_test;
+using console_test::adminHandlerRuns;
+using console_test::kMenuItems;
+using console_test::MenuItemCase;
 
-// The admin menu's items by caption and the handler their click is bound to, in menu order.
-struct MenuItemCase {
-    const wchar_t* caption;
-    int handler;
-};
-
-const std::vector<MenuItemCase> kMenuItems = {
-    { L"踢出", kOnKick },
-    { L"抖动", kOnShake },
-    { L"地震", kOnQuake },
-    { L"奖励", kOnReward },
-    { L"禁言", kOnMute },
-    { L"恶搞", kOnPrank },
-};
-
-int adminHandlerRuns()
+// A caption of the shared menu table as the Win32 menu holds it.
+std::wstring wideCaption(const char8_t* utf8)
 {
-    int runs = 0;
-    for (const MenuItemCase& item : kMenuItems)
-        runs += handlerCalls().count[item.handler];
-    return runs;
+    auto bytes = reinterpret_cast<const char*>(utf8);
+    int length = MultiByteToWideChar(CP_UTF8, 0, bytes, -1, nullptr, 0);
+    std::wstring text(static_cast<size_t>(length > 0 ? length - 1 : 0), L'\0');
+    if (length > 1)
+        MultiByteToWideChar(CP_UTF8, 0, bytes, -1, text.data(), length);
+    return text;
 }
 
 class Win32ConsoleEvents : public LoadedConsole {
@@ -74,7 +65,7 @@ TEST_F(Win32ConsoleEvents, ClickOnAnEntryPopsUpTheMenuAtThePointer)
     EXPECT_EQ(handlerCalls().count[kOnRosterSelect], 1);
     std::vector<std::wstring> expected;
     for (const MenuItemCase& item : kMenuItems)
-        expected.emplace_back(item.caption);
+        expected.push_back(wideCaption(item.caption));
     EXPECT_EQ(captions, expected);
     EXPECT_EQ(shownAt.left, pointer.x + 3);
     EXPECT_EQ(shownAt.top, pointer.y + 3);
