@@ -2,15 +2,28 @@
 # Builds chatroom-server and its tests with AddressSanitizer and UndefinedBehaviorSanitizer and
 # runs every test, then builds the Windows program and runs its tests under Wine, the window,
 # screenshot and installer tests on a virtual display among them (scripts/test-windows.sh),
-# and the end-to-end suites against it. Installs what is missing first. Exits non-zero when any
-# test fails.
+# and the end-to-end suites against it. Installs what is missing first, then runs in a network
+# namespace of its own where it can. Exits non-zero when any test fails.
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
 source scripts/setup.sh
 # Only the tests need these: clang with its sanitizer and libFuzzer runtimes for the fuzz
 # targets, the desktop entry validator for the package check.
-chatroom_install clang libclang-rt-14-dev desktop-file-utils
+chatroom_install clang libclang-rt-14-dev desktop-file-utils iproute2
+# The Windows build's packages too, now: the tests below run without a network.
+source scripts/setup-windows.sh
+
+# The tests listen on the fixed port 19730, which another program on this machine may hold:
+# they run in a network namespace of their own, with a loopback of their own, where one can be
+# made (as root, or in a user namespace where those are allowed); otherwise on the machine's.
+if [ -z "${CHATROOM_TEST_NETNS:-}" ]; then
+  for unshare_args in -n -rn; do
+    if unshare $unshare_args sh -c 'ip link set lo up' 2>/dev/null; then
+      exec unshare $unshare_args env CHATROOM_TEST_NETNS=1 bash -c 'ip link set lo up && exec bash "$0" "$@"' "$root/test.sh" "$@"
+    fi
+  done
+fi
 
 build=build/sanitize
 # The Linux build also registers the end-to-end suites' runs against the Windows program

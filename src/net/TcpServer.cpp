@@ -24,9 +24,10 @@ constexpr size_t kCloseDrainLimit = 16 * 1024 * 1024;
 // How many readable notifications an ended connection that holds a newcomer's name is given
 // to deliver its last data and report its end (each reads up to the budget).
 constexpr int kSettleLimit = 64;
-// The gathering buffer keeps its memory from round to round up to this size; a round that
-// needed more (a burst of distinct messages) gives it back.
-constexpr size_t kGatheredKeep = 1024 * 1024;
+// What a round gathers at most: thousands of chat lines. A round that has more (a burst of
+// distinct messages) writes what it has gathered so far and gathers afresh, so the buffer
+// stays this small and is kept from round to round.
+constexpr size_t kRoundGatherCap = 256 * 1024;
 
 using Clock = std::chrono::steady_clock;
 
@@ -371,6 +372,8 @@ bool TcpServer::sendData(std::string_view client, std::string_view bytes)
         return false;
 
     if (gathers(bytes)) {
+        if (m_gathered.size() + bytes.size() > kRoundGatherCap)
+            writeAllGathered();
         size_t start = gatheredCopyOf(bytes);
         // A client's gathered bytes are one run of the round's: a message that does not follow
         // on from its run sends the run now and starts the next one.
@@ -459,10 +462,7 @@ void TcpServer::writeAllGathered()
     }
     m_gatheredFor.clear();
     m_lastGatheredSize = 0;
-    if (m_gathered.capacity() > kGatheredKeep)
-        m_gathered = std::string();
-    else
-        m_gathered.clear();
+    m_gathered.clear();
 }
 
 // Writes from the front of the queue while the socket takes data. A broken connection can
