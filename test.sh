@@ -16,13 +16,11 @@ source scripts/setup-windows.sh
 
 # The tests listen on the fixed port 19730, which another program on this machine may hold:
 # they run in a network namespace of their own, with a loopback of their own, where one can be
-# made (as root, or in a user namespace where those are allowed); otherwise on the machine's.
-if [ -z "${CHATROOM_TEST_NETNS:-}" ]; then
-  for unshare_args in -n -rn; do
-    if unshare $unshare_args sh -c 'ip link set lo up' 2>/dev/null; then
-      exec unshare $unshare_args env CHATROOM_TEST_NETNS=1 bash -c 'ip link set lo up && exec bash "$0" "$@"' "$root/test.sh" "$@"
-    fi
-  done
+# made (with the right to make one, as root), otherwise on the machine's. Not in a user
+# namespace: there the tests would run as a root that cannot switch to another user, and Wine
+# would keep its sessions apart from those of the real user.
+if [ -z "${CHATROOM_TEST_NETNS:-}" ] && unshare -n sh -c 'ip link set lo up' 2>/dev/null; then
+  exec unshare -n env CHATROOM_TEST_NETNS=1 bash -c 'ip link set lo up && exec bash "$0" "$@"' "$root/test.sh" "$@"
 fi
 
 build=build/sanitize

@@ -8,10 +8,14 @@ constexpr size_t kMaxAddresses = 10;
 
 } // namespace
 
-// The addresses others can reach come first; loopback ones only fill up what is left.
 TextArray getLocalAddresses()
 {
-    std::vector<InterfaceAddress> found = listInterfaceAddresses();
+    return orderLocalAddresses(listInterfaceAddresses());
+}
+
+// The addresses others can reach come first; loopback ones only fill up what is left.
+TextArray orderLocalAddresses(std::vector<InterfaceAddress> found)
+{
     TextArray addresses;
     for (bool loopback : { false, true }) {
         for (InterfaceAddress& address : found) {

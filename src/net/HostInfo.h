@@ -19,3 +19,6 @@ struct InterfaceAddress {
     bool loopback = false;
 };
 std::vector<InterfaceAddress> listInterfaceAddresses();
+
+// getLocalAddresses' rule on a list of interface addresses.
+TextArray orderLocalAddresses(std::vector<InterfaceAddress> found);

@@ -372,8 +372,6 @@ bool TcpServer::sendData(std::string_view client, std::string_view bytes)
         return false;
 
     if (gathers(bytes)) {
-        if (m_gathered.size() + bytes.size() > kRoundGatherCap)
-            writeAllGathered();
         size_t start = gatheredCopyOf(bytes);
         // A client's gathered bytes are one run of the round's: a message that does not follow
         // on from its run sends the run now and starts the next one.
@@ -417,11 +415,14 @@ bool TcpServer::gathers(std::string_view bytes) const
 }
 
 // Where the bytes are in the round's buffer. A relay hands every client the same bytes in a
-// row: those are kept once, and every client's run points at them.
+// row: those are kept once, and every client's run points at them. Bytes that would take the
+// buffer past its cap send every run first.
 size_t TcpServer::gatheredCopyOf(std::string_view bytes)
 {
     if (m_lastGatheredSize == bytes.size() && std::string_view(m_gathered).substr(m_lastGatheredStart, m_lastGatheredSize) == bytes)
         return m_lastGatheredStart;
+    if (m_gathered.size() + bytes.size() > kRoundGatherCap)
+        writeAllGathered();
     m_lastGatheredStart = m_gathered.size();
     m_lastGatheredSize = bytes.size();
     m_gathered.append(bytes);

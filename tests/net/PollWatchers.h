@@ -3,8 +3,8 @@
 // again, as a message box does in the console. It also counts two faults of its users that
 // would hurt the real window loop: a watcher destroyed while its own callback runs, and an
 // enabled watcher whose descriptor has been closed. Made with rounds, it runs the round-end
-// hooks after each runOnce that called back, as the console's epoll set does; without, it
-// has none, as the Windows loop.
+// hooks after each runOnce that called back, as the window loops do; without, it has none,
+// as Qt's fallback of one notifier per socket.
 #pragma once
 
 #include "net/ReadinessWatcher.h"

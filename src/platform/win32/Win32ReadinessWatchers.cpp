@@ -54,7 +54,7 @@ void endRoundSoon()
     if (roundEndQueued)
         return;
     roundEndQueued = PostMessageW(messageWindow(), kRoundEndMessage, 0, 0);
-    // A full message queue: this delivery is a round of its own.
+    // A full message queue: the round ends now.
     if (!roundEndQueued)
         roundEndHooks().run();
 }
@@ -164,12 +164,15 @@ void deliverSocketEvents(SOCKET socket)
     watch->deliveryQueued = false;
     bool readable = events & (FD_READ | FD_ACCEPT | FD_CLOSE);
     bool writable = events & (FD_WRITE | FD_CLOSE);
-    // Posted first, so that a nested loop inside a callback ends the round too.
+    // Posted first, so that a nested loop inside a callback ends the round too; and again
+    // after, when such a loop has ended it already and the callback sent more since (or the
+    // queue was full, and the round ends here).
     endRoundSoon();
     if (readable && watch->reader)
         watch->reader->deliver();
     if (writable && watch->writer)
         watch->writer->deliver();
+    endRoundSoon();
 }
 
 LRESULT CALLBACK socketWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
