@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -53,6 +54,17 @@ public:
             matched += span;
         }
         return matched;
+    }
+
+    // Where in the period `bytes` (a few dozen of them) stand, for telling a failure's reader
+    // how many bytes went missing or came twice; nothing when they are not the pattern's.
+    std::optional<size_t> periodPositionOf(std::string_view bytes) const
+    {
+        std::string twoPeriods = m_period + m_period.substr(0, bytes.size());
+        size_t found = twoPeriods.find(bytes);
+        if (found == std::string::npos || found >= kPeriod)
+            return std::nullopt;
+        return found;
     }
 
 private:

@@ -39,8 +39,14 @@ void InterleavedStream::feed(std::string_view bytes)
             if (bytes.empty())
                 break;
             if (m_pattern.inAlphabet(static_cast<unsigned char>(bytes.front()))) {
+                constexpr size_t kProbeBytes = 64;
+                std::optional<size_t> at = m_pattern.periodPositionOf(bytes.substr(0, kProbeBytes));
+                size_t expected = size_t(m_offset % BytePattern::kPeriod);
+                std::string where = !at ? "bytes not of the pattern"
+                                        : "the pattern's bytes " + std::to_string((*at + BytePattern::kPeriod - expected) % BytePattern::kPeriod)
+                            + " further on, modulo its period of " + std::to_string(BytePattern::kPeriod);
                 fail("the pattern breaks off at its byte " + std::to_string(m_offset) + ": received \""
-                    + printable(bytes) + "\"");
+                    + printable(bytes) + "\", " + where);
                 break;
             }
         }
