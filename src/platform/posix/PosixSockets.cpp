@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr int kNoDescriptor = -1;
 // What discardInput reads per call.
 constexpr size_t kDiscardChunk = 64 * 1024;
 // The most descriptors kept free for the rest of the program, and the share of the limit
