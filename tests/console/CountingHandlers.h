@@ -3,7 +3,9 @@
 // handler, for instance, pops up the administrator menu as the service's does).
 #pragma once
 
+#include "console/ControlOperations.h"
 #include "console/HandlerTable.h"
+#include "console/UnitReference.h"
 
 #include <array>
 #include <functional>
@@ -62,6 +64,15 @@ inline const std::vector<MenuItemCase> kMenuItems = {
     { u8"禁言", kOnMute },
     { u8"恶搞", kOnPrank },
 };
+
+// Where the menu's tests start: three entries in the roster, and the roster's handler popping
+// up the administrator menu, as the service's does.
+inline void fillRosterUnderTheAdminMenu()
+{
+    handlerCalls().extra[kOnRosterSelect] = [] { popupMenu(kConsoleWindowId, 管理); };
+    for (const char* client : { "127.0.0.1:40001", "127.0.0.1:40002", "127.0.0.1:40003" })
+        addItem(列表框1, client);
+}
 
 // How often any of the admin menu's handlers ran.
 inline int adminHandlerRuns()

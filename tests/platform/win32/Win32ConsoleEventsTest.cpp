@@ -14,6 +14,7 @@ namespace {
 
 using namespace win32_console_test;
 using console_test::adminHandlerRuns;
+using console_test::fillRosterUnderTheAdminMenu;
 using console_test::kMenuItems;
 using console_test::MenuItemCase;
 
@@ -33,10 +34,7 @@ protected:
     void SetUp() override
     {
         LoadedConsole::SetUp();
-        // The roster's handler pops up the administrator menu, as the service's does.
-        handlerCalls().extra[kOnRosterSelect] = [] { popupMenu(kConsoleWindowId, 管理); };
-        for (const char* client : { "127.0.0.1:40001", "127.0.0.1:40002", "127.0.0.1:40003" })
-            addItem(列表框1, client);
+        fillRosterUnderTheAdminMenu();
         m_list = controlOf(列表框1);
     }
 
