@@ -69,6 +69,8 @@
   let sentSinceConnect = false;
   let retryMs = RECONNECT_FIRST_MS;
   let retryTimer = 0;
+  // Whether the view follows new messages: until the user scrolls back from the end.
+  let following = true;
 
   // ---- The log ------------------------------------------------------------------------------
 
@@ -88,16 +90,15 @@
     body.className = 'body';
     head.append(sender, time);
     el.append(head, body);
-    const following = followsEnd();
     ui.log.append(el);
-    return { el, sender, body, raw: '', following };
+    return { el, sender, body, raw: '' };
   }
 
   function show(entry, className, sender, body) {
     entry.el.className = className;
     entry.sender.textContent = sender;
     entry.body.textContent = body.replaceAll(LINE_END, '\n');
-    if (entry.following) scrollToEnd();
+    if (following) scrollToEnd();
   }
 
   // "NICK\r\nBODY": a short first line and something after it. Anything else is shown as it came.
@@ -109,15 +110,19 @@
 
   function showRelayed(entry) {
     const message = framedMessage(entry.raw);
-    if (message) show(entry, message.sender === nickname ? 'msg chat own' : 'msg chat', message.sender, message.body);
-    else show(entry, 'msg raw', '', entry.raw);
+    if (!message) return show(entry, 'msg raw', '', entry.raw);
+    // A member may call itself after the server's own senders; the page says it is not them.
+    const impostor = message.sender === ADMINISTRATOR || message.sender === ROBOT;
+    const kind = impostor ? ' impostor' : message.sender === nickname ? ' own' : '';
+    return show(entry, 'msg chat' + kind, message.sender, message.body);
   }
 
   // ---- The room's stream ----------------------------------------------------------------------
 
-  // Relayed bytes are split into messages at the room's separator; a frame that starts after
-  // a whole character also starts a new message, unless it completes a separator. The part
-  // of the text that may be the start of a separator is held back until the next frame.
+  // Relayed bytes are split into messages at the room's separator (the last CR LF CR LF of a
+  // run of line ends, so that a line's own end stays with it); a frame that starts after a
+  // whole character also starts a new message, unless it goes on with a separator. Text that
+  // may be (the start of) a separator is held back until the next frame tells.
   const stream = { decoder: null, open: null, held: '', gbkState: 0 };
 
   function resetStream() {
@@ -147,8 +152,9 @@
     showRelayed(stream.open);
   }
 
+  // A held separator is framing and ends here; a held part of one was the message's own text.
   function endMessage() {
-    appendToMessage(stream.held);
+    if (!stream.held.startsWith(SEPARATOR)) appendToMessage(stream.held);
     stream.held = '';
     stream.open = null;
   }
@@ -160,26 +166,35 @@
     return 0;
   }
 
-  function onRelayed(bytes) {
-    const midCharacter = stream.gbkState !== 0;
-    stream.gbkState = gbkStateAfter(stream.gbkState, bytes);
-    let text = stream.held + stream.decoder.decode(bytes, { stream: true });
-    const completesSeparator = text.startsWith(SEPARATOR) || SEPARATOR.startsWith(text);
-    if (!midCharacter && stream.held && !completesSeparator) {
-      text = text.slice(stream.held.length);
-      endMessage();
-    } else if (!midCharacter && !stream.held) {
-      endMessage();
-    }
+  function consume(fresh) {
+    let text = stream.held + fresh;
     stream.held = '';
-    for (let at = text.indexOf(SEPARATOR); at >= 0; at = text.indexOf(SEPARATOR)) {
+    for (;;) {
+      let at = text.indexOf(SEPARATOR);
+      if (at < 0) break;
+      let end = at + SEPARATOR.length;
+      for (; text.startsWith(LINE_END, end); end += LINE_END.length) at += LINE_END.length;
       appendToMessage(text.slice(0, at));
+      if (LINE_END.startsWith(text.slice(end))) { // more line ends may follow
+        stream.held = text.slice(at);
+        return;
+      }
       endMessage();
-      text = text.slice(at + SEPARATOR.length);
+      text = text.slice(end);
     }
     const hold = heldBackLength(text);
     appendToMessage(text.slice(0, text.length - hold));
     stream.held = text.slice(text.length - hold);
+  }
+
+  function onRelayed(bytes) {
+    const midCharacter = stream.gbkState !== 0;
+    stream.gbkState = gbkStateAfter(stream.gbkState, bytes);
+    const fresh = stream.decoder.decode(bytes, { stream: true });
+    const joined = stream.held + fresh;
+    const goesOnWithSeparator = stream.held && (joined.startsWith(SEPARATOR) || SEPARATOR.startsWith(joined));
+    if (!midCharacter && !goesOnWithSeparator) endMessage();
+    consume(fresh);
   }
 
   function onServerText(text) {
@@ -296,6 +311,7 @@
     socket.send((sentSinceConnect ? SEPARATOR : '') + nickname + LINE_END + body);
     sentSinceConnect = true;
     ui.message.value = '';
+    following = true;
     scrollToEnd();
   }
 
@@ -358,6 +374,9 @@
   });
   ui.nicknameButton.addEventListener('click', () => askNickname('change'));
 
+  ui.log.addEventListener('scroll', () => { following = followsEnd(); });
+  // The log shrinks when a banner or the mute countdown appears, or a phone's keyboard opens.
+  new ResizeObserver(() => { if (following) scrollToEnd(); }).observe(ui.log);
   showNickname();
   setInterval(updateMute, SECOND_MS);
   updateMute();
