@@ -59,7 +59,18 @@ export class Room {
     const [program, ...args] = room.command(room.executable);
     room.process = spawn(program, args, { env: room.env, stdio: ['ignore', 'inherit', 'inherit'] });
     room.exited = new Promise((resolve) => room.process.on('exit', (code, signal) => resolve(code ?? signal)));
-    await until('the web port to listen', () => room.accepts(), START_TIMEOUT_MS);
+    room.exited.then(() => [room.directory, room.env.XDG_CONFIG_HOME, room.env.XDG_RUNTIME_DIR]
+      .forEach((directory) => fs.rmSync(directory, { recursive: true, force: true })));
+    try {
+      await until('the web port to listen', () => {
+        if (room.process.exitCode !== null) throw new Error(`the program ended with ${room.process.exitCode}`);
+        return room.accepts();
+      }, START_TIMEOUT_MS);
+    } catch (error) {
+      room.process.kill('SIGKILL');
+      await room.exited;
+      throw error;
+    }
     return room;
   }
 
@@ -100,6 +111,11 @@ export class Room {
 
   roster() {
     return this.admin('list').output.split('\n').filter(Boolean);
+  }
+
+  // For a test that failed half-way: ends a room still running.
+  async stop() {
+    if (this.process.exitCode === null && this.process.signalCode === null) await this.close();
   }
 
   // The close button (SIGTERM; under Wine, WM_CLOSE through taskkill); resolves to the status.
