@@ -10,11 +10,13 @@
 #include "app/AdminProtocol.h"
 #include "app/AdminRequests.h"
 #include "app/CommandLine.h"
+#include "app/RoomOptions.h"
 #include "net/ReadinessWatcher.h"
 #include "platform/posix/ControlClient.h"
 #include "platform/posix/ControlEndpoint.h"
 
 #include <cstdio>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -22,11 +24,11 @@ namespace {
 
 // The room, with its control socket open from the window system's start until the console
 // has closed.
-int roomWithControlSocket()
+int roomWithControlSocket(const RoomOptions& options)
 {
     initRuntime();
     ControlEndpoint endpoint(windowThreadWatchers(), { answerAdminRequest, answerForProblem });
-    return applicationEntry();
+    return applicationEntry(options);
 }
 
 } // namespace
@@ -39,8 +41,11 @@ int main(int argc, char** argv)
         std::fputs(command->standardError.c_str(), stderr);
         return command->exitStatus;
     }
+    // The command line has checked the options already.
+    std::string problem;
+    RoomOptions options = parseRoomOptions(arguments, problem).value_or(RoomOptions {});
     registerConsoleModule();
-    return startProgram(argc, argv, roomWithControlSocket);
+    return startProgram(argc, argv, [&options] { return roomWithControlSocket(options); });
 }
 
 #else

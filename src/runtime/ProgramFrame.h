@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <functional>
 
-using ApplicationEntry = int (*)();
+using ApplicationEntry = std::function<int()>;
 using EndRoutine = void (*)();
 using StartWindowLoader = bool (*)();
 using WindowTeardown = void (*)();

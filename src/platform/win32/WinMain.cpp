@@ -1,16 +1,27 @@
 // The Windows program's entry point: a GUI program with a wide command line, which is handed
-// to the program frame as code page 936 texts, as the rest of the program reads them.
+// to the program frame as code page 936 texts, as the rest of the program reads them. The
+// room's options (RoomOptions.h) are read here; with no console to print to, a wrong one is
+// shown in a message box and the program ends.
 #include "console/ConsoleModule.h"
 #include "runtime/ProgramFrame.h"
 
 #include "app/ApplicationEntry.h"
+#include "app/RoomOptions.h"
+#include "runtime/MessageBox.h"
 #include "platform/win32/CodePage936.h"
 
 #include <windows.h>
 #include <shellapi.h>
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+namespace {
+// As the Linux program's command line ends on a malformed request.
+constexpr int kExitStatusBadOption = 2;
+} // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
@@ -24,6 +35,17 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     for (std::string& text : texts)
         arguments.push_back(text.data());
     arguments.push_back(nullptr);
+    std::vector<std::string_view> afterName;
+    for (size_t i = 1; i < texts.size(); ++i)
+        afterName.push_back(texts[i]);
+    std::string problem;
+    std::optional<RoomOptions> options = parseRoomOptions(afterName, problem);
     registerConsoleModule();
-    return startProgram(count, arguments.data(), applicationEntry);
+    return startProgram(count, arguments.data(), [&] {
+        if (options)
+            return applicationEntry(*options);
+        initRuntime();
+        messageBox("chatroom-server: " + problem, kMessageBoxIconError);
+        return kExitStatusBadOption;
+    });
 }
