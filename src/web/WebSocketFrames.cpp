@@ -111,7 +111,10 @@ uint16_t FrameDecoder::decode(std::string_view bytes, std::vector<Message>& out)
         if (!whole)
             break;
     }
-    if (m_buffer.empty())
+    // What is left is the start of a frame. An idle connection keeps no buffer at all.
+    if (rest.empty())
+        std::string().swap(m_buffer);
+    else if (m_buffer.empty())
         m_buffer.assign(rest);
     else
         m_buffer.erase(0, m_buffer.size() - rest.size());
