@@ -23,7 +23,7 @@ void onDataArrival()
     const ListBoxModel& roster = listBoxModel(列表框1);
     RosterDelivery delivery;
     for (state.rosterIndex = 1; state.rosterIndex <= state.rosterSize; ++state.rosterIndex)
-        delivery.sendAndMark(roster.textView(state.rosterIndex - 1), state.lastData.view());
+        delivery.sendAndMark(roster.textView(state.rosterIndex - 1), state.lastData.view(), MessageKind::Relayed);
 
     // The message line is the last CR LF-separated line of the text before the first NUL.
     // Data that starts with NUL has no line at all, so the robot has nothing to look at.
