@@ -117,10 +117,14 @@ std::string_view WebSocketTransport::frame(std::string_view message, MessageKind
     return scratch;
 }
 
+// The server closes: a request that took too long is told so; a member gets the closing
+// handshake's first frame, "going away" when the room closes.
 std::string WebSocketTransport::farewell(CloseReason reason)
 {
-    if (m_phase != Phase::Open)
+    Phase phase = std::exchange(m_phase, Phase::Closed);
+    if (phase == Phase::Request && reason == CloseReason::TimedOut)
+        return errorResponse(http_status::kRequestTimeout);
+    if (phase != Phase::Open)
         return {};
-    m_phase = Phase::Closed;
     return websocket::closeFrame(reason == CloseReason::RoomClosing ? close_code::kGoingAway : close_code::kNormal);
 }
