@@ -54,11 +54,14 @@ void onClientLeave()
     Text notice = noDataYet ? leave.firstForm() : leave.continuedForm();
 
     // One scan removes the leaver and tells everybody else, before and after its entry alike;
-    // once the entry is gone the later entries sit one place higher.
+    // once the entry is gone the later entries sit one place higher. Sending changes nothing on
+    // the roster, so entries are read in place: a leave costs its sends, one removal from the
+    // list and one rewrite of the marker store.
+    const ListBoxModel& roster = listBoxModel(列表框1);
     bool removed = false;
     for (state.rosterIndex = 1; state.rosterIndex <= state.rosterSize; ++state.rosterIndex) {
         int32_t index = state.rosterIndex - 1 - (removed ? 1 : 0);
-        Text entry = itemText(列表框1, index);
+        std::string_view entry = roster.textView(index);
         if (!removed && compareText(entry, leaver) == 0) {
             deleteItem(列表框1, index);
             removeMarkers(leaver);
