@@ -279,10 +279,11 @@ bool ServerProcess::spawnAndAwaitListening()
                 + "; standard error:\n" + standardError());
         }
         std::set<unsigned long> listeners = listeningSocketInodes(kPort);
+        bool ours = holdsListener(listeners);
         // The web entrance opens just after the room's port: a test may join through it at once.
-        if (holdsListener(listeners) && (!m_webPort || holdsListener(listeningSocketInodes(*m_webPort))))
+        if (ours && (!m_webPort || holdsListener(listeningSocketInodes(*m_webPort))))
             return true;
-        if (!listeners.empty()) {
+        if (!ours && !listeners.empty()) {
             // Somebody else's: this one will never listen.
             stop();
             return false;
