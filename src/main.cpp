@@ -1,37 +1,25 @@
-// The program's entry point: wires the console module into the program frame and hands
-// control to the frame, which runs the chat room service's entry. Where the room can run
-// without a window (POSIX systems), the command line also offers the administrator's control
-// commands, and the room serves them on a control socket for as long as it runs.
-#include "app/ApplicationEntry.h"
-#include "console/ConsoleModule.h"
-#include "runtime/ProgramFrame.h"
-
-#if !defined(_WIN32)
+// The POSIX program's entry point and composition root: it makes the backend's objects (the
+// window thread's readiness watchers and the Qt window system on them), hands them to the
+// console and the program frame, and hands control to the frame, which runs the chat room
+// service's entry. Where the room can run without a window, the command line also offers the
+// administrator's control commands, and the room serves them on a control socket for as long
+// as it runs.
 #include "app/AdminProtocol.h"
 #include "app/AdminRequests.h"
+#include "app/ApplicationEntry.h"
 #include "app/CommandLine.h"
 #include "app/RoomOptions.h"
-#include "net/ReadinessWatcher.h"
+#include "console/ConsoleModule.h"
 #include "platform/posix/ControlClient.h"
 #include "platform/posix/ControlEndpoint.h"
+#include "platform/qt/QtReadinessWatchers.h"
+#include "platform/qt/QtWindowSystem.h"
+#include "runtime/ProgramFrame.h"
 
 #include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
-
-namespace {
-
-// The room, with its control socket open from the window system's start until the console
-// has closed.
-int roomWithControlSocket(const RoomOptions& options)
-{
-    initRuntime();
-    ControlEndpoint endpoint(windowThreadWatchers(), { answerAdminRequest, answerForProblem });
-    return applicationEntry(options);
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -44,16 +32,14 @@ int main(int argc, char** argv)
     // The command line has checked the options already.
     std::string problem;
     RoomOptions options = parseRoomOptions(arguments, problem).value_or(RoomOptions {});
-    registerConsoleModule();
-    return startProgram(argc, argv, [&options] { return roomWithControlSocket(options); });
+    QtReadinessWatcherFactory watchers;
+    QtWindowSystem windowSystem(watchers);
+    registerConsoleModule(watchers);
+    // The room, with its control socket open from the window system's start until the console
+    // has closed.
+    return startProgram(argc, argv, windowSystem, [&watchers, &options] {
+        initRuntime();
+        ControlEndpoint endpoint(watchers, { answerAdminRequest, answerForProblem });
+        return applicationEntry(options);
+    });
 }
-
-#else
-
-int main(int argc, char** argv)
-{
-    registerConsoleModule();
-    return startProgram(argc, argv, applicationEntry);
-}
-
-#endif

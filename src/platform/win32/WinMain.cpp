@@ -1,14 +1,17 @@
-// The Windows program's entry point: a GUI program with a wide command line, which is handed
-// to the program frame as code page 936 texts, as the rest of the program reads them. The
+// The Windows program's entry point and composition root: a GUI program with a wide command
+// line, which is handed to the program frame as code page 936 texts, as the rest of the
+// program reads them. It makes the backend's objects (the readiness watchers on window
+// messages and the Win32 window system) and hands them to the console and the frame. The
 // room's options (RoomOptions.h) are read here; with no console to print to, a wrong one is
 // shown in a message box and the program ends.
-#include "console/ConsoleModule.h"
-#include "runtime/ProgramFrame.h"
-
 #include "app/ApplicationEntry.h"
 #include "app/RoomOptions.h"
+#include "console/ConsoleModule.h"
 #include "runtime/MessageBox.h"
 #include "platform/win32/CodePage936.h"
+#include "platform/win32/Win32ReadinessWatchers.h"
+#include "platform/win32/Win32WindowSystem.h"
+#include "runtime/ProgramFrame.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -40,8 +43,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         afterName.push_back(texts[i]);
     std::string problem;
     std::optional<RoomOptions> options = parseRoomOptions(afterName, problem);
-    registerConsoleModule();
-    return startProgram(count, arguments.data(), [&] {
+    Win32ReadinessWatcherFactory watchers;
+    Win32WindowSystem windowSystem;
+    registerConsoleModule(watchers);
+    return startProgram(count, arguments.data(), windowSystem, [&] {
         if (options)
             return applicationEntry(*options);
         initRuntime();
