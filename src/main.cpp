@@ -8,6 +8,7 @@
 #include "app/AdminRequests.h"
 #include "app/ApplicationEntry.h"
 #include "app/CommandLine.h"
+#include "app/RoomOptions.h"
 #include "console/ConsoleModule.h"
 #include "platform/posix/ControlClient.h"
 #include "platform/posix/ControlEndpoint.h"
@@ -16,6 +17,7 @@
 #include "runtime/ProgramFrame.h"
 
 #include <cstdio>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -27,14 +29,17 @@ int main(int argc, char** argv)
         std::fputs(command->standardError.c_str(), stderr);
         return command->exitStatus;
     }
+    // The command line has checked the options already.
+    std::string problem;
+    RoomOptions options = parseRoomOptions(arguments, problem).value_or(RoomOptions {});
     QtReadinessWatcherFactory watchers;
     QtWindowSystem windowSystem(watchers);
     registerConsoleModule(watchers);
     // The room, with its control socket open from the window system's start until the console
     // has closed.
-    return startProgram(argc, argv, windowSystem, [&watchers] {
+    return startProgram(argc, argv, windowSystem, [&watchers, &options] {
         initRuntime();
         ControlEndpoint endpoint(watchers, { answerAdminRequest, answerForProblem });
-        return applicationEntry();
+        return applicationEntry(options);
     });
 }
