@@ -5,11 +5,15 @@
 #include "LoadRun.h"
 
 #include <csignal>
+#include <cstdio>
 
 int main(int argc, char** argv)
 {
     Options options = parseOptions(argc, argv);
     signal(SIGPIPE, SIG_IGN);
+    // Each phase's result line goes out as soon as it is printed: a run that hits the script's
+    // time limit keeps the phases it finished.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     raiseFileLimit();
     if (options.idleClients > 0)
         return measureIdleMemory(options);

@@ -28,10 +28,10 @@ draw_plot() {
 set terminal svg size 960,420 dynamic font "sans,12" background rgb "white"
 set output "$svg"
 set datafile missing "-"
-set multiplot layout 1,2 title "$title"
+set multiplot layout 1,2 title "$title" noenhanced
 set logscale xy
 set grid xtics ytics mxtics mytics lc rgb "#dddddd"
-set key top left
+set key bottom right opaque box noenhanced
 set xlabel "clients in the room (N)"
 set xrange [5:20000]
 set format x "%.0f"
@@ -43,7 +43,6 @@ plot "$data" using 1:2 with linespoints lw 2 pt 7 lc rgb "#1f77b4" title "ours p
      "$data" using 1:8 with linespoints lw 2 pt 9 lc rgb "#d62728" title "ncat p50", \
      "$data" using 1:9 with linespoints lw 2 pt 9 dt 2 lc rgb "#d62728" title "ncat p99"
 set title "relay CPU per delivery, one message in flight (ns)"
-set key top left
 plot "$data" using 1:4 with linespoints lw 2 pt 7 lc rgb "#1f77b4" title "ours", \
      "$data" using 1:7 with linespoints lw 2 pt 5 lc rgb "#2ca02c" title "ceiling", \
      "$data" using 1:10 with linespoints lw 2 pt 9 lc rgb "#d62728" title "ncat"

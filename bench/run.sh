@@ -34,7 +34,7 @@ while [ $# -gt 0 ]; do
 done
 cd "$(dirname "$0")/.."
 
-readonly budget=${BENCH_BUDGET:-2700} # seconds for the measurements
+readonly budget=${BENCH_BUDGET:-3600} # seconds for the measurements; a round that would not fit is cut short
 readonly host=127.0.0.1
 readonly ours_port=19730 # fixed in the program
 readonly ncat_port=19731
@@ -48,7 +48,7 @@ read -r -a event_sizes <<<"${BENCH_EVENT_SIZES:-1000 5000}"
 readonly event_count=5 event_pause_ms=1000
 # Messages per sender of the ten-sender load, and of the one-at-a-time fan-out, per N: about a
 # million deliveries, and a few seconds of fan-out, each.
-declare -A messages=([10]=5000 [100]=1000 [500]=200 [2000]=50 [5000]=20 [10000]=10)
+declare -A messages=([10]=5000 [100]=1000 [500]=200 [2000]=50 [5000]=20 [10000]=5)
 declare -A fanout_messages=([10]=6000 [100]=1000 [500]=400 [2000]=150 [5000]=60 [10000]=40)
 # ncat --broker keeps its clients in a select() set: it aborts at descriptor 1024 (FD_SETSIZE).
 readonly ncat_max_clients=1000
@@ -68,12 +68,15 @@ readonly load_limit=$((2 * load_timeout + 60))
 readonly measure_time=$((10 + load_limit + 5))
 # Overrides for trying the tools alone:
 #   BENCH_SERVERS="ncat ceiling" BENCH_SIZES="10 100" BENCH_ROUNDS=1 BENCH_BUILD=/tmp/b bench/run.sh
+#   BENCH_PARTS="fanout events" (of: fanout events text memory frozen) measures only those parts
 read -r -a servers <<<"${BENCH_SERVERS:-ours ncat ceiling}"
+read -r -a parts <<<"${BENCH_PARTS:-fanout events text memory frozen}"
 build=${BENCH_BUILD:-build/release}
 
 has_ncat() { [ "$1" -le "$ncat_max_clients" ]; }
 frozen_has_ncat() { [ "$1" -lt "$big_frozen" ]; }
 has_server() { [[ " ${servers[*]} " == *" $1 "* ]]; }
+has_part() { [[ " ${parts[*]} " == *" $1 "* ]]; }
 
 # The relay and the load generator share one core (the last one), so that each measurement
 # finds the same conditions: on two cores the kernel's merging of small sends (the table's
@@ -181,12 +184,13 @@ else
   fi
   load_average >"$work/load_start"
   for name in ncat ceiling; do
-    has_server "$name" && round=1 measure "$name" --idle-clients "$idle_clients"
+    has_part memory && has_server "$name" && round=1 measure "$name" --idle-clients "$idle_clients"
   done
   for round in $(seq "$rounds_planned"); do
     # Servers take turns at each size, so a change in the machine's load hits them alike.
     for size in "${sizes[@]}"; do
       for name in "${servers[@]}"; do
+        has_part fanout || continue
         [ "$name" = ncat ] && ! has_ncat "$size" && continue
         echo "bench: round $round of $rounds_planned, $name, N=$size (load average $(load_average), $(remaining) s left)" >&2
         measure "$name" --clients "$size" --senders "$((size < senders ? size : senders))" \
@@ -196,22 +200,23 @@ else
     done
     if has_server ours; then
       for size in "${event_sizes[@]}"; do
+        has_part events || continue
         echo "bench: round $round of $rounds_planned, ours, events in a room of $size" >&2
         measure ours --clients "$size" --events "$event_count" --pause-ms "$event_pause_ms" --bytes "$bytes" \
           --timeout "$load_timeout" --control-socket "$work/ours/run/chatroom-server/control.sock"
       done
       for name in ours-robot ours; do
+        has_part text || continue
         echo "bench: round $round of $rounds_planned, $name, $((flood_bytes / 1024 / 1024)) MiB without line ends" >&2
         measure "$name" --clients 1 --flood-bytes "$flood_bytes" --timeout "$load_timeout"
       done
-      measure ours --idle-clients "$idle_clients"
+      has_part memory && measure ours --idle-clients "$idle_clients"
     fi
-  done
-  # The clients that never read: a question of stalls rather than of CPU, so the scheduler
-  # places the processes (on one core the clients' floods would queue behind each other).
-  unpinned=1
-  for round in $(seq "$rounds_planned"); do
+    # The clients that never read: a question of stalls rather than of CPU, so the scheduler
+    # places the processes (on one core the clients' floods would queue behind each other).
+    unpinned=1
     for case in "${frozen_cases[@]}"; do
+      has_part frozen || continue
       read -r frozen flood flooders <<<"$case"
       for name in "${servers[@]}"; do
         [ "$name" = ceiling ] && continue
@@ -222,8 +227,8 @@ else
           --timeout $((pair_messages / pair_rate + (frozen > 100 ? 30 : 10))) --echo-to-sender "$(echo_of "$name")"
       done
     done
+    unpinned=""
   done
-  unpinned=""
   load_average >"$work/load_end"
   for item in when load_start load_end placement placement_short; do
     echo "# $item=$(cat "$work/$item")" >>"$results"
