@@ -149,11 +149,15 @@ private:
         m_heardCount = 0;
         m_firstArrival = 0;
         m_lastArrival = 0;
+        // A kicked client may still be open, but the room no longer sends it lines.
+        size_t receivers = 0;
+        for (const Connection& connection : m_clients.connections())
+            receivers += connection.open && !connection.leaving ? 1 : 0;
         MessageHeader header { 0, m_seq, kEvents, nowNs() };
         Connection& speaker = m_clients.connections()[0];
         m_clients.sendMessage(speaker, makeMessage(static_cast<size_t>(m_options.bytes), header));
         uint64_t limit = nowNs() + kLineLimitNs;
-        while (m_heardCount < openClients() && nowNs() < limit) {
+        while (m_heardCount < receivers && nowNs() < limit) {
             if (!speaker.pending.empty())
                 m_clients.flush(speaker);
             m_clients.pump(kPumpMs);
@@ -161,7 +165,7 @@ private:
         Spread spread;
         if (m_firstArrival)
             spread.first = static_cast<int64_t>(m_firstArrival - begin);
-        if (m_heardCount >= openClients())
+        if (m_heardCount >= receivers)
             spread.last = static_cast<int64_t>(m_lastArrival - begin);
         return spread;
     }
@@ -225,14 +229,6 @@ private:
             return -1;
         }
         return fd;
-    }
-
-    size_t openClients() const
-    {
-        size_t open = 0;
-        for (const Connection& connection : m_clients.connections())
-            open += connection.open ? 1 : 0;
-        return open;
     }
 
     void bytesArrived(size_t client, uint64_t, uint64_t) override
