@@ -140,17 +140,20 @@ print_events_table() {
   echo
   echo "| N | chat line ms | room's first line ms, first / last | after a pause ms, first / last | leave ms | kick ms | leave ÷ chat line | kick ÷ chat line | first line, to the first client ÷ chat line | after a pause, to the first client ÷ chat line |"
   echo "|---|---|---|---|---|---|---|---|---|---|"
-  local size
+  local size target="a leave, a kick and a quiet room's first line ≤ 2 × a chat line, N ="
+  for size in "${event_sizes[@]}"; do
+    target+=" $(thousands "$size")"
+  done
   for size in "${event_sizes[@]}"; do
     local line="server=ours phase=events clients=$size" rleave rkick rfirst rquiet
     rleave=$(ratio leave_us "$line" chat_us "")
     rkick=$(ratio kick_us "$line" chat_us "")
     rfirst=$(ratio first_line_first_us "$line" chat_us "")
     rquiet=$(ratio quiet_first_us "$line" chat_us "")
-    check "a leave, a kick and a quiet room's first line ≤ 2 × a chat line, N = ${event_sizes[*]}" 2 high "N = $size, leave" "$rleave"
-    check "a leave, a kick and a quiet room's first line ≤ 2 × a chat line, N = ${event_sizes[*]}" 2 high "N = $size, kick" "$rkick"
-    check "a leave, a kick and a quiet room's first line ≤ 2 × a chat line, N = ${event_sizes[*]}" 2 high "N = $size, room's first line" "$rfirst"
-    check "a leave, a kick and a quiet room's first line ≤ 2 × a chat line, N = ${event_sizes[*]}" 2 high "N = $size, after a pause" "$rquiet"
+    check "$target" 2 high "N = $size, leave" "$rleave"
+    check "$target" 2 high "N = $size, kick" "$rkick"
+    check "$target" 2 high "N = $size, room's first line" "$rfirst"
+    check "$target" 2 high "N = $size, after a pause" "$rquiet"
     echo "| $(thousands "$size") | $(ms "$(median chat_us $line)") | $(ms "$(median first_line_first_us $line)") / $(ms "$(median first_line_last_us $line)") | $(ms "$(median quiet_first_us $line)") / $(ms "$(median quiet_last_us $line)") | $(ms "$(median leave_us $line)") | $(ms "$(median kick_us $line)") | $(shown_ratio "$rleave") | $(shown_ratio "$rkick") | $(shown_ratio "$rfirst") | $(shown_ratio "$rquiet") |"
   done
   echo
