@@ -23,8 +23,6 @@ constexpr uint64_t kQuietLimitNs = 5 * kNsPerSecond;
 constexpr uint64_t kWarmUpNs = 15 * kNsPerSecond;
 constexpr uint64_t kProbeEveryNs = 50 * kNsPerMs;
 constexpr int kWarmUpPumpMs = 10;
-// Marks an epoll entry as a descriptor of watchOther rather than a client's index.
-constexpr uint64_t kOtherFlag = 1ull << 63;
 
 } // namespace
 
@@ -51,12 +49,6 @@ void ClientSet::adopt(const std::vector<int>& fds)
         connection.fd = fd;
         m_connections.push_back(std::move(connection));
     }
-}
-
-void ClientSet::watchOther(int fd)
-{
-    epoll_event event { .events = EPOLLIN, .data = { .u64 = kOtherFlag | static_cast<uint64_t>(fd) } };
-    epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event);
 }
 
 // A connect succeeds before the relay has accepted it, so the load starts only when a probe
@@ -156,13 +148,8 @@ void ClientSet::pump(int timeoutMs)
 {
     epoll_event events[kMaxEvents];
     int count = epoll_wait(m_epoll, events, kMaxEvents, timeoutMs);
-    for (int i = 0; i < count; ++i) {
-        uint64_t tag = events[i].data.u64;
-        if (tag & kOtherFlag)
-            drainOther(static_cast<int>(tag & ~kOtherFlag));
-        else
-            drain(m_connections[tag]);
-    }
+    for (int i = 0; i < count; ++i)
+        drain(m_connections[events[i].data.u64]);
 }
 
 void ClientSet::drain(Connection& connection)
@@ -196,19 +183,6 @@ void ClientSet::drain(Connection& connection)
                 }
             });
         if (static_cast<size_t>(n) < m_buffer.size())
-            return;
-    }
-}
-
-void ClientSet::drainOther(int fd)
-{
-    for (int round = 0; round < kReadsPerReadiness; ++round) {
-        ssize_t n = recv(fd, m_buffer.data(), m_buffer.size(), 0);
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-            epoll_ctl(m_epoll, EPOLL_CTL_DEL, fd, nullptr);
-            return;
-        }
-        if (n < 0 || static_cast<size_t>(n) < m_buffer.size())
             return;
     }
 }

@@ -48,8 +48,6 @@ public:
 
     // Takes connected descriptors into the epoll set.
     void adopt(const std::vector<int>& fds);
-    // A descriptor whose bytes are read and thrown away (a flooder's); it stays the caller's.
-    void watchOther(int fd);
     bool warmUp();
     // Waits up to timeoutMs for readiness and reads what is there.
     void pump(int timeoutMs);
@@ -75,7 +73,6 @@ private:
     bool everybodyHeard(int probeSenders, const int64_t* last) const;
     void sendProbe(int p, uint32_t seq);
     void drain(Connection& connection);
-    void drainOther(int fd);
     void lose(Connection& connection);
     // The transport: what the room sent this client, and what the client sends the room.
     ssize_t readRoomBytes(Connection& connection, char* buffer, size_t size);

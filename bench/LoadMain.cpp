@@ -19,7 +19,7 @@ int main(int argc, char** argv)
         return measureIdleMemory(options);
     if (options.events > 0)
         return measureRoomEvents(options);
-    if (options.floodBytes > 0 && options.frozen == 0 && options.flooders == 0)
+    if (options.floodBytes > 0 && options.frozen == 0)
         return measureFlood(options);
     LoadRun run(options);
     return run.run();

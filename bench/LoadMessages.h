@@ -7,6 +7,7 @@
 // flood, our relay's own texts). Of those other bytes it counts the flood's (see floodPattern).
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -70,8 +71,8 @@ private:
             if (std::memcmp(data + at, kMagic, sizeof kMagic) != 0) {
                 ++m_resyncs;
                 const void* next = memmem(data + at + 1, size - at - 1, kMagic, sizeof kMagic);
-                // Without a magic in sight, the magic may still start in the last bytes.
-                size_t skipTo = next ? static_cast<size_t>(static_cast<const char*>(next) - data) : size - (sizeof kMagic - 1);
+                // Without a magic in sight, one may still start in the last bytes.
+                size_t skipTo = next ? static_cast<size_t>(static_cast<const char*>(next) - data) : size - magicStartAtEnd(data + at, size - at);
                 countFlood(data + at, skipTo - at);
                 at = skipTo;
                 if (!next)
@@ -92,6 +93,15 @@ private:
     }
 
     void countFlood(const char* data, size_t size);
+    // How many of the last bytes could be the start of a magic (fewer than the whole magic).
+    static size_t magicStartAtEnd(const char* data, size_t size)
+    {
+        for (size_t length = std::min(size, sizeof kMagic - 1); length > 0; --length) {
+            if (std::memcmp(data + size - length, kMagic, length) == 0)
+                return length;
+        }
+        return 0;
+    }
 
     std::string m_tail;
     uint64_t m_resyncs = 0;

@@ -18,9 +18,9 @@
         "  --fanout-messages F  first, client 0 sends F messages one at a time (fan-out latency)\n"
         "  --rate R             each sender sends R messages per second (latency under a steady load)\n"
         "  --frozen K           K more clients connect first and never read (small receive buffers)\n"
-        "  --flooders K         K more clients that read send the flood instead of the frozen ones\n"
-        "  --flood-bytes X      each frozen client (or flooder) sends X bytes of text without line ends;\n"
-        "                       with neither, the senders send that instead of messages (CPU per MiB)\n"
+        "  --flood-bytes X      each frozen client sends X bytes of text without line ends; with no\n"
+        "                       frozen clients, the senders send that instead of messages (CPU per MiB)\n"
+        "  --flooders F         only the first F frozen clients send --flood-bytes (default: all)\n"
         "  --events K           room events instead of a load: K chat lines, K lines after a pause of\n"
         "                       --pause-ms, K leaves and, with --control-socket, K kicks\n"
         "  --listen-backlog B   at most B connections wait for the relay's accept (default 8, for ncat)\n",
@@ -98,10 +98,9 @@ Options parseOptions(int argc, char** argv)
         usage("need messages >= 1, bytes >= 24, window >= 1");
     if (options.listenBacklog < 1)
         usage("--listen-backlog must be positive");
-    if (options.timeoutSeconds <= 0 || options.rate < 0 || options.frozen < 0 || options.flooders < 0
-        || options.fanoutMessages < 0 || options.events < 0 || options.pauseMs < 0)
-        usage("--timeout must be positive; --rate, --frozen, --flooders, --fanout-messages, --events and "
-              "--pause-ms not negative");
+    if (options.timeoutSeconds <= 0 || options.rate < 0 || options.frozen < 0 || options.fanoutMessages < 0
+        || options.events < 0 || options.pauseMs < 0)
+        usage("--timeout must be positive; --rate, --frozen, --fanout-messages, --events and --pause-ms not negative");
     // A leave and a kick per event, a speaker and a watcher who stay.
     if (options.events > 0 && options.clients < 2 * options.events + 2)
         usage("--events K needs at least 2K + 2 clients");

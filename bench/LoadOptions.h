@@ -21,13 +21,12 @@ struct Options {
     int fanoutMessages = 0;
     // Messages per second per sender instead of the window's pace (0: as fast as the window).
     double rate = 0;
-    // Clients that connect before the others and never read. Each sends floodBytes of text
-    // without line ends, unless there are flooders: then the flooders (clients that read what
-    // they are sent and throw it away) send it instead. With neither frozen clients nor
-    // flooders, floodBytes > 0 makes the senders send that much text instead of messages, and
-    // the run measures the relay's CPU per MiB.
+    // Clients that connect before the others and never read; the first `flooders` of them (all
+    // when negative) each send floodBytes of text without line ends. With no frozen clients,
+    // floodBytes > 0 makes the senders send that much text instead of messages, and the run
+    // measures the relay's CPU per MiB.
     int frozen = 0;
-    int flooders = 0;
+    int flooders = -1;
     uint64_t floodBytes = 0;
     // Room events instead of the load: this many chat lines, lines after a pause, leaves and
     // kicks (the kicks through the administrator's control socket, when one is given).

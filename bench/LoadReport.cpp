@@ -24,6 +24,13 @@ double percentileUs(const std::vector<uint64_t>& sorted, size_t total, double fr
 
 } // namespace
 
+int LoadRun::floodingClients() const
+{
+    if (m_options.floodBytes == 0)
+        return 0;
+    return m_options.flooders < 0 ? m_options.frozen : std::min(m_options.flooders, m_options.frozen);
+}
+
 void LoadRun::report(const ProcessSample& start, const ProcessSample& end, uint64_t segments)
 {
     PhaseState& phase = m_phase;
@@ -35,14 +42,10 @@ void LoadRun::report(const ProcessSample& start, const ProcessSample& end, uint6
         if (connection.received > connection.expected)
             extraBytes += connection.received - connection.expected;
     }
-    // What the floods sent, and the most any reading client misses of it.
-    uint64_t floodSent = 0, floodMissing = 0;
-    for (const std::vector<FloodClient>* clients : { &m_frozen, &m_flooders }) {
-        for (const FloodClient& client : *clients)
-            floodSent += client.sent;
-    }
+    // What the floods were to send and sent, and the least any reading client got of it.
+    uint64_t floodSent = this->floodSent(), floodReceivedMin = m_floodTotal;
     for (const Connection& connection : m_clients.connections())
-        floodMissing = std::max(floodMissing, floodSent - std::min(floodSent, connection.cutter.floodBytes()));
+        floodReceivedMin = std::min(floodReceivedMin, connection.cutter.floodBytes());
     // A paced run's receivers also get the floods: only whole messages count there.
     uint64_t deliveries = paced ? phase.latencies.size() * phase.receiversPerMessage
                                 : deliveredBytes / static_cast<uint64_t>(m_options.bytes);
@@ -62,23 +65,25 @@ void LoadRun::report(const ProcessSample& start, const ProcessSample& end, uint6
                 "bytes=%d echo=%s window=%d rate=%g complete=%d wall_s=%.4f deliveries=%" PRIu64 " deliveries_per_s=%.0f "
                 "lat_p50_us=%.1f lat_p99_us=%.1f lat_max_us=%.1f lost_msgs=%" PRIu64 " incomplete_msgs=%" PRIu64
                 " given_up=%" PRIu64 " resyncs=%" PRIu64 " garbled=%" PRIu64 " stale=%" PRIu64 " partial_sends=%" PRIu64
-                " extra_bytes=%" PRIu64 " flood_sent_bytes=%" PRIu64 " flood_missing_bytes=%" PRIu64
+                " extra_bytes=%" PRIu64 " flood_total_bytes=%" PRIu64 " flood_sent_bytes=%" PRIu64
+                " flood_received_min_bytes=%" PRIu64 " flood_missing_bytes=%" PRIu64
                 " lost_connections=%" PRIu64 " server_cpu_s=%.2f server_rss_start_kib=%ld server_rss_kib=%ld"
                 " server_hwm_kib=%ld segments_per_delivery=%.2f\n",
         m_options.label.c_str(), phaseName(plan.id), static_cast<int>(m_clients.size()), m_options.frozen,
-        m_options.flooders, m_options.floodBytes, plan.senders, plan.messages, m_options.bytes, m_options.echo ? "yes" : "no",
+        floodingClients(), m_options.floodBytes, plan.senders, plan.messages, m_options.bytes, m_options.echo ? "yes" : "no",
         plan.window, plan.rate, phase.complete ? 1 : 0, wall, deliveries, rate, p50, p99, max, lost, incomplete,
         phase.givenUp, m_clients.resyncs() - phase.resyncsBefore, phase.garbled, phase.stale,
-        m_clients.partialSends() - phase.partialSendsBefore, extraBytes, floodSent, floodMissing,
+        m_clients.partialSends() - phase.partialSendsBefore, extraBytes, m_floodTotal, floodSent, floodReceivedMin,
+        m_floodTotal - floodReceivedMin,
         m_clients.lostConnections(), cpu, start.rssKib, end.rssKib, end.hwmKib,
         deliveries > 0 ? static_cast<double>(segments) / static_cast<double>(deliveries) : 0.0);
-    std::printf("%s, %s: %d clients (+%d frozen, %d flooders), %d senders x %d messages of %d B: %.0f deliveries/s in "
+    std::printf("%s, %s: %d clients (+%d frozen, %d of them flooding), %d senders x %d messages of %d B: %.0f deliveries/s in "
                 "%.3f s; latency to the last receiver p50 %.1f us, p99 %.1f us, max %.1f us (-1: lost)%s\n",
         m_options.label.c_str(), phaseName(plan.id), static_cast<int>(m_clients.size()), m_options.frozen,
-        m_options.flooders, plan.senders, plan.messages, m_options.bytes, rate, wall, p50, p99, max,
+        floodingClients(), plan.senders, plan.messages, m_options.bytes, rate, wall, p50, p99, max,
         phase.complete ? "" : " (INCOMPLETE)");
-    if (floodSent > 0)
-        std::printf("%s: %" PRIu64 " flood bytes sent; the reading client that got the fewest misses %" PRIu64
+    if (m_floodTotal > 0)
+        std::printf("%s: of %" PRIu64 " flood bytes %" PRIu64 " were sent; the reading client that got the fewest misses %" PRIu64
                     "; the relay's resident memory %ld KiB at the start, %ld KiB at its peak\n",
-            m_options.label.c_str(), floodSent, floodMissing, start.rssKib, end.hwmKib);
+            m_options.label.c_str(), m_floodTotal, floodSent, m_floodTotal - floodReceivedMin, start.rssKib, end.hwmKib);
 }

@@ -43,22 +43,19 @@ LoadRun::LoadRun(const Options& options)
 LoadRun::~LoadRun()
 {
     closeFloodClients(m_frozen);
-    closeFloodClients(m_flooders);
 }
 
 int LoadRun::run()
 {
-    // The frozen clients come first, then the flooders: a relay takes connections in order, so
-    // once the measured clients are in its room, so are they.
-    std::vector<int> frozenFds, flooderFds, fds;
+    // The frozen clients come first: a relay takes connections in order, so once the measured
+    // clients are in its room, so are they.
+    std::vector<int> frozenFds, fds;
     bool connected = connectAll(m_options, m_options.frozen, frozenFds, kFrozenReceiveBuffer)
-        && connectAll(m_options, m_options.flooders, flooderFds) && connectAll(m_options, m_options.clients, fds);
-    uint64_t frozenFlood = m_options.flooders > 0 ? 0 : m_options.floodBytes;
-    for (int fd : frozenFds)
-        m_frozen.push_back(FloodClient { fd, frozenFlood, 0 });
-    for (int fd : flooderFds) {
-        m_flooders.push_back(FloodClient { fd, m_options.floodBytes, 0 });
-        m_clients.watchOther(fd);
+        && connectAll(m_options, m_options.clients, fds);
+    for (int fd : frozenFds) {
+        bool floods = m_options.flooders < 0 || static_cast<int>(m_frozen.size()) < m_options.flooders;
+        m_frozen.push_back(FloodClient { fd, floods ? m_options.floodBytes : 0, 0 });
+        m_floodTotal += floods ? m_options.floodBytes : 0;
     }
     m_clients.adopt(fds);
     if (!connected)
@@ -79,7 +76,6 @@ int LoadRun::run()
     // The relay is stopped after the measurement: it need not be waited for while it sees
     // the room leave (which costs ours a notice to everybody still there, each time).
     closeFloodClients(m_frozen);
-    closeFloodClients(m_flooders);
     m_clients.closeAll();
     return m_clients.lostConnections() == 0 ? 0 : 1;
 }
@@ -188,39 +184,42 @@ bool LoadRun::flood()
 {
     const std::string& pattern = floodPattern();
     bool left = false;
-    for (std::vector<FloodClient>* clients : { &m_frozen, &m_flooders }) {
-        for (FloodClient& client : *clients) {
-            while (client.floodLeft > 0) {
-                size_t offset = client.sent % pattern.size();
-                size_t length = std::min<uint64_t>(pattern.size() - offset, client.floodLeft);
-                ssize_t n = send(client.fd, pattern.data() + offset, length, MSG_NOSIGNAL);
-                if (n <= 0) {
-                    if (n < 0 && errno != EAGAIN && errno != EINTR)
-                        client.floodLeft = 0; // the relay dropped it
-                    break;
-                }
-                client.floodLeft -= static_cast<uint64_t>(n);
-                client.sent += static_cast<uint64_t>(n);
+    for (FloodClient& client : m_frozen) {
+        while (client.floodLeft > 0) {
+            size_t offset = client.sent % pattern.size();
+            size_t length = std::min<uint64_t>(pattern.size() - offset, client.floodLeft);
+            ssize_t n = send(client.fd, pattern.data() + offset, length, MSG_NOSIGNAL);
+            if (n <= 0) {
+                if (n < 0 && errno != EAGAIN && errno != EINTR)
+                    client.floodLeft = 0; // the relay dropped it
+                break;
             }
-            left = left || client.floodLeft > 0;
+            client.floodLeft -= static_cast<uint64_t>(n);
+            client.sent += static_cast<uint64_t>(n);
         }
+        left = left || client.floodLeft > 0;
     }
     return left;
 }
 
-// Whether every reading client has every flood byte that was sent.
+// Whether every reading client has every flood byte that was sent (a relay may drop a
+// flooder before it sent everything: what it never took cannot arrive).
 bool LoadRun::floodDelivered() const
 {
-    uint64_t sent = 0;
-    for (const std::vector<FloodClient>* clients : { &m_frozen, &m_flooders }) {
-        for (const FloodClient& client : *clients)
-            sent += client.sent;
-    }
+    uint64_t sent = floodSent();
     for (const Connection& connection : m_clients.connections()) {
         if (connection.open && connection.cutter.floodBytes() < sent)
             return false;
     }
     return true;
+}
+
+uint64_t LoadRun::floodSent() const
+{
+    uint64_t sent = 0;
+    for (const FloodClient& client : m_frozen)
+        sent += client.sent;
+    return sent;
 }
 
 bool LoadRun::sendersWaiting() const

@@ -1,5 +1,5 @@
 // The relay load: N clients in a room, S of them sending, optionally beside clients that never
-// read and clients that flood (LoadRun.cpp); its figures are reported by LoadReport.cpp.
+// read, some of which flood (LoadRun.cpp); its figures are reported by LoadReport.cpp.
 //
 // After the warm-up, --fanout-messages F lets client 0 send F messages one at a time, each only
 // when the previous one is everywhere: the latency of one message's fan-out with nothing else
@@ -25,8 +25,7 @@ struct PhasePlan {
     double timeoutSeconds;
 };
 
-// A client that sends a flood of text: one that never reads, or a flooder that reads and
-// throws away what it gets.
+// A client that never reads, and may send a flood of text.
 struct FloodClient {
     int fd = -1;
     uint64_t floodLeft = 0;
@@ -67,6 +66,8 @@ private:
     void pacedLoad();
     bool flood();
     bool floodDelivered() const;
+    uint64_t floodSent() const;
+    int floodingClients() const;
     bool sendersWaiting() const;
     void feedSenders();
     bool sendNext(Connection& sender, uint32_t s);
@@ -80,6 +81,6 @@ private:
     ClientSet m_clients;
     PhaseState m_phase;
     std::vector<FloodClient> m_frozen;
-    std::vector<FloodClient> m_flooders;
+    uint64_t m_floodTotal = 0; // what the floods are to send in all
     uint64_t m_lastArrival = 0;
 };

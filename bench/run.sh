@@ -6,7 +6,8 @@
 #   - the fan-out of one message at a time (latency, CPU per delivery) and ten senders at once
 #     (rate, CPU per delivery) at N = 10 ... 10,000 clients;
 #   - how long one leave, kick or quiet room's first line holds a room of 1,000 and 5,000;
-#   - a pair of clients exchanging 20 messages a second while 0 ... 1,000 others never read;
+#   - a pair of clients exchanging 20 messages a second while 0 ... 1,000 others never read,
+#     ten of them flooding;
 #   - the CPU per MiB of text without line ends, our robot on and off;
 #   - resident memory per idle client.
 # Every measurement is taken in five rounds; a target counts as met only when its worst round
@@ -54,11 +55,11 @@ declare -A fanout_messages=([10]=6000 [100]=1000 [500]=400 [2000]=150 [5000]=60 
 readonly ncat_max_clients=1000
 readonly ncat_unable="ncat --broker aborts at its 1,022nd client: it watches them with select(), whose sets end at descriptor 1024 (FD_SETSIZE)"
 # The clients that never read: a pair sending 10 messages of 100 bytes a second each, beside
-# "K FLOOD FLOODERS": K clients that never read, each sending FLOOD bytes of text, or, with
-# FLOODERS, that many clients that read sending it instead.
+# "K FLOOD FLOODERS": K clients that never read, the first FLOODERS of which send FLOOD bytes
+# of text each.
 readonly pair_rate=10 pair_bytes=100 pair_messages=100
 readonly big_frozen=1000 big_flooders=10 flood_row_bytes=1048576
-readonly frozen_cases=("0 0 0" "1 0 0" "10 0 0" "10 $flood_row_bytes 0" "$big_frozen $flood_row_bytes $big_flooders")
+readonly frozen_cases=("0 0 0" "1 0 0" "10 0 0" "10 $flood_row_bytes 10" "$big_frozen $flood_row_bytes $big_flooders")
 readonly flood_bytes=$((256 * 1024 * 1024))
 # ncat listens with a backlog of 10; ours and the ceiling with the system's maximum.
 declare -A backlog=([ours]=100 [ncat]=8 [ceiling]=100)

@@ -160,7 +160,7 @@ print_events_table() {
 }
 
 print_frozen_table() {
-  echo "**Clients that never read.** A pair of clients sends $((2 * pair_rate)) messages of $pair_bytes bytes a second in all ($((2 * pair_messages)) messages), while K more clients with 4 KiB receive buffers never read; in the flood rows each of them (or each of ten flooders, clients that read) also sends 1 MiB of text, which everybody is sent. Latency of a message to the last of its receivers; \"lost\": more messages than that percentile never arrived. The flood column gives what the reading client that got the least of it missed, and the relay's peak resident memory above its size before the load."
+  echo "**Clients that never read.** A pair of clients sends $((2 * pair_rate)) messages of $pair_bytes bytes a second in all ($((2 * pair_messages)) messages), while K more clients with 4 KiB receive buffers never read; in the flood rows ten of them also send 1 MiB of text each, which everybody is sent. Latency of a message to the last of its receivers; \"lost\": more messages than that percentile never arrived. The flood column gives how many of the floods' bytes the reading client that got the fewest of them missed, and the relay's peak resident memory above its size before the load."
   echo
   echo "| clients that never read | ours p50 / p99 ms | ours: flood bytes missed, peak memory growth MiB | ncat p50 / p99 ms |"
   echo "|---|---|---|---|"
@@ -169,7 +169,7 @@ print_frozen_table() {
     read -r frozen flood flooders <<<"$case"
     local want="phase=rate frozen=$frozen flood_bytes=$flood flooders=$flooders" ncat_cell growth missing
     label=$(thousands "$frozen")
-    [ "$flood" != 0 ] && label+=", $([ "$flooders" != 0 ] && echo "$flooders flooders" || echo "each") sending $((flood / 1048576)) MiB"
+    [ "$flood" != 0 ] && label+=", $([ "$flooders" = "$frozen" ] && echo "each" || echo "$flooders of them") sending $((flood / 1048576)) MiB"
     ncat_cell="$(ms "$(median lat_p50_us server=ncat $want)") / $(ms "$(median lat_p99_us server=ncat $want)")"
     frozen_has_ncat "$frozen" || ncat_cell="not run³"
     missing="-" growth="-"
@@ -181,10 +181,10 @@ print_frozen_table() {
     echo "| $label | $(ms "$(median lat_p50_us server=ours $want)") / $(ms "$(median lat_p99_us server=ours $want)") | $missing, $growth | $ncat_cell |"
   done
   check "the pair's p99 with 10 clients that never read ≤ 2 × with none" 2 high "" \
-    "$(ratio lat_p99_us "server=ours phase=rate frozen=10 flood_bytes=0 flooders=0" lat_p99_us "server=ours phase=rate frozen=0 flood_bytes=0 flooders=0")"
+    "$(ratio lat_p99_us "server=ours phase=rate frozen=10 flooders=0 flood_bytes=0" lat_p99_us "server=ours phase=rate frozen=0 flooders=0 flood_bytes=0")"
   local big="server=ours phase=rate frozen=$big_frozen flood_bytes=$flood_row_bytes flooders=$big_flooders"
-  check "$(thousands "$big_frozen") clients that never read, $big_flooders flooders: the pair misses no flood byte (bytes missed)" 0 high "" "$(spread flood_missing_bytes $big)"
-  check "$(thousands "$big_frozen") clients that never read, $big_flooders flooders: the relay's peak memory growth ≤ 256 MiB, all queues' cap (MiB)" 256 high "" "$(spread growth_mib $big)"
+  check "$(thousands "$big_frozen") clients that never read, $big_flooders of them flooding: the pair misses no flood byte (bytes missed)" 0 high "" "$(spread flood_missing_bytes $big)"
+  check "$(thousands "$big_frozen") clients that never read, $big_flooders of them flooding: the relay's peak memory growth ≤ 256 MiB, all queues' cap (MiB)" 256 high "" "$(spread growth_mib $big)"
   echo
   echo "³ ncat --broker writes to its clients blocking: one client that never reads stops it for everybody (the rows above), so the $(thousands "$big_frozen")-client row is not run for it."
   echo
