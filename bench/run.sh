@@ -38,7 +38,7 @@ cd "$(dirname "$0")/.."
 readonly budget=${BENCH_BUDGET:-3600} # seconds for the measurements; a round that would not fit is cut short
 readonly host=127.0.0.1
 readonly ours_port=19730 # fixed in the program
-readonly ncat_port=19731
+readonly ncat_port=19733 # 19731 is our relay's web entrance
 readonly ceiling_port=19732
 readonly senders=10 bytes=64 window=1
 rounds_planned=${BENCH_ROUNDS:-5}
