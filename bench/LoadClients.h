@@ -4,7 +4,9 @@
 // Everything a client sends or receives passes through readRoomBytes and writeRoomBytes: on
 // plain TCP the socket's bytes are the room's bytes. A client of another transport (a
 // WebSocket client of the room's web entrance, say) does its handshake after connecting and
-// frames and unframes there; the measurements above stay as they are.
+// frames and unframes there; the measurements above stay as they are. (The web entrance takes
+// text frames, converted on entry: such a client would also write the messages' headers in
+// printable form, see LoadMessages.h.)
 #pragma once
 
 #include "LoadMessages.h"
