@@ -168,10 +168,11 @@ if [ -n "$from" ]; then
   for item in when load_start load_end placement placement_short; do
     sed -n "s/^# $item=//p" "$results" >"$work/$item"
   done
-  # What the run measured, rather than what this script would measure.
-  read -r -a sizes <<<"$(sed -n 's/^# sizes=//p' "$results")"
-  read -r -a event_sizes <<<"$(sed -n 's/^# event_sizes=//p' "$results")"
-  rounds_planned=$(sed -n 's/^# rounds=//p' "$results")
+  # What the run measured, rather than what this script would measure (the results of an
+  # unfinished run have no such lines).
+  grep -q '^# sizes=' "$results" && read -r -a sizes <<<"$(sed -n 's/^# sizes=//p' "$results")"
+  grep -q '^# event_sizes=' "$results" && read -r -a event_sizes <<<"$(sed -n 's/^# event_sizes=//p' "$results")"
+  grep -q '^# rounds=' "$results" && rounds_planned=$(sed -n 's/^# rounds=//p' "$results")
   grep -q 'placement=.*share one core' "$results" || { placement_name="BENCH_PIN=none"; plot_file=docs/bench-fanout-unpinned.svg; }
 else
   : >"$results"

@@ -86,9 +86,9 @@ print_table() {
     r50=$(ratio lat_p50_us "$ours" lat_p50_us "$ceiling")
     r99=$(ratio lat_p99_us "$ours" lat_p99_us "$ceiling")
     rcpu=$(ratio cpu_ns "$ours" cpu_ns "$ceiling")
-    check "fan-out p50 ≤ 1.1 × the ceiling's, every N" 1.1 high "N = $size" "$r50"
-    check "fan-out p99 ≤ 1.1 × the ceiling's, every N" 1.1 high "N = $size" "$r99"
-    check "fan-out CPU per delivery ≤ 1.1 × the ceiling's, every N" 1.1 high "N = $size" "$rcpu"
+    check "fan-out p50 ≤ 1.1 × the ceiling's, every N" 1.1 high "N = $(thousands "$size")" "$r50"
+    check "fan-out p99 ≤ 1.1 × the ceiling's, every N" 1.1 high "N = $(thousands "$size")" "$r99"
+    check "fan-out CPU per delivery ≤ 1.1 × the ceiling's, every N" 1.1 high "N = $(thousands "$size")" "$rcpu"
     if has_ncat "$size"; then
       local c50 c99
       n50=$(ms "$(median lat_p50_us $ncat)")
@@ -96,8 +96,8 @@ print_table() {
       ncpu=$(cpu_ns $ncat)
       c50=$(ratio lat_p50_us "$ours" lat_p50_us "$ncat")
       c99=$(ratio lat_p99_us "$ours" lat_p99_us "$ncat")
-      check "fan-out p50 and p99 ≤ ncat's, where ncat runs" 1 high "N = $size, p50" "$c50"
-      check "fan-out p50 and p99 ≤ ncat's, where ncat runs" 1 high "N = $size, p99" "$c99"
+      check "fan-out p50 and p99 ≤ ncat's, where ncat runs" 1 high "N = $(thousands "$size"), p50" "$c50"
+      check "fan-out p50 and p99 ≤ ncat's, where ncat runs" 1 high "N = $(thousands "$size"), p99" "$c99"
       vs_ncat="$(shown_ratio "$c50") / $(shown_ratio "$c99")"
     fi
     echo "| $(thousands "$size") | $(ms "$(median lat_p50_us $ours)") / $n50 / $(ms "$(median lat_p50_us $ceiling)") | $(ms "$(median lat_p99_us $ours)") / $n99 / $(ms "$(median lat_p99_us $ceiling)") | $(shown_ratio "$r50") | $(shown_ratio "$r99") | $vs_ncat | $(cpu_ns $ours) / $ncpu / $(cpu_ns $ceiling) | $(shown_ratio "$rcpu") |"
@@ -112,8 +112,8 @@ print_table() {
     local rrate rcpu segments="" rate_ncat="unable¹" cpu_ncat="unable¹"
     rrate=$(ratio deliveries_per_s "$ours" deliveries_per_s "$ceiling" low)
     rcpu=$(ratio cpu_ns "$ours" cpu_ns "$ceiling")
-    check "ten senders: rate ≥ the ceiling's, every N" 1 low "N = $size" "$rrate"
-    check "ten senders: CPU per delivery ≤ 1.1 × the ceiling's, every N" 1.1 high "N = $size" "$rcpu"
+    check "ten senders: rate ≥ the ceiling's, every N" 1 low "N = $(thousands "$size")" "$rrate"
+    check "ten senders: CPU per delivery ≤ 1.1 × the ceiling's, every N" 1.1 high "N = $(thousands "$size")" "$rcpu"
     if has_ncat "$size"; then
       rate_ncat=$(thousands "$(median deliveries_per_s $ncat)")
       cpu_ncat=$(cpu_ns $ncat)
@@ -140,9 +140,10 @@ print_events_table() {
   echo
   echo "| N | chat line ms | room's first line ms, first / last | after a pause ms, first / last | leave ms | kick ms | leave ÷ chat line | kick ÷ chat line | first line, to the first client ÷ chat line | after a pause, to the first client ÷ chat line |"
   echo "|---|---|---|---|---|---|---|---|---|---|"
-  local size target="a leave, a kick and a quiet room's first line ≤ 2 × a chat line, N ="
+  local size target="a leave, a kick and a quiet room's first line ≤ 2 × a chat line, N =" joiner=" "
   for size in "${event_sizes[@]}"; do
-    target+=" $(thousands "$size")"
+    target+="$joiner$(thousands "$size")"
+    joiner=" and "
   done
   for size in "${event_sizes[@]}"; do
     local line="server=ours phase=events clients=$size" rleave rkick rfirst rquiet
@@ -150,10 +151,10 @@ print_events_table() {
     rkick=$(ratio kick_us "$line" chat_us "")
     rfirst=$(ratio first_line_first_us "$line" chat_us "")
     rquiet=$(ratio quiet_first_us "$line" chat_us "")
-    check "$target" 2 high "N = $size, leave" "$rleave"
-    check "$target" 2 high "N = $size, kick" "$rkick"
-    check "$target" 2 high "N = $size, room's first line" "$rfirst"
-    check "$target" 2 high "N = $size, after a pause" "$rquiet"
+    check "$target" 2 high "N = $(thousands "$size"), leave" "$rleave"
+    check "$target" 2 high "N = $(thousands "$size"), kick" "$rkick"
+    check "$target" 2 high "N = $(thousands "$size"), room's first line" "$rfirst"
+    check "$target" 2 high "N = $(thousands "$size"), after a pause" "$rquiet"
     echo "| $(thousands "$size") | $(ms "$(median chat_us $line)") | $(ms "$(median first_line_first_us $line)") / $(ms "$(median first_line_last_us $line)") | $(ms "$(median quiet_first_us $line)") / $(ms "$(median quiet_last_us $line)") | $(ms "$(median leave_us $line)") | $(ms "$(median kick_us $line)") | $(shown_ratio "$rleave") | $(shown_ratio "$rkick") | $(shown_ratio "$rfirst") | $(shown_ratio "$rquiet") |"
   done
   echo
@@ -220,6 +221,8 @@ print_targets() {
   local name where
   for name in "${target_order[@]}"; do
     where=${target_where[$name]:-}
-    echo "| $name | ${target_worst[$name]:--}${where:+ ($where)} | $(verdict "$name") |"
+    local worst=${target_worst[$name]:--}
+    [[ "$worst" =~ ^[0-9]{4,}$ ]] && worst=$(thousands "$worst")
+    echo "| $name | $worst${where:+ ($where)} | $(verdict "$name") |"
   done
 }
