@@ -15,7 +15,7 @@
 # has a time limit. The measurements run in a network namespace of their own where one can be
 # made (as root), so that nothing else on the machine shares their port or their TCP counters.
 #
-#   bench/run.sh                   measure, print the table (about half an hour)
+#   bench/run.sh                   measure, print the table (45 minutes or less)
 #   bench/run.sh --update-readme   measure, and put the table into README.md between the markers
 #                                  of its placement, and the picture into docs/
 #   bench/run.sh --from FILE [--update-readme]   only the table and picture, from a run's results
