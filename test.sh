@@ -11,6 +11,14 @@ source scripts/setup.sh
 # Only the tests need these: clang with its sanitizer and libFuzzer runtimes for the fuzz
 # targets, the desktop entry validator for the package check.
 chatroom_install clang libclang-rt-14-dev desktop-file-utils iproute2
+# The browser tests': Debian's Chromium, Node.js with npm, and puppeteer-core as the lock file
+# pins it (again only when the lock file changed since the last install).
+chatroom_install chromium
+command -v npm >/dev/null || chatroom_install nodejs npm
+if ! cmp -s tests/browser/package-lock.json tests/browser/node_modules/.installed-lock.json; then
+  (cd tests/browser && npm ci --no-audit --no-fund --loglevel=error && cp package-lock.json node_modules/.installed-lock.json)
+fi
+export CHATROOM_BROWSER_REQUIRED=1
 # The Windows build's packages too, now: the tests below run without a network.
 source scripts/setup-windows.sh
 

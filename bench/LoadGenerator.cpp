@@ -86,6 +86,7 @@ struct Connection {
     int fd = -1;
     bool open = true;
     uint64_t received = 0; // bytes since counting started
+    uint64_t messageBytes = 0; // of them, in whole messages of the phase
     uint64_t expected = 0;
     std::string tail; // the start of a message whose rest has not arrived yet
     // Warm-up: the last probe sequence seen from each of the (at most two) probe senders.
@@ -155,8 +156,11 @@ public:
         std::vector<int> frozenFds, fds;
         bool connected = connectAll(m_options, m_options.frozen, frozenFds, kFrozenReceiveBuffer)
             && connectAll(m_options, m_options.clients, fds);
-        for (int fd : frozenFds)
-            m_frozen.push_back(FrozenClient { fd, m_options.floodBytes });
+        for (int fd : frozenFds) {
+            bool floods = m_options.flooders < 0 || static_cast<int>(m_frozen.size()) < m_options.flooders;
+            m_frozen.push_back(FrozenClient { fd, floods ? m_options.floodBytes : 0 });
+            m_floodTotal += floods ? m_options.floodBytes : 0;
+        }
         m_epoll = epoll_create1(0);
         for (size_t i = 0; i < fds.size(); ++i) {
             Connection connection;
@@ -274,7 +278,7 @@ private:
         phase.settled.assign(phase.messageCount, 0);
         for (size_t r = 0; r < m_connections.size(); ++r) {
             Connection& connection = m_connections[r];
-            connection.received = 0;
+            connection.received = connection.messageBytes = 0;
             connection.tail.clear();
             connection.nextSeq = connection.inFlight = connection.oldest = 0;
             uint64_t messages = phase.messageCount;
@@ -339,12 +343,14 @@ private:
                     flush(sender);
             }
             bool flooding = flood();
+            if (flooding)
+                lastSend = std::max(lastSend, m_lastFloodSend);
             bool allSent = nextMessage == phase.messageCount;
-            if (allSent && phase.latencies.size() == phase.messageCount) {
+            if (allSent && phase.latencies.size() == phase.messageCount && !flooding && floodsArrived()) {
                 phase.complete = true;
                 break;
             }
-            if (now >= deadline || (allSent && now >= lastSend + kRateGraceNs))
+            if (now >= deadline || (allSent && !flooding && now >= lastSend + kRateGraceNs))
                 break;
             uint64_t due = allSent ? now + 10 * kNsPerMs
                                    : phase.start + static_cast<uint64_t>(static_cast<double>(nextMessage) * interval);
@@ -373,10 +379,21 @@ private:
                     break;
                 }
                 frozen.floodLeft -= static_cast<uint64_t>(n);
+                m_lastFloodSend = nowNs();
             }
             left = left || frozen.floodLeft > 0;
         }
         return left;
+    }
+
+    // Every reading client has every flood's bytes.
+    bool floodsArrived() const
+    {
+        for (const Connection& connection : m_connections) {
+            if (connection.received - std::min(connection.received, connection.messageBytes) < m_floodTotal)
+                return false;
+        }
+        return true;
     }
 
     bool sendersWaiting() const
@@ -559,6 +576,7 @@ private:
             return;
         }
         size_t i = index(sender, seq);
+        m_connections[receiver].messageBytes += static_cast<uint64_t>(m_options.bytes);
         if (++phase.arrivals[i] != phase.receiversPerMessage)
             return;
         phase.latencies.push_back(arrival - phase.sentAt[i]);
@@ -624,18 +642,23 @@ private:
         double max = percentileUs(phase.latencies, total, 1.0);
         uint64_t incomplete = phase.messageCount - phase.latencies.size();
         double cpu = end.cpuSeconds - start.cpuSeconds;
+        // The floods' bytes that the reading client with the fewest of them received.
+        uint64_t floodReceivedMin = m_floodTotal;
+        for (const Connection& connection : m_connections)
+            floodReceivedMin = std::min(floodReceivedMin, connection.received - std::min(connection.received, connection.messageBytes));
 
         std::printf("result server=%s phase=%s clients=%d frozen=%d flood_bytes=%" PRIu64 " senders=%d messages=%d bytes=%d "
                     "echo=%s window=%d rate=%g complete=%d wall_s=%.4f deliveries=%" PRIu64 " deliveries_per_s=%.0f "
                     "lat_p50_us=%.1f lat_p99_us=%.1f lat_max_us=%.1f lost_msgs=%" PRIu64 " incomplete_msgs=%" PRIu64
                     " given_up=%" PRIu64 " resyncs=%" PRIu64 " garbled=%" PRIu64 " stale=%" PRIu64 " partial_sends=%" PRIu64
                     " extra_bytes=%" PRIu64 " lost_connections=%" PRIu64 " server_cpu_s=%.2f server_rss_kib=%ld server_hwm_kib=%ld"
-                    " segments_per_delivery=%.2f\n",
+                    " segments_per_delivery=%.2f flooders=%d flood_total_bytes=%" PRIu64 " flood_received_min_bytes=%" PRIu64 "\n",
             m_options.label.c_str(), phaseName(plan.id), static_cast<int>(m_connections.size()), m_options.frozen,
             m_options.floodBytes, plan.senders, plan.messages, m_options.bytes, m_options.echo ? "yes" : "no",
             plan.window, plan.rate, phase.complete ? 1 : 0, wall, deliveries, rate, p50, p99, max, lost, incomplete,
             phase.givenUp, phase.resyncs, phase.garbled, phase.stale, phase.partialSends, extraBytes, m_lostConnections,
-            cpu, end.rssKib, end.hwmKib, deliveries > 0 ? static_cast<double>(segments) / static_cast<double>(deliveries) : 0.0);
+            cpu, end.rssKib, end.hwmKib, deliveries > 0 ? static_cast<double>(segments) / static_cast<double>(deliveries) : 0.0,
+            m_options.flooders < 0 ? m_options.frozen : m_options.flooders, m_floodTotal, floodReceivedMin);
         std::printf("%s, %s: %d clients (+%d frozen), %d senders x %d messages of %d B: %.0f deliveries/s in %.3f s; "
                     "latency to the last receiver p50 %.1f us, p99 %.1f us, max %.1f us (-1: lost)%s\n",
             m_options.label.c_str(), phaseName(plan.id), static_cast<int>(m_connections.size()), m_options.frozen,
@@ -651,6 +674,8 @@ private:
     int m_epoll = -1;
     uint64_t m_bytesSeen = 0;
     uint64_t m_lostConnections = 0;
+    uint64_t m_floodTotal = 0;
+    uint64_t m_lastFloodSend = 0;
 };
 
 } // namespace

@@ -30,12 +30,14 @@ constexpr size_t kFloodPatternSize = 64 * 1024;
         "usage: chatroom-load [--host 127.0.0.1] [--port P] [--clients N] [--senders S] [--messages M]\n"
         "                     [--bytes B] [--timeout SEC] [--echo-to-sender yes|no] [--window W]\n"
         "                     [--fanout-messages F] [--rate R] [--frozen K] [--flood-bytes X]\n"
+        "                     [--flooders F]\n"
         "                     [--listen-backlog B] [--server-pid PID] [--idle-clients K] [--label NAME]\n"
         "  --fanout-messages F  first, client 0 sends F messages one at a time (fan-out latency)\n"
         "  --rate R             each sender sends R messages per second (latency under a steady load)\n"
         "  --frozen K           K more clients connect first and never read (small receive buffers)\n"
         "  --flood-bytes X      each frozen client sends X bytes of text without line ends; with no\n"
         "                       frozen clients, the senders send that instead of messages (CPU per MiB)\n"
+        "  --flooders F         only the first F frozen clients send --flood-bytes (default: all)\n"
         "  --listen-backlog B   at most B connections wait for the relay's accept (default 8, for ncat)\n",
         why);
     std::exit(2);
@@ -73,6 +75,8 @@ Options parseOptions(int argc, char** argv)
             options.rate = std::atof(value);
         else if (name == "--frozen")
             options.frozen = std::atoi(value);
+        else if (name == "--flooders")
+            options.flooders = std::atoi(value);
         else if (name == "--flood-bytes")
             options.floodBytes = std::strtoull(value, nullptr, 10);
         else if (name == "--listen-backlog")

@@ -32,6 +32,8 @@ struct Options {
     // much text instead of messages, and the run measures the relay's CPU per MiB.
     int frozen = 0;
     uint64_t floodBytes = 0;
+    // Of the frozen clients, only the first this many flood (-1: all of them).
+    int flooders = -1;
     // The relay's listen backlog: at most this many of our connections wait for its accept.
     // The default suits ncat, which listens with 10; ours and the ceiling take far more.
     int listenBacklog = 8;

@@ -1,6 +1,7 @@
 // Fuzz target for the delivery-marker lookup: EditBoxModel answers find() from an index of
-// earlier finds, and that index must never give a stale answer. The input is a sequence of
-// operations on one model (replace the content, append to it, cut it short, search for new
+// the content's marker lines or of earlier finds, and neither may ever give a stale answer.
+// The input is a sequence of operations on one model (replace the content, append to it, cut
+// it short, add and remove the markers of address-like texts as the room does, search for new
 // texts, for texts searched before and for pieces of the content); after every step the
 // content must be what was written, and every find must equal findText on that content.
 #include "FuzzCheck.h"
@@ -13,6 +14,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -28,8 +30,23 @@ enum class Operation : uint8_t {
     FindNew,
     FindAgain,
     FindPiece,
-    kMaxValue = FindPiece,
+    AppendAddressMarker,
+    RemoveAddressMarkers,
+    kMaxValue = RemoveAddressMarkers,
 };
+
+// The bytes of client addresses, so that the content stays made of marker lines and one
+// address often ends another.
+constexpr std::string_view kAddressBytes = "0123456789.:";
+constexpr size_t kMaxAddressBytes = 24;
+
+std::string addressFrom(FuzzedDataProvider& input)
+{
+    std::string address = input.ConsumeRandomLengthString(kMaxAddressBytes);
+    for (char& byte : address)
+        byte = kAddressBytes[static_cast<unsigned char>(byte) % kAddressBytes.size()];
+    return address;
+}
 
 struct Session {
     EditBoxModel model;
@@ -140,6 +157,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             session.log.push_back("needle piece " + hex(needle));
             session.find(needle);
             session.remember(needle);
+            break;
+        }
+        case Operation::AppendAddressMarker: {
+            std::string address = addressFrom(input);
+            std::string line = address + "=1\r\n";
+            session.model.append(line);
+            session.expected += line;
+            session.log.push_back("append " + hex(line));
+            session.find(address + "=1");
+            session.remember(address + "=1");
+            break;
+        }
+        case Operation::RemoveAddressMarkers: {
+            // What the room does when a client leaves: every marker line of its address goes.
+            std::string address = addressFrom(input);
+            std::string text = reference::replace(session.expected, address + "=1\r\n", "");
+            session.model.setContent(text);
+            session.expected = text;
+            session.log.push_back("remove markers of " + hex(address));
+            session.find(address + "=1");
             break;
         }
         }

@@ -176,6 +176,8 @@ std::string answerForProblem(ControlProblem problem)
         return statusLine(AdminStatus::Malformed, "the request ended without a line end");
     case ControlProblem::Closing:
         return statusLine(AdminStatus::Unavailable, "the room is closing");
+    case ControlProblem::Crowded:
+        return statusLine(AdminStatus::Unavailable, "the room has no descriptor left but the one kept for an administrator, who is being answered; try again");
     case ControlProblem::Dropped:
         break;
     }

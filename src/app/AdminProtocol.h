@@ -50,6 +50,7 @@ enum class ControlProblem {
     Unterminated, // the peer ended its side before the line end
     Dropped,      // too many control connections at once: the oldest idle one goes
     Closing,      // the room ends before the request was read
+    Crowded,      // the room's descriptors are spent and the one kept for an administrator is in use
 };
 std::string answerForProblem(ControlProblem problem);
 

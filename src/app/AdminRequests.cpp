@@ -41,7 +41,7 @@ ListBoxModel* roster()
 int32_t findEntry(const ListBoxModel& list, std::string_view address)
 {
     for (int32_t index = 0; index < list.count(); ++index) {
-        if (list.text(index) == address)
+        if (list.textView(index) == address)
             return index;
     }
     return kNoEntry;
@@ -51,7 +51,7 @@ std::string answerList(const ListBoxModel& list)
 {
     std::string answer;
     for (int32_t index = 0; index < list.count(); ++index)
-        answer += clientLine(list.text(index));
+        answer += clientLine(list.textView(index));
     return answer + statusLine(AdminStatus::Ok, std::to_string(list.count()) + " on the roster");
 }
 

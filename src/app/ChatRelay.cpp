@@ -23,7 +23,7 @@ void onDataArrival()
     const ListBoxModel& roster = listBoxModel(列表框1);
     RosterDelivery delivery;
     for (state.rosterIndex = 1; state.rosterIndex <= state.rosterSize; ++state.rosterIndex)
-        delivery.sendAndMark(roster.textView(state.rosterIndex - 1), state.lastData.view());
+        delivery.sendAndMark(roster.textView(state.rosterIndex - 1), state.lastData.view(), MessageKind::Relayed);
 
     // The message line is the last CR LF-separated line of the text before the first NUL.
     // Data that starts with NUL has no line at all, so the robot has nothing to look at.
@@ -54,11 +54,14 @@ void onClientLeave()
     Text notice = noDataYet ? leave.firstForm() : leave.continuedForm();
 
     // One scan removes the leaver and tells everybody else, before and after its entry alike;
-    // once the entry is gone the later entries sit one place higher.
+    // once the entry is gone the later entries sit one place higher. Sending changes nothing on
+    // the roster, so entries are read in place: a leave costs its sends, one removal from the
+    // list and one rewrite of the marker store.
+    const ListBoxModel& roster = listBoxModel(列表框1);
     bool removed = false;
     for (state.rosterIndex = 1; state.rosterIndex <= state.rosterSize; ++state.rosterIndex) {
         int32_t index = state.rosterIndex - 1 - (removed ? 1 : 0);
-        Text entry = itemText(列表框1, index);
+        std::string_view entry = roster.textView(index);
         if (!removed && compareText(entry, leaver) == 0) {
             deleteItem(列表框1, index);
             removeMarkers(leaver);

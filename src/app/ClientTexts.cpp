@@ -33,15 +33,15 @@ void removeMarkers(std::string_view entry)
 
 void sendToEntry(std::string_view entry, std::string_view text)
 {
-    serverComponent(服务器1).sendData(entry, text);
+    serverComponent(服务器1).sendData(entry, text, MessageKind::ServerText);
 }
 
 // The same steps as sendToEntry, isMarked and markEntry, on the controls found once.
-void RosterDelivery::sendAndMark(std::string_view entry, std::string_view bytes)
+void RosterDelivery::sendAndMark(std::string_view entry, std::string_view bytes, MessageKind kind)
 {
     if (!m_server)
         m_server = &serverComponent(服务器1);
-    m_server->sendData(entry, bytes);
+    m_server->sendData(entry, bytes, kind);
     if (!m_markers)
         m_markers = &editBoxModel(编辑框1);
     if (m_markers->findJoined(entry, kMarkerTail) == -1)
@@ -78,5 +78,5 @@ void announceToRoom(std::string_view sender, std::string_view body)
     const ListBoxModel& roster = listBoxModel(列表框1);
     RosterDelivery delivery;
     for (state.rosterIndex = 1; state.rosterIndex <= state.rosterSize; ++state.rosterIndex)
-        delivery.sendAndMark(roster.textView(state.rosterIndex - 1), text);
+        delivery.sendAndMark(roster.textView(state.rosterIndex - 1), text, MessageKind::ServerText);
 }

@@ -6,6 +6,7 @@
 
 #include <string_view>
 
+#include "net/ConnectionTransport.h"
 #include "runtime/Text.h"
 
 class EditBoxModel;
@@ -34,16 +35,18 @@ struct FramedText {
 bool isMarked(std::string_view entry);
 // Removes every marker line of the entry from the store.
 void removeMarkers(std::string_view entry);
-// Sends a text to a roster entry; it goes out whole or, past the queue caps, not at all.
+// Sends a text of the server's to a roster entry; it goes out whole or, past the queue caps,
+// not at all.
 void sendToEntry(std::string_view entry, std::string_view text);
 // The step that the relay and the room announcements take for every roster entry, over one
 // scan of the roster: send to the entry, then mark it unless it is marked already. The server
 // component and the marker store are looked up at the first entry and kept for the others,
-// so that an entry costs its send and one marker lookup. Lives for one scan, during which
+// so that an entry costs its send and one marker lookup. `kind` says whether the bytes are
+// relayed or a text of the server's. Lives for one scan, during which
 // nothing can unload the console window (sending and marking run no handler).
 class RosterDelivery {
 public:
-    void sendAndMark(std::string_view entry, std::string_view bytes);
+    void sendAndMark(std::string_view entry, std::string_view bytes, MessageKind kind);
 
 private:
     TcpServer* m_server = nullptr;

@@ -31,7 +31,9 @@ std::string helpText(const ControlTransport& transport)
                 u8"\n"
                 u8"The admin commands reach the room that this user runs through its control socket,\n")
         + "  " + transport.endpointDescription + "\n"
-        + utf8(u8"which only this user and root may use. ADDRESS is as `admin list` prints it.\n"
+        + utf8(u8"which only this user and root may use. The commands believe only a room that runs as\n"
+               u8"this same user (root's reach only root's), with its socket in a directory of this user's\n"
+               u8"that nobody else may enter (mode 0700). ADDRESS is as `admin list` prints it.\n"
                u8"\n"
                u8"Exit status: 0 done, 1 the room could not answer, 2 malformed request,\n"
                u8"3 no server running, 4 no such client, 5 permission refused.\n");

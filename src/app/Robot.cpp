@@ -145,7 +145,13 @@ WordLibraryLoad loadWordLibrary(std::string_view path)
     WordLibraryLoad load { .status = file.status };
     if (size_t nul = file.bytes.view().find('\0'); nul != std::string_view::npos)
         load.firstNul = nul + 1;
-    appendWordLibrary(toText(file.bytes), state.replyKeys, state.replyTexts);
+    Text text = toText(file.bytes);
+    std::string_view read = text;
+    load.empty = read.empty();
+    load.lineFeedsOnly = read.find('\n') != std::string_view::npos && read.find("\r\n") == std::string_view::npos;
+    int32_t before = state.replyKeys.elementCount();
+    appendWordLibrary(read, state.replyKeys, state.replyTexts);
+    load.entries = state.replyKeys.elementCount() - before;
     state.replyIndex = KeywordMatcher(state.replyKeys);
     return load;
 }

@@ -25,6 +25,12 @@ struct WordLibraryLoad {
     // The 1-based position of the first NUL byte, where the library's text ends; 0 when the
     // file holds none.
     size_t firstNul = 0;
+    // The entries it added to the library.
+    int32_t entries = 0;
+    // No byte at all before the first NUL (or in the whole file).
+    bool empty = false;
+    // Its lines end in LF alone (no CR LF anywhere), which the library's format does not know.
+    bool lineFeedsOnly = false;
 };
 // Reads the file, appends its entries to the service's word library and indexes its keywords.
 // A file that cannot be read whole (or is larger than the limit) adds nothing.

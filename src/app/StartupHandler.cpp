@@ -29,9 +29,16 @@ Text wordLibraryProblem(const WordLibraryLoad& load)
 {
     switch (load.status) {
     case FileReadStatus::Read:
-        if (load.firstNul == 0)
+        if (load.firstNul != 0)
+            return concatText("reply.ini词库文件的第", std::to_string(load.firstNul), "个字节是空字符，其后的内容未载入！");
+        if (load.entries > 0)
             return {};
-        return concatText("reply.ini词库文件的第", std::to_string(load.firstNul), "个字节是空字符，其后的内容未载入！");
+        // Read, yet the robot has nothing to answer with.
+        if (load.empty)
+            return "reply.ini词库文件是空的，机器人无话可答！";
+        if (load.lineFeedsOnly)
+            return "reply.ini词库文件的行尾只有LF，没有可读的词条（行尾须为CR LF），机器人无话可答！";
+        return "reply.ini词库文件中没有可读的词条，机器人无话可答！";
     case FileReadStatus::Missing:
         return "缺少reply.ini词库文件！";
     case FileReadStatus::Unreadable:

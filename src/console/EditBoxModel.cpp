@@ -9,7 +9,8 @@ namespace {
 
 // Keeps the index from growing without bound when many different texts are looked up.
 constexpr size_t kMaxRememberedFinds = 8192;
-
+// What follows the entry in a delivery marker.
+constexpr std::string_view kMarkerTail = "=1";
 
 } // namespace
 
@@ -19,6 +20,7 @@ void EditBoxModel::setContent(std::string_view text)
     m_content.assign(text);
     m_hasLeadBytes = false;
     noteBytes(m_content);
+    m_markerLines.rebuild(m_content);
     forgetFinds();
     if (m_onChange)
         m_onChange();
@@ -29,6 +31,7 @@ void EditBoxModel::append(std::string_view text)
     text = textBeforeNul(text);
     m_content.append(text);
     noteBytes(text);
+    m_markerLines.extend(m_content);
     if (m_onChange)
         m_onChange();
 }
@@ -56,6 +59,10 @@ int32_t EditBoxModel::find(std::string_view sought) const
     sought = textBeforeNul(sought);
     if (sought.empty())
         return m_content.empty() ? -1 : 1;
+    if (sought.ends_with(kMarkerTail)) {
+        if (std::optional<int32_t> marker = m_markerLines.findMarker(m_content, sought.substr(0, sought.size() - kMarkerTail.size())))
+            return *marker;
+    }
     if (auto known = m_found.find(sought); known != m_found.end()) {
         m_nextExpected = known->second.order + 1;
         return known->second.position;
@@ -79,6 +86,10 @@ int32_t EditBoxModel::find(std::string_view sought) const
 
 int32_t EditBoxModel::findJoined(std::string_view head, std::string_view tail) const
 {
+    if (tail == kMarkerTail) {
+        if (std::optional<int32_t> marker = m_markerLines.findMarker(m_content, textBeforeNul(head)))
+            return *marker;
+    }
     if (isExpectedNext(head, tail))
         return m_foundOrder[m_nextExpected++]->second.position;
     m_joined.assign(textBeforeNul(head));

@@ -1,8 +1,12 @@
 // The text of an edit box, kept apart from any widget. A shown box's view listens for
-// changes; the hidden marker box is only ever this model: it is searched on every relay, so
-// it must not cost widget work, and its searches are answered from an index of earlier finds
-// where that gives the same result.
+// changes; the hidden marker box is only ever this model: it is searched for every roster
+// entry on every relay, so it must not cost widget work, and a search must not cost the
+// length of the text. Marker lookups are answered by an index of the text's marker lines;
+// other searches (and all of them while the text is not made of marker lines) from earlier
+// finds where that gives the same result, or by searching the text.
 #pragma once
+
+#include "console/MarkerLineIndex.h"
 
 #include <cstdint>
 #include <functional>
@@ -37,8 +41,9 @@ private:
     std::function<void()> m_onChange;
     // Without lead bytes every byte starts a character, so a plain substring search is exact.
     bool m_hasLeadBytes = false;
+    MarkerLineIndex m_markerLines;
 
-    // Positions found earlier. Appending never moves a first occurrence, so these stay true
+    // Positions found earlier where the marker index cannot answer. Appending never moves a first occurrence, so these stay true
     // until the content is replaced; misses are not kept, since an append can end them.
     struct TextHash {
         using is_transparent = void;

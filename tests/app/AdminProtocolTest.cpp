@@ -68,7 +68,7 @@ TEST(AdminProtocol, WholeAnswersAreRead)
     EXPECT_EQ(refused->status, AdminStatus::NoSuchClient);
     EXPECT_EQ(refused->message, "x?ok?");
 
-    for (ControlProblem problem : { ControlProblem::NotPermitted, ControlProblem::TooLong, ControlProblem::Unterminated, ControlProblem::Dropped, ControlProblem::Closing }) {
+    for (ControlProblem problem : { ControlProblem::NotPermitted, ControlProblem::TooLong, ControlProblem::Unterminated, ControlProblem::Dropped, ControlProblem::Closing, ControlProblem::Crowded }) {
         std::optional<AdminReply> answer = parseAdminReply(answerForProblem(problem));
         ASSERT_TRUE(answer);
         EXPECT_NE(answer->status, AdminStatus::Ok);

@@ -173,6 +173,18 @@ const std::vector<FindCase> kFindCases = {
     { "\xB9\xDC" "A=1\r\n", "A=1", 3 },
     { "管理员1.2.3.4:80=1\r\n", "1.2.3.4:80=1", 7 },
     { "1.2.3.4:80=1\r\n", "管", -1 },
+    // A last line whose end is not complete: "=1" is there or not yet.
+    { "a:1=1\r\n1.2.3.4:80=1", "1.2.3.4:80=1", 8 },
+    { "1.2.3.4:80=1\r", "1.2.3.4:80=1", 1 },
+    { "1.2.3.4:80=", "1.2.3.4:80=1", -1 },
+    { "a:1=1\r\n1.2.3.4:80", "1.2.3.4:80=1", -1 },
+    // Texts that a line's end cannot hold match across lines.
+    { "a:1=1\r\nb:2=1\r\n", "1\r\nb:2=1", 5 },
+    { "a:1=1\r\nb:2=1\r\n", "a:1=1\r\nb:2=1", 1 },
+    // Lines that end alike: the first whose text ends with the address answers.
+    { "9.1.2.3.4:80=1\r\n1.2.3.4:80=1\r\n", "1.2.3.4:80=1", 3 },
+    { "1.2.3.4:80=1\r\n9.1.2.3.4:80=1\r\n", "1.2.3.4:80=1", 1 },
+    { "5.6:7=1\r\n4.5.6:7=1\r\n", "5.6:7=1", 1 },
 };
 
 using MarkerSearch = LoadedConsole;
@@ -220,16 +232,42 @@ TEST_F(MarkerSearch, FollowsAppendsAndReplacements)
     EXPECT_EQ(findInContent(编辑框1, "x=1"), 1);
 }
 
+// A leave rewrites the store without the leaver's lines: every later line moves, and a line
+// whose address ends with the leaver's loses its tail and joins the next.
+TEST_F(MarkerSearch, FollowsTheRemovalOfALeaversLines)
+{
+    const std::vector<std::string> addresses = { "1.2.3.4:80", "11.2.3.4:80", "10.0.0.1:5000", "10.0.0.2:5000", "127.0.0.1:40112" };
+    const std::vector<std::string> leavers = { "10.0.0.1:5000", "1.2.3.4:80", "127.0.0.1:40112", "11.2.3.4:80", "9.9.9.9:9" };
+    for (const std::string& leaver : leavers) {
+        SCOPED_TRACE("leaver " + leaver);
+        setContent(编辑框1, "");
+        for (const std::string& address : addresses)
+            appendText(编辑框1, address + "=1\r\n");
+        for (const std::string& address : addresses)
+            ASSERT_EQ(findInContent(编辑框1, address + "=1"), findText(content(编辑框1), address + "=1"));
+        setContent(编辑框1, replaceText(content(编辑框1), leaver + "=1\r\n", ""));
+        appendText(编辑框1, "192.168.1.1:1=1\r\n");
+        const std::string stored = content(编辑框1);
+        for (const std::string& address : addresses)
+            EXPECT_EQ(findInContent(编辑框1, address + "=1"), findText(stored, address + "=1")) << address << " in '" << stored << "'";
+        EXPECT_EQ(findInContent(编辑框1, leaver + "=1"), findText(stored, leaver + "=1"));
+    }
+}
+
 TEST_F(MarkerSearch, RandomStoresAgreeWithFindText)
 {
     // Pieces that make addresses, markers, line ends and stray lead and trail bytes, so that
     // matches straddle character boundaries and one address ends another.
     const std::vector<std::string> pieces = {
-        "1.2.3.4:80", "11.2.3.4:80", "1", ".", ":", "80", "=1", "=1\r\n", "\r\n", "=",
+        "1.2.3.4:80", "11.2.3.4:80", "1", ".", ":", "80", "=1\r\n", "=1", "\r\n", "=",
         "管", "理员", "\xB9", "\xDC", "\xA1", "A", "a", "\xC4\xE3", "\xE3\xBA",
     };
+    // Every other stretch of rounds uses only the first pieces, addresses and whole line ends,
+    // so that the store is made of marker lines.
+    const size_t addressPieces = 7;
     std::mt19937 random(19730);
-    auto piece = [&] { return pieces[random() % pieces.size()]; };
+    bool addressesOnly = false;
+    auto piece = [&] { return pieces[random() % (addressesOnly ? addressPieces : pieces.size())]; };
     auto someText = [&](size_t most) {
         std::string text;
         for (size_t count = random() % (most + 1); count > 0; --count)
@@ -245,8 +283,10 @@ TEST_F(MarkerSearch, RandomStoresAgreeWithFindText)
 
     int compared = 0;
     for (int round = 0; round < 400; ++round) {
-        if (round % 50 == 0)
+        if (round % 50 == 0) {
+            addressesOnly = round % 100 == 0;
             setContent(编辑框1, someText(6));
+        }
         else
             appendText(编辑框1, someText(2));
         const std::string stored = content(编辑框1);

@@ -1,16 +1,20 @@
 // The administrator's control command against the running room: `admin list` shows the roster
 // in order, each action reaches its client exactly as the pop-up menu's item does, `admin
 // close` dissolves the room, and the control socket refuses other users, bad requests and
-// idle connections without disturbing the room; a socket left by a crashed room is replaced.
+// idle connections without disturbing the room; a socket left by a crashed room is replaced;
+// the command believes no room planted by another user.
 // (A second room of the same user, which finds the socket taken, needs a second network
 // namespace for its port; it is left to the manual check.)
 #include "ProgramRun.h"
 #include "RoomTest.h"
 
+#include <csignal>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -59,12 +63,73 @@ protected:
         return fd;
     }
 
-    // Everything the room sends until it closes; closes this end too.
+    // A room forged by another user: a child process that binds `path`, then, as kNobody,
+    // listens there and answers every request with a roster of its own making. Killed by the
+    // caller (the returned pid).
+    static pid_t forgeRoom(const std::string& path)
+    {
+        int ready[2];
+        if (pipe2(ready, O_CLOEXEC) != 0)
+            return -1;
+        pid_t pid = fork();
+        if (pid == 0) {
+            static const char forged[] = "client 6.6.6.6:666\nok 1 on the roster\n";
+            int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address {};
+            address.sun_family = AF_UNIX;
+            std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+            // The listener's credentials are taken at listen().
+            if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || setgid(kNobody) != 0
+                || setuid(kNobody) != 0 || listen(fd, 4) != 0)
+                _exit(1);
+            (void)!write(ready[1], "r", 1);
+            for (;;) {
+                int peer = accept(fd, nullptr, nullptr);
+                char request[256];
+                (void)!recv(peer, request, sizeof request, 0);
+                (void)!send(peer, forged, sizeof forged - 1, MSG_NOSIGNAL);
+                close(peer);
+            }
+        }
+        close(ready[1]);
+        char byte = 0;
+        bool up = read(ready[0], &byte, 1) == 1;
+        close(ready[0]);
+        if (!up && pid > 0) {
+            waitpid(pid, nullptr, 0);
+            return -1;
+        }
+        return pid;
+    }
+
+    // The room's answer to a raw request sent by a child process running as `user`.
+    std::string requestAs(uid_t user, const std::string& request)
+    {
+        int answer[2];
+        if (pipe2(answer, O_CLOEXEC) != 0)
+            return {};
+        pid_t pid = fork();
+        if (pid == 0) {
+            if (setgid(user) != 0 || setuid(user) != 0)
+                _exit(1);
+            int fd = connectRaw();
+            (void)!send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+            std::string heard = readToEnd(fd);
+            (void)!write(answer[1], heard.data(), heard.size());
+            _exit(0);
+        }
+        close(answer[1]);
+        std::string heard = readToEnd(answer[0]);
+        waitpid(pid, nullptr, 0);
+        return heard;
+    }
+
+    // Everything the room (or a pipe) sends until it closes; closes this end too.
     static std::string readToEnd(int fd)
     {
         std::string answer;
         char chunk[4096];
-        for (ssize_t got; (got = recv(fd, chunk, sizeof chunk, 0)) > 0;)
+        for (ssize_t got; (got = read(fd, chunk, sizeof chunk)) > 0;)
             answer.append(chunk, size_t(got));
         close(fd);
         return answer;
@@ -216,16 +281,73 @@ TEST_F(Admin, AnotherUserIsRefused)
     chmod(shared.path().c_str(), 0755);
     chmod(program.c_str(), 0755);
 
-    // The private directory keeps the other user away from the socket...
-    EXPECT_EQ(admin({ "list" }, kNobody, program).status, kExitRefused);
-    // ...and where it does not, the room itself refuses.
+    // The private directory keeps the other user away from the socket (the command cannot even
+    // look into it)...
+    CommandResult command = admin({ "list" }, kNobody, program);
+    EXPECT_EQ(command.status, kExitRefused) << command.error;
+    // ...and where the directory lets the other user through, the room itself refuses.
     chmod(runtimeDirectory().c_str(), 0711);
     chmod((runtimeDirectory() + "/chatroom-server").c_str(), 0711);
     chmod(socketPath().c_str(), 0666);
-    CommandResult refused = admin({ "kick", a.address() }, kNobody, program);
-    EXPECT_EQ(refused.status, kExitRefused) << refused.error;
-    EXPECT_NE(refused.error.find("only the user who runs the room"), std::string::npos) << refused.error;
+    std::string refused = requestAs(kNobody, "kick " + a.address() + "\n");
+    EXPECT_EQ(refused.rfind("refused ", 0), 0u) << refused;
+    EXPECT_NE(refused.find("only the user who runs the room"), std::string::npos) << refused;
     syncByProbe(a);
+    // The room's own command believes only a private directory again.
+    EXPECT_EQ(admin({ "list" }).status, kExitRefused);
+    chmod((runtimeDirectory() + "/chatroom-server").c_str(), 0700);
+    expectRoster({ &a });
+}
+
+TEST_F(Admin, PlantedRoomsAreNotBelieved)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "planting another user's directory and socket needs root";
+    startServer();
+    LoopbackClient& a = connectClient();
+    syncByPassingClient(false);
+
+    enum class Plant { LinkToTheirs, TheirDirectory, OpenDirectory, TheirSocket };
+    struct Case {
+        Plant plant;
+        const char* told;
+    };
+    const Case cases[] = {
+        { Plant::LinkToTheirs, "is a symbolic link" },
+        { Plant::TheirDirectory, "belongs to uid 65534" },
+        { Plant::OpenDirectory, "has mode 0755" },
+        { Plant::TheirSocket, "is served by uid 65534" },
+    };
+    for (const Case& planted : cases) {
+        TempDirectory runtime("chatroom-e2e-planted");
+        TempDirectory theirs("chatroom-e2e-theirs");
+        std::string directory = runtime.path() + "/chatroom-server";
+        switch (planted.plant) {
+        case Plant::LinkToTheirs:
+            ASSERT_EQ(chown(theirs.path().c_str(), kNobody, kNobody), 0);
+            ASSERT_EQ(symlink(theirs.path().c_str(), directory.c_str()), 0);
+            break;
+        case Plant::TheirDirectory:
+            ASSERT_EQ(mkdir(directory.c_str(), 0700), 0);
+            ASSERT_EQ(chown(directory.c_str(), kNobody, kNobody), 0);
+            break;
+        case Plant::OpenDirectory:
+            ASSERT_EQ(mkdir(directory.c_str(), 0700), 0);
+            ASSERT_EQ(chmod(directory.c_str(), 0755), 0);
+            break;
+        case Plant::TheirSocket:
+            ASSERT_EQ(mkdir(directory.c_str(), 0700), 0);
+            break;
+        }
+        pid_t forger = forgeRoom(directory + "/control.sock");
+        ASSERT_GT(forger, 0) << "the forged room did not come up";
+        CommandResult list = runProgram({ server().executable(), { "admin", "list" }, { { "XDG_RUNTIME_DIR", runtime.path() } } });
+        kill(forger, SIGKILL);
+        waitpid(forger, nullptr, 0);
+        EXPECT_EQ(list.status, kExitRefused) << planted.told << ": " << list.error;
+        EXPECT_EQ(list.output, "") << planted.told;
+        EXPECT_NE(list.error.find(planted.told), std::string::npos) << list.error;
+    }
     expectRoster({ &a });
 }
 

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -16,6 +17,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -74,12 +76,28 @@ void writeBytes(const fs::path& path, const std::string& bytes)
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
+// Leaves a socket file at the path (nothing listens on it).
+void bindSocketFile(const fs::path& path)
+{
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << path;
+    close(fd);
+}
+
 TEST(StartupProblems, AnUnusableWordLibraryIsNamedWithWhatIsWrong)
 {
     const LibraryCase cases[] = {
         { "missing", [](const fs::path&) {}, u8"缺少reply.ini词库文件！", false },
         { "a directory", [](const fs::path& path) { fs::create_directory(path); }, u8"reply.ini词库文件不是普通文件！", false },
         { "a FIFO", [](const fs::path& path) { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); }, u8"reply.ini词库文件不是普通文件！", false },
+        { "a socket", [](const fs::path& path) { bindSocketFile(path); }, u8"reply.ini词库文件不是普通文件！", false },
+        // Read, but nothing to answer with: told, and the robot is on as for any library read.
+        { "empty", [](const fs::path& path) { writeBytes(path, ""); }, u8"reply.ini词库文件是空的，机器人无话可答！", true },
+        { "LF line ends", [](const fs::path& path) { writeBytes(path, bytesOf("你好\n你好呀\n\n谢谢\n不客气\n")); },
+            u8"reply.ini词库文件的行尾只有LF，没有可读的词条（行尾须为CR LF），机器人无话可答！", true },
         { "a link to itself", [](const fs::path& path) { fs::create_symlink(path.filename(), path); }, u8"reply.ini词库文件无法读取！", false },
         // 你好 and 你好呀 are two bytes a character in code page 936.
         { "a NUL in the middle", [](const fs::path& path) { writeBytes(path, bytesOf("你好\r\n你好呀\0好\r\n嗯")); },

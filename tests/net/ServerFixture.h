@@ -113,4 +113,14 @@ protected:
     std::unique_ptr<TcpServer> server;
 };
 
+// A component already listening on a free port.
+class ListeningServerFixture : public ServerFixture {
+protected:
+    void SetUp() override
+    {
+        startServer();
+        ASSERT_TRUE(server->isListening());
+    }
+};
+
 }

@@ -14,14 +14,7 @@ namespace {
 
 using Events = std::vector<RecordedEvent>;
 
-class TcpServerEvents : public ServerFixture {
-protected:
-    void SetUp() override
-    {
-        startServer();
-        ASSERT_TRUE(server->isListening());
-    }
-};
+using TcpServerEvents = ListeningServerFixture;
 
 TEST_F(TcpServerEvents, OneClientEntersSendsAndLeavesInOrder)
 {

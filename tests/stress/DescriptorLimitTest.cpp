@@ -2,7 +2,9 @@
 // come than it has descriptors for. Those it cannot take are dropped at once (it keeps the top
 // of its descriptor table for itself, and a spare descriptor to take and drop a connection
 // when the table is full), the ones it has keep being served, it does not spin on a listener
-// that stays ready, and once clients leave it takes new ones again.
+// that stays ready, and once clients leave it takes new ones again. The administrator's
+// commands are answered all the while.
+#include "ProgramRun.h"
 #include "StressRoom.h"
 
 #include <thread>
@@ -39,28 +41,43 @@ protected:
             expectReceives(*other, line);
         return true;
     }
+
+    // Connects clients until the server drops one; returns those it took.
+    std::vector<LoopbackClient*> fillRoom()
+    {
+        std::vector<LoopbackClient*> inRoom;
+        int dropped = 0;
+        for (int i = 0; i < kClientsTried; ++i) {
+            LoopbackClient& client = connectClient();
+            if (admitted(client, inRoom, i)) {
+                EXPECT_EQ(dropped, 0) << "client " << i << " was taken after an earlier one was dropped";
+                inRoom.push_back(&client);
+            } else {
+                ++dropped;
+                client.close();
+            }
+            if (HasFailure())
+                break;
+        }
+        EXPECT_GE(inRoom.size(), 20u);
+        EXPECT_GT(dropped, 0) << "the limit was never reached";
+        return inRoom;
+    }
+
+    CommandResult admin(const std::vector<std::string>& arguments)
+    {
+        std::vector<std::string> words { "admin" };
+        words.insert(words.end(), arguments.begin(), arguments.end());
+        return runProgram({ server().executable(), words, { { "XDG_RUNTIME_DIR", runtimeDirectory() } } });
+    }
 };
 
 TEST_F(DescriptorLimit, FullTableDropsNewcomersAndServesTheRoom)
 {
     startServer();
     ASSERT_EQ(descriptorLimit(serverPid()), kDescriptorLimit);
-
-    std::vector<LoopbackClient*> inRoom;
-    int dropped = 0;
-    for (int i = 0; i < kClientsTried; ++i) {
-        LoopbackClient& client = connectClient();
-        if (admitted(client, inRoom, i)) {
-            ASSERT_EQ(dropped, 0) << "client " << i << " was taken after an earlier one was dropped";
-            inRoom.push_back(&client);
-        } else {
-            ++dropped;
-            client.close();
-        }
-        ASSERT_FALSE(HasFailure());
-    }
-    ASSERT_GE(inRoom.size(), 20u);
-    ASSERT_GT(dropped, 0) << "the limit was never reached";
+    std::vector<LoopbackClient*> inRoom = fillRoom();
+    ASSERT_FALSE(HasFailure());
 
     // More connections wait at the listener, without a word. The server drops them too and
     // then sits idle: its CPU time over two seconds stays small.
@@ -92,6 +109,31 @@ TEST_F(DescriptorLimit, FullTableDropsNewcomersAndServesTheRoom)
         ASSERT_TRUE(admitted(client, inRoom, kClientsTried + i)) << "no room for a newcomer after a leave";
         inRoom.push_back(&client);
     }
+    syncByProbe(*inRoom.back());
+}
+
+// With every descriptor for clients spent, the administrator still lists the room and kicks a
+// client, one command after the other.
+TEST_F(DescriptorLimit, TheAdministratorIsAnsweredWithTheTableFull)
+{
+    startServer();
+    std::vector<LoopbackClient*> inRoom = fillRoom();
+    ASSERT_FALSE(HasFailure());
+
+    std::string roster;
+    for (LoopbackClient* client : inRoom)
+        roster += client->address() + "\n";
+    CommandResult list = admin({ "list" });
+    EXPECT_EQ(list.status, 0) << list.error;
+    EXPECT_EQ(list.output, roster);
+
+    LoopbackClient& kicked = *inRoom.front();
+    std::string address = kicked.address();
+    CommandResult kick = admin({ "kick", address });
+    EXPECT_EQ(kick.status, 0) << kick.error;
+    EXPECT_EQ(kicked.readToEnd(), continuedForm(kAdministrator, kKickBody));
+    kicked.close();
+    expectAllReceive(leaveNotice(true, address));
     syncByProbe(*inRoom.back());
 }
 

@@ -39,11 +39,17 @@ protected:
     void fillConnection(LoopbackClient& sender, const LoopbackClient& stalled) { fillConnections(sender, { &stalled }); }
 
     // The same for several stalled clients at once: one relay fills them all, and none of
-    // them reads any of it.
+    // them reads any of it. The filler goes out in pieces, each read by every other client
+    // before the next is sent: a reader that fell further behind than its queue's cap (a
+    // loaded machine grows the kernel's buffers slowly) would miss a piece by design.
     void fillConnections(LoopbackClient& sender, const std::vector<const LoopbackClient*>& stalled)
     {
-        std::string filler(std::max<size_t>(largestSendBuffer(), 4 * 1024 * 1024) + 2 * 1024 * 1024, 'f');
-        expectAllReceiveAtOnce(filler, stalled, [&] { sender.send(filler); });
+        // Far below the server's per-client queue cap, kernel buffers included.
+        constexpr size_t kPiece = 1024 * 1024;
+        const size_t fillerSize = std::max<size_t>(largestSendBuffer(), 4 * 1024 * 1024) + 2 * 1024 * 1024;
+        const std::string piece(kPiece, 'f');
+        for (size_t sent = 0; sent < fillerSize; sent += kPiece)
+            expectAllReceiveAtOnce(piece, stalled, [&] { sender.send(piece); });
     }
 
     // Every open client (but those in `except`) reads exactly `expected` next, all at the

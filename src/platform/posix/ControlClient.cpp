@@ -18,7 +18,6 @@ constexpr time_t kAnswerWaitSeconds = 30;
 // Far above the list of any room this machine could hold; a peer that sends more is no room.
 constexpr size_t kMaxAnswerBytes = 64 * 1024 * 1024;
 constexpr size_t kReadChunk = 64 * 1024;
-constexpr uid_t kRootUid = 0;
 
 ControlExchange outcome(ControlExchange::Outcome kind, std::string detail)
 {
@@ -43,16 +42,16 @@ ControlExchange failedConnect(const std::string& path, int error)
     }
 }
 
-// A room of this user, or root's; root itself may talk to any user's room.
-bool roomIsTrusted(int fd, uid_t& roomUid)
+// Only a room of this very user is believed, root's command included: a room of anybody else
+// could answer with a forged roster or claim actions it never did.
+bool roomIsOurs(int fd, uid_t& roomUid)
 {
     ucred room {};
     socklen_t length = sizeof room;
     if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &room, &length) != 0)
         return false;
     roomUid = room.uid;
-    uid_t self = geteuid();
-    return self == kRootUid || room.uid == self || room.uid == kRootUid;
+    return room.uid == geteuid();
 }
 
 void setWaitLimits(int fd)
@@ -79,7 +78,17 @@ bool sendAll(int fd, std::string_view bytes)
 
 ControlExchange exchangeControlRequest(std::string_view requestLine)
 {
-    const std::string path = controlPaths().socket;
+    const ControlPaths paths = controlPaths();
+    const std::string& path = paths.socket;
+    // The directory is checked before anything in it is believed: another user may have planted
+    // it (or a link to one of theirs) where this user's room would be.
+    std::string unsafe;
+    bool missing = false;
+    if (!controlDirectoryIsPrivate(paths.directory, unsafe, missing)) {
+        if (missing)
+            return outcome(ControlExchange::Outcome::NoServer, "nothing listens on " + path);
+        return outcome(ControlExchange::Outcome::Refused, unsafe);
+    }
     sockaddr_un address {};
     address.sun_family = AF_UNIX;
     if (path.size() >= sizeof address.sun_path)
@@ -93,8 +102,9 @@ ControlExchange exchangeControlRequest(std::string_view requestLine)
     if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         return failedConnect(path, errno);
     uid_t roomUid = 0;
-    if (!roomIsTrusted(fd, roomUid))
-        return outcome(ControlExchange::Outcome::Refused, path + " is served by uid " + std::to_string(roomUid) + ", not by this user");
+    if (!roomIsOurs(fd, roomUid))
+        return outcome(ControlExchange::Outcome::Refused, path + " is served by uid " + std::to_string(roomUid)
+            + ", not by this user (uid " + std::to_string(geteuid()) + ")");
     setWaitLimits(fd);
     // A room that refuses this user answers before it reads anything, and closes; the answer
     // is still there to read.

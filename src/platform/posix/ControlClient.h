@@ -1,6 +1,7 @@
-// The `admin` command's side of the control socket: connects to the room of this user, makes
-// sure it is talking to that user's (or root's) room, sends one request line and reads the
-// whole answer, within a bounded wait.
+// The `admin` command's side of the control socket: checks that the control directory is this
+// user's own private directory, connects to the room, makes sure the room runs as this same
+// user (root's command talks only to root's room), sends one request line and reads the whole
+// answer, within a bounded wait.
 #pragma once
 
 #include "app/CommandLine.h"

@@ -21,12 +21,21 @@
 
 namespace {
 
-constexpr int kNoDescriptor = -1;
 constexpr mode_t kPrivateFile = 0600;
 constexpr int kBacklog = 16;
 // A stale socket is replaced once; something that comes back at once is not ours to fight.
 constexpr int kBindAttempts = 2;
 constexpr uid_t kRootUid = 0;
+
+// Placed among the descriptors the room keeps for itself, so that it costs no client a place.
+int openReserveDescriptor()
+{
+    OwnedDescriptor opened(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    if (!opened)
+        return OwnedDescriptor::kNone;
+    int placed = fcntl(opened.get(), F_DUPFD_CLOEXEC, firstReservedDescriptor());
+    return placed >= 0 ? placed : opened.release();
+}
 
 void report(const std::string& line)
 {
@@ -83,6 +92,7 @@ ControlEndpoint::ControlEndpoint(ReadinessWatcherFactory& watchers, ControlAnswe
     : m_watchers(watchers)
     , m_answers(std::move(answers))
     , m_paths(controlPaths())
+    , m_reserve(openReserveDescriptor())
 {
     open();
 }
@@ -102,8 +112,6 @@ ControlEndpoint::~ControlEndpoint()
         // Still under the lock, so it is this room's socket that goes.
         unlink(m_paths.socket.c_str());
     }
-    if (m_lock != kNoDescriptor)
-        close(m_lock);
 }
 
 void ControlEndpoint::open()
@@ -131,16 +139,15 @@ void ControlEndpoint::open()
 
 ControlEndpoint::Claim ControlEndpoint::takeLock(std::string& reason)
 {
-    m_lock = ::open(m_paths.lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kPrivateFile);
-    if (m_lock == kNoDescriptor) {
+    m_lock.reset(::open(m_paths.lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kPrivateFile));
+    if (!m_lock) {
         reason = "cannot open " + m_paths.lock + ": " + std::strerror(errno);
         return Claim::Failed;
     }
-    if (flock(m_lock, LOCK_EX | LOCK_NB) == 0)
+    if (flock(m_lock.get(), LOCK_EX | LOCK_NB) == 0)
         return Claim::Owned;
     int error = errno;
-    close(m_lock);
-    m_lock = kNoDescriptor;
+    m_lock.reset();
     if (error == EWOULDBLOCK)
         return Claim::Taken;
     reason = "cannot lock " + m_paths.lock + ": " + std::strerror(error);
@@ -209,6 +216,8 @@ void ControlEndpoint::onAcceptReady()
         case sockets::AcceptOutcome::NoneWaiting:
             return;
         case sockets::AcceptOutcome::OutOfHandles:
+            if (acceptOnReserve())
+                continue;
             // A level-triggered listener with a connection it cannot take would spin the loop.
             if (!m_spare.dropPendingConnection(m_listener.get()))
                 m_listenWatcher->setEnabled(false);
@@ -220,20 +229,63 @@ void ControlEndpoint::onAcceptReady()
         }
         // The handles the window system and the value store need are not spent on this.
         if (sockets::takesReservedHandle(accepted.socket.get()))
-            continue;
-        admit(std::move(accepted.socket));
+            admitOnReserve(std::move(accepted.socket));
+        else
+            admit(std::move(accepted.socket), false);
     }
 }
 
-void ControlEndpoint::admit(OwnedSocket socket)
+void ControlEndpoint::admitOnReserve(OwnedSocket socket)
 {
-    if (!makeRoom())
-        return; // every slot is answering a request: the newcomer is closed
+    if (!m_reserve) {
+        // Somebody is on the reserve already: told, in what the socket takes now, and closed.
+        std::string answer = m_answers.problem(ControlProblem::Crowded);
+        sockets::sendBytes(socket.get(), answer.data(), answer.size());
+        return;
+    }
+    // The connection moves into the reserve's place and frees its own: the descriptors the rest
+    // of the program needs stay as many as before.
+    if (dup3(descriptorOf(socket.get()), m_reserve.get(), O_CLOEXEC) < 0)
+        return;
+    socket = OwnedSocket(toSocketHandle(m_reserve.release()));
+    admit(std::move(socket), true);
+}
+
+bool ControlEndpoint::acceptOnReserve()
+{
+    if (!m_reserve)
+        return false;
+    m_reserve.reset();
+    sockets::Accepted accepted = sockets::acceptConnection(m_listener.get());
+    if (accepted.outcome != sockets::AcceptOutcome::Accepted) {
+        retakeReserve();
+        return false;
+    }
+    admit(std::move(accepted.socket), true);
+    return true;
+}
+
+void ControlEndpoint::retakeReserve()
+{
+    if (!m_reserve && !m_onReserve)
+        m_reserve.reset(openReserveDescriptor());
+}
+
+void ControlEndpoint::admit(OwnedSocket socket, bool onReserve)
+{
+    if (!makeRoom()) {
+        // Every slot is answering a request: the newcomer is closed.
+        socket.reset();
+        retakeReserve();
+        return;
+    }
     bool permitted = peerMayControl(socket.get());
     auto connection = std::make_unique<ControlConnection>(std::move(socket), m_watchers, m_answers,
         [this](ControlConnection& done) { retire(done); });
     ControlConnection& admitted = *connection;
     m_connections.push_back(std::move(connection));
+    if (onReserve)
+        m_onReserve = &admitted;
     // The connection may retire itself inside either call.
     if (permitted)
         admitted.start();
@@ -248,6 +300,7 @@ bool ControlEndpoint::makeRoom()
         if (oldest == m_connections.end())
             return false;
         (*oldest)->abandon(ControlProblem::Dropped);
+        released(**oldest);
         m_retired.push_back(std::move(*oldest));
         m_connections.erase(oldest);
     }
@@ -261,8 +314,18 @@ void ControlEndpoint::retire(ControlConnection& connection)
         return;
     m_retired.push_back(std::move(*found));
     m_connections.erase(found);
+    released(connection);
     // A handle has come free: a listener paused for want of one may go on.
     m_spare.retake();
     if (m_listenWatcher)
         m_listenWatcher->setEnabled(true);
+}
+
+// The connection's socket is closed by now: the reserve is taken back into its place.
+void ControlEndpoint::released(const ControlConnection& connection)
+{
+    if (&connection != m_onReserve)
+        return;
+    m_onReserve = nullptr;
+    retakeReserve();
 }

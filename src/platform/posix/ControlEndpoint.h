@@ -8,12 +8,18 @@
 // Control connections are few and short, but the loop has no timers to end one that never
 // speaks: at most kMaxControlConnections are kept, and a new one beyond that pushes out the
 // oldest that is not being answered.
+//
+// The administrator is needed most when the room is under attack, which may have spent every
+// descriptor the room gives its clients: the endpoint holds one descriptor of its own in
+// reserve, and a control connection that finds none left takes that one's place. One such
+// administrator at a time; another is told to try again.
 #pragma once
 
 #include "net/ReadinessWatcher.h"
 #include "net/SocketOperations.h"
 #include "platform/posix/ControlConnection.h"
 #include "platform/posix/ControlPath.h"
+#include "platform/posix/OwnedDescriptor.h"
 
 #include <list>
 #include <memory>
@@ -39,19 +45,31 @@ private:
     Claim takeLock(std::string& reason);
     Claim bindReplacingStale(std::string& reason);
     void onAcceptReady();
-    void admit(OwnedSocket socket);
+    // A connection that would take a descriptor the rest of the program needs, or that the full
+    // table could not take, is served in the reserve's place; false when it was turned away.
+    void admitOnReserve(OwnedSocket socket);
+    // The table is full: gives the reserve up for one pending connection; false when there was
+    // nothing to take (the reserve is held again then).
+    bool acceptOnReserve();
+    void retakeReserve();
+    void admit(OwnedSocket socket, bool onReserve);
     // Drops the oldest connections that are not being answered until one more fits; false
     // when none can go.
     bool makeRoom();
     void retire(ControlConnection& connection);
+    // Called with every connection that has ended.
+    void released(const ControlConnection& connection);
 
     ReadinessWatcherFactory& m_watchers;
     ControlAnswers m_answers;
     ControlPaths m_paths;
-    int m_lock = -1;
+    OwnedDescriptor m_lock;
     OwnedSocket m_listener;
     std::unique_ptr<ReadinessWatcher> m_listenWatcher;
     sockets::SpareHandle m_spare;
+    // Held while no administrator needs it.
+    OwnedDescriptor m_reserve;
+    const ControlConnection* m_onReserve = nullptr;
     // Oldest first.
     std::list<std::unique_ptr<ControlConnection>> m_connections;
     // Ended, waiting to be destroyed outside their callbacks.

@@ -16,7 +16,12 @@ ControlPaths controlPaths();
 // How controlPaths() chooses, in words for the help text.
 std::string describeControlSocket();
 
-// Creates the directory (0700) when it is missing and checks that it is safe to listen in: a
-// directory, not a link, owned by this user, closed to everybody else. Otherwise false, with
-// `reason` for the administrator.
+// Whether the directory can be trusted to hold this user's room and nobody else's: a real
+// directory (a symbolic link is not followed), owned by this user, closed to everybody else
+// (mode 0700). Otherwise false, with `reason` for the administrator. A missing directory is
+// told apart by `missing`.
+bool controlDirectoryIsPrivate(const std::string& directory, std::string& reason, bool& missing);
+
+// Creates the directory (0700) when it is missing and checks that it is safe to listen in
+// (controlDirectoryIsPrivate).
 bool prepareControlDirectory(const std::string& directory, std::string& reason);

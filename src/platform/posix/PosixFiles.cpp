@@ -1,8 +1,9 @@
 // Program directory, current directory, file existence and whole-file reading on POSIX.
 #include "runtime/Files.h"
 
-#include <cerrno>
+#include "platform/posix/OwnedDescriptor.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <glob.h>
 #include <limits.h>
@@ -53,30 +54,6 @@ bool fileExists(std::string_view path)
     return any;
 }
 
-namespace {
-
-// Closes the descriptor it was given.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd)
-        : m_fd(fd)
-    {
-    }
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-} // namespace
-
 // Only a regular file is opened: a FIFO or device could block or never end.
 FileRead readRegularFile(std::string_view path, uint64_t sizeLimit)
 {
@@ -84,9 +61,17 @@ FileRead readRegularFile(std::string_view path, uint64_t sizeLimit)
     if (path.empty())
         return result;
     // Non-blocking, so that a FIFO or device of that name cannot hang the caller.
-    FileDescriptor file(open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (file.get() < 0) {
-        result.status = errno == ENOENT || errno == ENOTDIR ? FileReadStatus::Missing : FileReadStatus::Unreadable;
+    OwnedDescriptor file(open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!file) {
+        int error = errno;
+        // A socket cannot be opened at all (ENXIO): what is there is told, not the failed open.
+        struct stat there;
+        if (error == ENOENT || error == ENOTDIR)
+            result.status = FileReadStatus::Missing;
+        else if (stat(std::string(path).c_str(), &there) == 0 && !S_ISREG(there.st_mode))
+            result.status = FileReadStatus::NotRegularFile;
+        else
+            result.status = FileReadStatus::Unreadable;
         return result;
     }
     struct stat info;

@@ -61,6 +61,8 @@ int clientDescriptorCeiling()
 
 } // namespace
 
+int firstReservedDescriptor() { return clientDescriptorCeiling(); }
+
 void closeSocketHandle(SocketHandle socket)
 {
     close(descriptorOf(socket));

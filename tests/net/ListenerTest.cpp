@@ -1,4 +1,4 @@
-// The server component's listener and lifetime: a port already taken, changing the port while
+// The server component's listener and its lifetime: a port already taken, changing the port while
 // clients stay connected, input left alone while there is no listener, a full descriptor
 // table, and destruction, which closes every client without events but after what was sent.
 #include "net/ServerFixture.h"
@@ -19,11 +19,11 @@ namespace net_test {
 namespace {
 
 using Events = std::vector<RecordedEvent>;
-using TcpServerListen = ServerFixture;
+using ListenerTest = ServerFixture;
 
 size_t lineCount(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
 
-TEST_F(TcpServerListen, PortTakenAtStartLeavesNoListenerAndSaysWhy)
+TEST_F(ListenerTest, PortTakenAtStartLeavesNoListenerAndSaysWhy)
 {
     PortHolder holder;
     testing::internal::CaptureStderr();
@@ -42,7 +42,7 @@ TEST_F(TcpServerListen, PortTakenAtStartLeavesNoListenerAndSaysWhy)
     EXPECT_TRUE(server->clientList().empty());
 }
 
-TEST_F(TcpServerListen, PortValuesOfZeroOrLessAreStoredAsOne)
+TEST_F(ListenerTest, PortValuesOfZeroOrLessAreStoredAsOne)
 {
     startServer();
     testing::internal::CaptureStderr();
@@ -55,7 +55,7 @@ TEST_F(TcpServerListen, PortValuesOfZeroOrLessAreStoredAsOne)
     EXPECT_LE(lineCount(testing::internal::GetCapturedStderr()), 1u);
 }
 
-TEST_F(TcpServerListen, NewPortListensThereAndKeepsTheClients)
+TEST_F(ListenerTest, NewPortListensThereAndKeepsTheClients)
 {
     startServer();
     int oldPort = port;
@@ -81,7 +81,7 @@ TEST_F(TcpServerListen, NewPortListensThereAndKeepsTheClients)
     EXPECT_EQ(a.readExactly(12), "welcome back");
 }
 
-TEST_F(TcpServerListen, WritingTheSamePortKeepsTheListener)
+TEST_F(ListenerTest, WritingTheSamePortKeepsTheListener)
 {
     startServer();
     // Connected but not yet accepted: a reopened listener would reset this connection.
@@ -94,7 +94,7 @@ TEST_F(TcpServerListen, WritingTheSamePortKeepsTheListener)
 
 // Without a listener a client's input is not read and its closure not reported, and the
 // level-triggered loop must not spin on it meanwhile; listening again resumes the reading.
-TEST_F(TcpServerListen, InputWaitsWithoutSpinningWhileThereIsNoListener)
+TEST_F(ListenerTest, InputWaitsWithoutSpinningWhileThereIsNoListener)
 {
     startServer();
     LoopbackClient a(port);
@@ -162,7 +162,7 @@ private:
     std::vector<int> m_fillers;
 };
 
-TEST_F(TcpServerListen, FullDescriptorTableDropsTheConnectionWithoutSpinning)
+TEST_F(ListenerTest, FullDescriptorTableDropsTheConnectionWithoutSpinning)
 {
     startServer();
     LoopbackClient refused(port);
@@ -187,7 +187,7 @@ TEST_F(TcpServerListen, FullDescriptorTableDropsTheConnectionWithoutSpinning)
     EXPECT_EQ(server->clientList(), std::vector<std::string> { welcome.address() });
 }
 
-TEST_F(TcpServerListen, DestructionClosesClientsWithoutEventsAfterWhatWasSent)
+TEST_F(ListenerTest, DestructionClosesClientsWithoutEventsAfterWhatWasSent)
 {
     startServer();
     LoopbackClient a(port), b(port);

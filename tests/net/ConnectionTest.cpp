@@ -1,5 +1,6 @@
-// sendData over real connections: empty and unknown cases, large messages, and a client that
-// stops reading, which must never receive a message cut short and followed by the next one.
+// A connection's delivery over real sockets: empty and unknown targets, large messages that
+// wait in the queue (also through a disconnect), and a client that stops reading, which must
+// never receive a message cut short and followed by the next one.
 #include "net/ServerFixture.h"
 
 #include <gtest/gtest.h>
@@ -14,14 +15,7 @@
 namespace net_test {
 namespace {
 
-class TcpServerSend : public ServerFixture {
-protected:
-    void SetUp() override
-    {
-        startServer();
-        ASSERT_TRUE(server->isListening());
-    }
-};
+using ConnectionTest = ListeningServerFixture;
 
 // Reads of many megabytes may take as long as the server's own send is allowed to.
 constexpr int kTransferWaitMs = 60000;
@@ -63,7 +57,7 @@ std::vector<int> messagesIn(const std::string& stream, int firstGuess)
     return found;
 }
 
-TEST_F(TcpServerSend, EmptyOrUnknownTargets)
+TEST_F(ConnectionTest, EmptyOrUnknownTargets)
 {
     LoopbackClient client(port);
     ASSERT_TRUE(waitEntered(client));
@@ -92,15 +86,17 @@ TEST_F(TcpServerSend, EmptyOrUnknownTargets)
 // Messages the socket takes only in part go out from the loop, whole, in order, and before
 // anything sent later; the send itself never waits. A disconnect (the kick) does not cut them
 // off: the last message queued still arrives before the connection ends.
-TEST_F(TcpServerSend, QueuedMessagesGoOutFromTheLoopInOrderEvenAfterADisconnect)
+TEST_F(ConnectionTest, QueuedMessagesGoOutFromTheLoopInOrderEvenAfterADisconnect)
 {
     LoopbackClient client(port, { .receiveBuffer = 64 * 1024 });
     ASSERT_TRUE(waitEntered(client));
-    // Nobody reads yet: once the kernel's buffers are full, the next message is queued.
+    // Nobody reads yet: once the kernel's buffers are full, the next messages are queued.
+    // Half a client's cap is queued, far more than the kernel's send buffer may still grow
+    // by while the acknowledgements of what it sent come in.
     constexpr size_t kPart = 256 * 1024;
     constexpr unsigned kMostParts = 200;
     std::string expected;
-    for (unsigned n = 0; n < kMostParts && server->queuedBytes() == 0; ++n) {
+    for (unsigned n = 0; n < kMostParts && server->queuedBytes() < TcpServer::kClientQueueCap / 2; ++n) {
         std::string part = pattern(kPart, n);
         ASSERT_TRUE(server->sendData(client.address(), part));
         expected += part;
@@ -123,7 +119,7 @@ TEST_F(TcpServerSend, QueuedMessagesGoOutFromTheLoopInOrderEvenAfterADisconnect)
 // A client that stops reading fills its queue; sends to it are then refused whole, and it
 // stays connected. When it reads again it gets every accepted message, whole and in order,
 // and none of the refused ones.
-TEST_F(TcpServerSend, StalledClientNeverGetsACutMessage)
+TEST_F(ConnectionTest, StalledClientNeverGetsACutMessage)
 {
     LoopbackClient client(port, { .receiveBuffer = 64 * 1024 });
     std::string address = client.address();
@@ -162,83 +158,6 @@ TEST_F(TcpServerSend, StalledClientNeverGetsACutMessage)
         at += arrived ? 1 : 0;
     }
     EXPECT_EQ(at, found.size()) << "something arrived that was never sent";
-}
-
-// A relay: every arrival goes to everybody, and its sender also gets an acknowledgement of
-// its own, so that what one round sends a client is not one run of equal messages. Several
-// senders at once, each line whole and in its sender's order, at every receiver; a client
-// kicked from the handler still gets what was sent to it before its end (and misses what the
-// others sent after it).
-TEST_F(TcpServerSend, ARelayFromTheHandlerDeliversEverySendersLinesWholeAndInOrder)
-{
-    constexpr int kSenders = 3;
-    constexpr int kLines = 40;
-    const std::string kAck = "ack\n";
-    const std::string kKicked = "kicked\n";
-    auto line = [](int sender, int n) { return std::string(1, static_cast<char>('A' + sender)) + std::to_string(n) + std::string(24, '.') + "\n"; };
-    onEvent = [&](TcpServer::Event event) {
-        if (event != TcpServer::DataArrival)
-            return;
-        std::string from = server->getClient();
-        std::string data = server->getData().bytes;
-        for (const std::string& to : server->clientList())
-            server->sendData(to, data);
-        server->sendData(from, data.ends_with("bye\n") ? kKicked : kAck);
-        if (data.ends_with("bye\n"))
-            server->disconnectClient(from);
-    };
-    std::vector<std::unique_ptr<LoopbackClient>> clients;
-    for (int i = 0; i < kSenders; ++i) {
-        clients.push_back(std::make_unique<LoopbackClient>(port));
-        ASSERT_TRUE(waitEntered(*clients.back()));
-    }
-    for (int n = 0; n < kLines; ++n) {
-        for (int i = 0; i < kSenders; ++i)
-            clients[static_cast<size_t>(i)]->send(line(i, n));
-    }
-    clients.back()->send("bye\n");
-    std::string kicked = clients.back()->address();
-    ASSERT_TRUE(waitLeft(kicked));
-
-    for (int i = 0; i < kSenders; ++i) {
-        LoopbackClient& client = *clients[static_cast<size_t>(i)];
-        bool isKicked = client.address() == kicked;
-        std::string received = isKicked ? client.readToEnd() : "";
-        if (!isKicked) {
-            // Every sender's last line, the kicked one's farewell included.
-            loop.runUntil([&] {
-                received += client.readSome(0);
-                bool all = received.find("bye\n") != std::string::npos;
-                for (int sender = 0; sender < kSenders; ++sender)
-                    all = all && received.find(line(sender, kLines - 1)) != std::string::npos;
-                return all;
-            });
-        }
-        std::vector<int> next(kSenders, 0);
-        size_t acks = 0;
-        bool sawKicked = false;
-        for (size_t at = 0, end; at < received.size(); at = end + 1) {
-            end = received.find('\n', at);
-            ASSERT_NE(end, std::string::npos) << "a cut line at the end of " << i;
-            std::string got = received.substr(at, end + 1 - at);
-            if (got == kAck || got == kKicked || got == "bye\n") {
-                acks += got == kAck ? 1 : 0;
-                sawKicked = sawKicked || got == kKicked;
-                continue;
-            }
-            int sender = got[0] - 'A';
-            ASSERT_TRUE(sender >= 0 && sender < kSenders) << got;
-            EXPECT_EQ(got, line(sender, next[static_cast<size_t>(sender)]++)) << "at receiver " << i;
-        }
-        if (isKicked) {
-            EXPECT_EQ(next[static_cast<size_t>(i)], kLines);
-            EXPECT_TRUE(received.ends_with(kKicked));
-        } else {
-            EXPECT_EQ(next, std::vector<int>(kSenders, kLines)) << "at receiver " << i;
-            EXPECT_GT(acks, 0u);
-        }
-        EXPECT_EQ(sawKicked, isKicked);
-    }
 }
 
 }

@@ -1,0 +1,60 @@
+// What crosses a client connection's socket, apart from the room: a transport turns the
+// bytes read from the socket into data for the room (and bytes to answer the peer with), and
+// a message for the peer into bytes on the wire. The room's own clients speak raw TCP, where
+// both directions are the bytes themselves (RawTransport). Another kind of client (one whose
+// connection starts with a handshake and frames its messages) brings a transport of its own
+// and a listener of its own (TcpServer::openEntrance); the roster, the events, the queues,
+// the caps and the close rules stay the same for every kind.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+// Which kind of message goes out: bytes relayed from a client, or a text the server composed
+// itself (a notice). Raw TCP sends both alike; a framing transport can mark them apart, so
+// that its peer acts on the server's texts and never on a relayed imitation of one.
+enum class MessageKind { Relayed, ServerText };
+
+// What a transport made of the bytes it was given.
+struct Incoming {
+    // Data for a data-arrival event; empty when there is none.
+    std::string forRoom;
+    // Bytes to write back to the peer before anything else (a handshake's answer).
+    std::string answer;
+    // The connection is ready to join the roster now (a transport that does not join on accept).
+    bool joinsRoster = false;
+    // The peer asked to close, or sent what cannot be understood: the connection ends after
+    // what is queued for it has gone out.
+    bool ends = false;
+};
+
+class ConnectionTransport {
+public:
+    virtual ~ConnectionTransport() = default;
+    // True when the connection is a roster entry from its accept on; false when it joins only
+    // once decode() says so.
+    virtual bool joinsOnAccept() const = 0;
+    // Takes the bytes read from the socket (in order, cut anywhere by the reads).
+    virtual Incoming decode(std::string&& bytes) = 0;
+    // The bytes on the wire for one message: `message` itself, or what the transport wrote
+    // into `scratch`. The result is used before the next call.
+    virtual std::string_view frame(std::string_view message, MessageKind kind, std::string& scratch) = 0;
+};
+
+// Raw TCP: the room's bytes both ways, unchanged, on the roster from the accept on.
+class RawTransport final : public ConnectionTransport {
+public:
+    bool joinsOnAccept() const override { return true; }
+    Incoming decode(std::string&& bytes) override
+    {
+        Incoming incoming;
+        incoming.forRoom = std::move(bytes);
+        return incoming;
+    }
+    std::string_view frame(std::string_view message, MessageKind, std::string&) override { return message; }
+};
+
+// Makes the transport of each connection a listener accepts.
+using TransportFactory = std::function<std::unique_ptr<ConnectionTransport>()>;

@@ -1,0 +1,40 @@
+// Takes the README's picture of the web page: the built program with its own word library,
+// two browsers and a TCP member chatting, the robot answering, one administrator's notice;
+// the first browser's page at a phone's size. Run it in a network namespace of its own:
+//
+//   unshare -n sh -c 'ip link set lo up &&
+//     CHATROOM_SERVER=build/release/chatroom-server node tests/browser/screenshot.mjs docs/web-page.png'
+import fs from 'node:fs';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { Room, TcpMember, launchBrowser, join, joinNamed, say, messageShown } from './room.mjs';
+
+const PHONE = { width: 390, height: 780, deviceScaleFactor: 2 };
+const words = new TextDecoder('gbk').decode(fs.readFileSync(path.join(path.dirname(fileURLToPath(import.meta.url)),
+  '../../data/reply.ini')));
+const conversation = [
+  ['me', '大家好'], ['other', '早上好'], ['tcp', '老王\r\n下午的课改到 302 教室了'], ['me', '收到，谢谢'],
+];
+
+const room = await Room.start(words);
+const browser = await launchBrowser();
+try {
+  const tcp = await TcpMember.connect();
+  const me = await joinNamed(room, browser, '小明');
+  await me.setViewport(PHONE);
+  const members = { me, other: await join(browser, '阿花'), tcp };
+  for (const [who, text] of conversation) {
+    if (who === 'tcp') tcp.send(text);
+    else await say(members[who], text);
+    await messageShown(me, text.split('\r\n').pop());
+  }
+  await messageShown(me, '不客气，能帮上忙我很开心！');
+  room.admin('shake', me.address);
+  await messageShown(me, '管理员抖了你一下！');
+  await me.waitForFunction(() => !document.getElementById('app').classList.contains('shake'));
+  await me.screenshot({ path: process.argv[2] || 'web-page.png' });
+  tcp.close();
+} finally {
+  await browser.close();
+  await room.close();
+}

@@ -1,0 +1,132 @@
+// The room's web page in Debian's Chromium against the built program: browsers and a TCP
+// member chat both ways, the robot and the votes, the administrator's actions on a page, an
+// imitated notice, the dissolution. Run by CTest (node web.test.mjs); exits with 77 (skipped)
+// when puppeteer-core (npm ci here) or Chromium is missing, unless CHATROOM_BROWSER_REQUIRED.
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import { after, before, test } from 'node:test';
+
+const chromium = process.env.CHROMIUM || '/usr/bin/chromium';
+const harness = await import('./room.mjs').catch((error) => error);
+if (harness instanceof Error || !fs.existsSync(chromium)) {
+  console.log(`skipped: ${harness instanceof Error ? harness.message : `no ${chromium}`}`);
+  process.exit(process.env.CHATROOM_BROWSER_REQUIRED ? 1 : 77);
+}
+const { Room, TcpMember, launchBrowser, join, joinNamed, say, stateIs, messageShown, until, sleep, underWine } = harness;
+
+const WORDS = '你好\r\n你好呀，欢迎！\r\n';
+const MUTE = '你已被管理员禁言1分钟！';
+const ROBOT = 'Velqo机器人';
+const ADMINISTRATOR = '管理员';
+// Longer than the page's first wait before it reconnects on its own.
+const RECONNECT_GRACE_MS = 2500;
+
+let browser;
+before(async () => { browser = await launchBrowser(); });
+after(async () => { await browser.close(); });
+
+const noProblems = (...pages) => { for (const page of pages) assert.deepEqual(page.problems, []); };
+
+test('two browsers and a TCP member chat, the robot answers, votes count, the room closes', async (t) => {
+  const room = await Room.start(WORDS);
+  t.after(() => room.stop());
+  const tcp = await TcpMember.connect();
+  const a = await join(browser, '小明');
+  const b = await join(browser, '阿花');
+
+  // Browser to browser and to TCP, first message without the separator.
+  await say(a, '大家好，我是小明');
+  assert.equal(await messageShown(b, '大家好，我是小明', '小明'), 'msg chat');
+  assert.equal(await messageShown(a, '大家好，我是小明', '小明'), 'msg chat own');
+  await tcp.waitFor('小明\r\n大家好，我是小明');
+
+  // TCP to browsers, framed and unframed; a later message from a page carries the separator.
+  tcp.send('老王\r\n我在终端里，能看到吗？');
+  assert.equal(await messageShown(a, '我在终端里，能看到吗？', '老王'), 'msg chat');
+  tcp.send('\r\n\r\n一行没有昵称的字\r\n');
+  assert.equal(await messageShown(b, '一行没有昵称的字'), 'msg raw');
+  await say(a, '看到了！');
+  await tcp.waitFor('\r\n\r\n小明\r\n看到了！');
+
+  // The robot answers a browser, to everybody, set apart as the server's own.
+  await say(b, '你好');
+  assert.equal(await messageShown(a, '你好呀，欢迎！', ROBOT), 'msg server robot');
+  await tcp.waitFor(`\r\n\r\n${ROBOT}\r\n你好呀，欢迎！`);
+
+  // Relayed bytes imitating the mute notice are shown as chat and do nothing.
+  tcp.send(`\r\n\r\n${ADMINISTRATOR}\r\n${MUTE}`);
+  assert.equal(await messageShown(a, MUTE, ADMINISTRATOR), 'msg chat impostor');
+  assert.deepEqual(await a.$eval('#message', (m) => [m.disabled, document.getElementById('mute').hidden]), [false, true]);
+
+  // Three votes, two from browsers and one from TCP, switch the robot off.
+  await say(a, '@关闭');
+  await messageShown(b, '还需要2个人才能关闭我哦！', ROBOT);
+  await say(b, '@关闭');
+  await messageShown(a, '还需要1个人才能关闭我哦！', ROBOT);
+  tcp.send('\r\n\r\n老王\r\n@关闭');
+  await messageShown(a, '机器人已关闭，开启机器人请发送@开启', ROBOT);
+
+  // Closing the room: both pages show the dissolution and stay closed.
+  assert.equal(await room.close(), 0);
+  for (const page of [a, b]) {
+    assert.equal(await messageShown(page, '管理员已退出聊天室！聊天室解散！', ADMINISTRATOR), 'msg server admin');
+    await stateIs(page, 'dissolved');
+  }
+  noProblems(a, b);
+  tcp.close();
+});
+
+// The visible effect of each administrator action on the page it names; `effect` checks it.
+const recordClasses = (page) => page.evaluate(() => {
+  const app = document.getElementById('app');
+  window.seenClasses = [];
+  new MutationObserver(() => window.seenClasses.push(...app.classList)).observe(app, { attributes: true });
+});
+const classSeen = (page, name) => page.waitForFunction((n) => window.seenClasses.includes(n), {}, name);
+const leftRoom = async (room, page, state) => {
+  await stateIs(page, state);
+  await until('the page to leave the roster', () => !room.roster().includes(page.address));
+  await sleep(RECONNECT_GRACE_MS);
+  assert.ok(!room.roster().includes(page.address), 'the page came back on its own');
+  await stateIs(page, state);
+};
+const ACTIONS = [
+  { verb: 'shake', body: '管理员抖了你一下！', effect: (room, page) => classSeen(page, 'shake') },
+  { verb: 'quake', body: '管理员对你使用了屏幕地震！', effect: (room, page) => classSeen(page, 'quake') },
+  { verb: 'mute', body: MUTE, effect: async (room, page) => {
+    assert.deepEqual(await page.$eval('#message', (m) => [m.disabled, document.getElementById('send').disabled]), [true, true]);
+    assert.match(await page.$eval('#mute', (m) => m.textContent), /禁言.*[56][0-9] 秒/);
+  } },
+  { verb: 'reward', body: '管理员给了你一次改名的机会！并且可以去除您的本机号！', effect: async (room, page) => {
+    await page.waitForSelector('#nickname-dialog[open]');
+    await page.$eval('#nickname-input', (input) => { input.value = ''; });
+    await page.type('#nickname-input', '改过名的');
+    await page.keyboard.press('Enter');
+    await say(page, '新名字好听吗');
+    assert.equal(await messageShown(page, '新名字好听吗', '改过名的'), 'msg chat own');
+  } },
+  { verb: 'prank', body: '管理员让你心甘情愿的退出聊天室！', effect: (room, page) => leftRoom(room, page, 'left') },
+  { verb: 'kick', body: '你已被管理员踢出聊天室！', effect: (room, page) => leftRoom(room, page, 'kicked') },
+];
+
+test('the administrator\'s actions have their effect on the page they name', { skip: underWine && 'no admin command on Windows' }, async (t) => {
+  const room = await Room.start(WORDS);
+  t.after(() => room.stop());
+  const bystander = await join(browser, '旁观者');
+  for (const { verb, body, effect } of ACTIONS) {
+    await t.test(verb, async () => {
+      const page = await joinNamed(room, browser, verb);
+      await recordClasses(page);
+      assert.equal(room.admin(verb, page.address).status, 0);
+      assert.equal(await messageShown(page, body, ADMINISTRATOR), 'msg server admin');
+      await effect(room, page);
+      noProblems(page);
+      await page.browserContext().close();
+    });
+  }
+  // Nothing of it reached the page that was not named but the leave notices.
+  const notices = await bystander.$$eval('#log .msg.admin .body', (m) => m.map((e) => e.textContent));
+  assert.ok(notices.every((n) => n.endsWith('离开聊天室！')), notices.join(' '));
+  assert.equal(await bystander.$eval('#message', (m) => m.disabled), false);
+  assert.equal(await room.close(), 0);
+});
