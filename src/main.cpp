@@ -1,18 +1,22 @@
-// The program's entry point: wires the console module into the program frame and hands
-// control to the frame, which runs the chat room service's entry. Where the room can run
-// without a window (POSIX systems), the command line also offers the administrator's control
+// The POSIX program's entry point and composition root: it makes the backend's objects (the
+// window thread's readiness watchers and the window system on them), hands them to the
+// console and the program frame, and hands control to the frame, which runs the chat room
+// service's entry. With a display that is Qt; headless (no display, the user service, the
+// benchmark) it is a plain loop on the epoll set, with no toolkit between a socket's
+// readiness and its handler. The command line also offers the administrator's control
 // commands, and the room serves them on a control socket for as long as it runs.
-#include "app/ApplicationEntry.h"
-#include "console/ConsoleModule.h"
-#include "runtime/ProgramFrame.h"
-
-#if !defined(_WIN32)
 #include "app/AdminProtocol.h"
 #include "app/AdminRequests.h"
+#include "app/ApplicationEntry.h"
 #include "app/CommandLine.h"
-#include "net/ReadinessWatcher.h"
+#include "console/ConsoleModule.h"
 #include "platform/posix/ControlClient.h"
+#include "platform/headless/HeadlessWindowSystem.h"
+#include "platform/headless/HeadlessWindowView.h"
 #include "platform/posix/ControlEndpoint.h"
+#include "platform/qt/QtReadinessWatchers.h"
+#include "platform/qt/QtWindowSystem.h"
+#include "runtime/ProgramFrame.h"
 
 #include <cstdio>
 #include <string_view>
@@ -20,13 +24,16 @@
 
 namespace {
 
-// The room, with its control socket open from the window system's start until the console
-// has closed.
-int roomWithControlSocket()
+// The room, with its control socket open from the window system's start until the console has
+// closed.
+int runRoom(int argc, char** argv, ReadinessWatcherFactory& watchers, WindowSystem& windowSystem, WindowViewFactory views)
 {
-    initRuntime();
-    ControlEndpoint endpoint(windowThreadWatchers(), { answerAdminRequest, answerForProblem });
-    return applicationEntry();
+    registerConsoleModule(watchers, std::move(views));
+    return startProgram(argc, argv, windowSystem, [&watchers] {
+        initRuntime();
+        ControlEndpoint endpoint(watchers, { answerAdminRequest, answerForProblem });
+        return applicationEntry();
+    });
 }
 
 } // namespace
@@ -39,16 +46,17 @@ int main(int argc, char** argv)
         std::fputs(command->standardError.c_str(), stderr);
         return command->exitStatus;
     }
-    registerConsoleModule();
-    return startProgram(argc, argv, roomWithControlSocket);
+    if (runsHeadless()) {
+        // Without an epoll set (no descriptor left at start) Qt's offscreen platform serves.
+        EpollWatchers watchers;
+        if (watchers.valid()) {
+            HeadlessWindowSystem windowSystem(watchers);
+            return runRoom(argc, argv, watchers, windowSystem, [&windowSystem](const WindowDescription&, WindowViewEvents&) {
+                return std::make_unique<HeadlessWindowView>(windowSystem.loop());
+            });
+        }
+    }
+    QtReadinessWatcherFactory watchers;
+    QtWindowSystem windowSystem(watchers);
+    return runRoom(argc, argv, watchers, windowSystem, createWindowView);
 }
-
-#else
-
-int main(int argc, char** argv)
-{
-    registerConsoleModule();
-    return startProgram(argc, argv, applicationEntry);
-}
-
-#endif

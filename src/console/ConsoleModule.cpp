@@ -5,9 +5,9 @@
 #include "console/UnitReference.h"
 #include "runtime/ProgramFrame.h"
 
-void registerConsoleModule()
+void registerConsoleModule(ReadinessWatcherFactory& watchers, WindowViewFactory views)
 {
-    registerStartWindow(kConsoleWindowId, [] { return ConsoleWindow::load(kConsoleWindowId); });
+    registerStartWindow(kConsoleWindowId, [&watchers, views = std::move(views)] { return ConsoleWindow::load(kConsoleWindowId, watchers, views); });
     registerWindowTeardown(unloadAllWindows);
     setCloseRequestHandler([] {
         if (ConsoleWindow* console = findLoadedWindow(kConsoleWindowId))

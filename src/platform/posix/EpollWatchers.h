@@ -1,8 +1,9 @@
 // Socket readiness for many sockets through one epoll set, so that a window system's loop
 // watches a single descriptor however many clients there are: waking up then costs the
-// sockets that are ready, not every socket watched. The loop calls dispatch() whenever
-// descriptor() is readable; dispatch() runs the callbacks of the ready, enabled watchers one
-// after the other.
+// sockets that are ready, not every socket watched. A toolkit's loop calls dispatch() whenever
+// descriptor() is readable; a loop of its own calls dispatch() with a time limit, which waits
+// in the same call that collects the ready sockets. dispatch() runs the callbacks of the
+// ready, enabled watchers one after the other.
 //
 // The semantics are those of net/ReadinessWatcher.h: level-triggered; one callback at a time;
 // a callback may run a nested loop that calls dispatch() again, which then serves the other
@@ -19,6 +20,7 @@
 
 #include "net/ReadinessWatcher.h"
 #include "net/RoundEndHooks.h"
+#include "platform/posix/OwnedDescriptor.h"
 
 #include <cstdint>
 #include <functional>
@@ -28,16 +30,16 @@
 class EpollWatchers final : public ReadinessWatcherFactory {
 public:
     EpollWatchers();
-    ~EpollWatchers() override;
     EpollWatchers(const EpollWatchers&) = delete;
     EpollWatchers& operator=(const EpollWatchers&) = delete;
 
     // False when the system gave no epoll set (out of descriptors or memory at start).
-    bool valid() const { return m_epoll >= 0; }
+    bool valid() const { return m_epoll.valid(); }
     // Readable while some enabled watcher's socket is ready.
-    int descriptor() const { return m_epoll; }
-    // Runs the callbacks of the watchers whose sockets are ready now; never waits.
-    void dispatch();
+    int descriptor() const { return m_epoll.get(); }
+    // Runs the callbacks of the watchers whose sockets are ready, waiting at most `timeoutMs`
+    // (-1: until one is) for the first; by default it only looks.
+    void dispatch(int timeoutMs = 0);
 
     std::unique_ptr<ReadinessWatcher> watchReadable(SocketHandle socket, std::function<void()> onReady) override;
     std::unique_ptr<ReadinessWatcher> watchWritable(SocketHandle socket, std::function<void()> onReady) override;
@@ -47,7 +49,8 @@ private:
     struct Entry;
     class Watcher;
     // What the set knows of one descriptor: its watchers for reading and for writing (at most
-    // one each), and the interest the kernel has for it.
+    // one each, not owned: an entry is owned by its watcher and by its running callbacks), and
+    // the interest the kernel has for it.
     struct Registration {
         Entry* reader = nullptr;
         Entry* writer = nullptr;
@@ -68,7 +71,7 @@ private:
     void handleEvent(uint64_t key, uint32_t events, uint64_t batch);
     void call(Entry& entry, uint64_t batch);
 
-    int m_epoll = -1;
+    OwnedDescriptor m_epoll;
     std::vector<Registration> m_registrations; // by descriptor
     uint64_t m_batch = 0; // numbers the dispatches, nested ones included
     RoundEndHooks m_roundEndHooks;

@@ -190,9 +190,3 @@ std::unique_ptr<RoundEndHook> Win32ReadinessWatcherFactory::afterEachRound(std::
 {
     return m_records->turns.roundEndHooks().add(std::move(onRoundEnd));
 }
-
-ReadinessWatcherFactory& windowThreadWatchers()
-{
-    static Win32ReadinessWatcherFactory watchers;
-    return watchers;
-}
