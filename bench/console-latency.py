@@ -12,7 +12,7 @@ the queued input is handled and the run can go on.
 
 Runs the Windows program under Wine (scripts/wine-run.sh, a prefix of its own) or the Linux
 program (its Qt console on the same display). It listens on the fixed port: run it in a network
-namespace of its own, as bench/run.sh does:
+namespace of its own:
 
   unshare -n sh -c 'ip link set lo up; bench/console-latency.py --windows build/windows/chatroom-server.exe'
   unshare -n sh -c 'ip link set lo up; bench/console-latency.py --linux build/release/chatroom-server'
@@ -36,7 +36,7 @@ READ_CHUNK = 256 * 1024
 CAPTION = "聊天室服务器"
 # The roster's first entry in the console's client area (the form's list box is at 5,35).
 ENTRY_X, ENTRY_Y = 40, 44
-# Where the banner edit box is, to give the console the focus without opening the pop-up.
+# A point of the banner edit box, to give the console the focus without opening the pop-up.
 BANNER_X, BANNER_Y = 100, 15
 POLL_SECONDS = 0.005
 SETTLE_SECONDS = 2.0
