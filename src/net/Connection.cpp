@@ -110,8 +110,8 @@ bool Connection::deliver(std::string_view wire)
         sent = *taken;
     }
     if (sent < wire.size()) {
-        m_queue.push(wire.substr(sent));
-        m_services.budget.add(wire.size() - sent);
+        // The whole message is kept (once for all the queues that hold it), its rest queued.
+        m_queue.push(m_services.budget.messages().share(wire), sent);
         updateWriteWatch();
     }
     return true;
@@ -129,7 +129,6 @@ bool Connection::flush()
             break;
         }
         m_queue.consume(*taken);
-        m_services.budget.remove(*taken);
         if (*taken < rest.size())
             break;
     }
@@ -138,7 +137,6 @@ bool Connection::flush()
 
 void Connection::dropQueued()
 {
-    m_services.budget.remove(m_queue.size());
     m_queue.clear();
 }
 
