@@ -13,7 +13,7 @@ class DeliveryBudget {
 public:
     // What one client may have waiting beyond the kernel's buffers: far above what a chat room
     // ever has in flight to one reader.
-    static constexpr size_t kClientCap = 2 * 1024 * 1024;
+    static constexpr size_t kClientCap = 8 * 1024 * 1024;
     // What all clients together may have waiting: the memory of the messages, each counted once.
     static constexpr size_t kTotalCap = 256 * 1024 * 1024;
     // Set to a number of bytes, a smaller total cap, for tests that reach it; not for rooms.
