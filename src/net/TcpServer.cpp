@@ -112,6 +112,8 @@ void TcpServer::admit(OwnedSocket socket, std::string address, const TransportFa
 // or nothing when it is gone (or could not join).
 TcpServer::Client* TcpServer::join(std::unique_ptr<Client> client)
 {
+    // A client that gave way may have held this name: its leaving is told first.
+    reportEvicted();
     const std::string& address = client->address();
     // The name may still be held by a client whose connection has ended (a reset, or a close
     // whose notification has not been handled yet) and whose port the peer now uses again:
