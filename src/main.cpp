@@ -1,35 +1,23 @@
-// The program's entry point: wires the console module into the program frame and hands
-// control to the frame, which runs the chat room service's entry. Where the room can run
-// without a window (POSIX systems), the command line also offers the administrator's control
-// commands, and the room serves them on a control socket for as long as it runs.
-#include "app/ApplicationEntry.h"
-#include "console/ConsoleModule.h"
-#include "runtime/ProgramFrame.h"
-
-#if !defined(_WIN32)
+// The POSIX program's entry point and composition root: it makes the backend's objects (the
+// window thread's readiness watchers and the Qt window system on them), hands them to the
+// console and the program frame, and hands control to the frame, which runs the chat room
+// service's entry. Where the room can run without a window, the command line also offers the
+// administrator's control commands, and the room serves them on a control socket for as long
+// as it runs.
 #include "app/AdminProtocol.h"
 #include "app/AdminRequests.h"
+#include "app/ApplicationEntry.h"
 #include "app/CommandLine.h"
-#include "net/ReadinessWatcher.h"
+#include "console/ConsoleModule.h"
 #include "platform/posix/ControlClient.h"
 #include "platform/posix/ControlEndpoint.h"
+#include "platform/qt/QtReadinessWatchers.h"
+#include "platform/qt/QtWindowSystem.h"
+#include "runtime/ProgramFrame.h"
 
 #include <cstdio>
 #include <string_view>
 #include <vector>
-
-namespace {
-
-// The room, with its control socket open from the window system's start until the console
-// has closed.
-int roomWithControlSocket()
-{
-    initRuntime();
-    ControlEndpoint endpoint(windowThreadWatchers(), { answerAdminRequest, answerForProblem });
-    return applicationEntry();
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -39,16 +27,14 @@ int main(int argc, char** argv)
         std::fputs(command->standardError.c_str(), stderr);
         return command->exitStatus;
     }
-    registerConsoleModule();
-    return startProgram(argc, argv, roomWithControlSocket);
+    QtReadinessWatcherFactory watchers;
+    QtWindowSystem windowSystem(watchers);
+    registerConsoleModule(watchers);
+    // The room, with its control socket open from the window system's start until the console
+    // has closed.
+    return startProgram(argc, argv, windowSystem, [&watchers] {
+        initRuntime();
+        ControlEndpoint endpoint(watchers, { answerAdminRequest, answerForProblem });
+        return applicationEntry();
+    });
 }
-
-#else
-
-int main(int argc, char** argv)
-{
-    registerConsoleModule();
-    return startProgram(argc, argv, applicationEntry);
-}
-
-#endif

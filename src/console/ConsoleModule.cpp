@@ -5,9 +5,9 @@
 #include "console/UnitReference.h"
 #include "runtime/ProgramFrame.h"
 
-void registerConsoleModule()
+void registerConsoleModule(ReadinessWatcherFactory& watchers)
 {
-    registerStartWindow(kConsoleWindowId, [] { return ConsoleWindow::load(kConsoleWindowId); });
+    registerStartWindow(kConsoleWindowId, [&watchers] { return ConsoleWindow::load(kConsoleWindowId, watchers); });
     registerWindowTeardown(unloadAllWindows);
     setCloseRequestHandler([] {
         if (ConsoleWindow* console = findLoadedWindow(kConsoleWindowId))

@@ -1,5 +1,9 @@
 // Makes the console's windows known to the program frame, and routes close requests that
-// arrive by signal to the windows as if their close button had been pressed.
+// arrive by signal to the windows as if their close button had been pressed. The program's
+// entry point passes the window thread's readiness watchers, on which the windows' server
+// components run; they must outlive the program frame.
 #pragma once
 
-void registerConsoleModule();
+class ReadinessWatcherFactory;
+
+void registerConsoleModule(ReadinessWatcherFactory& watchers);

@@ -10,6 +10,9 @@
 
 namespace {
 
+// The program's window table. Controls are addressed by unit reference (window and unit
+// identifiers) from handlers that take no arguments and from the frame's teardown, so the
+// table is found by identifier, one per process like the program frame.
 std::map<uint32_t, std::unique_ptr<ConsoleWindow>>& loadedWindows()
 {
     static std::map<uint32_t, std::unique_ptr<ConsoleWindow>> windows;
@@ -37,14 +40,14 @@ void unloadAllWindows()
         noteWindowDestroyed();
 }
 
-bool ConsoleWindow::load(uint32_t windowId)
+bool ConsoleWindow::load(uint32_t windowId, ReadinessWatcherFactory& watchers)
 {
     const WindowDescription* description = findWindowDescription(windowId);
     if (!description || findLoadedWindow(windowId))
         return false;
     // No event reaches the service while the window and its units are being made.
     raiseEventBlock();
-    std::unique_ptr<ConsoleWindow> window(new ConsoleWindow(*description));
+    std::unique_ptr<ConsoleWindow> window(new ConsoleWindow(*description, watchers));
     ConsoleWindow& loaded = *window;
     loadedWindows()[windowId] = std::move(window);
     noteWindowLoaded();
@@ -56,8 +59,9 @@ bool ConsoleWindow::load(uint32_t windowId)
     return true;
 }
 
-ConsoleWindow::ConsoleWindow(const WindowDescription& description)
+ConsoleWindow::ConsoleWindow(const WindowDescription& description, ReadinessWatcherFactory& watchers)
     : m_description(description)
+    , m_watchers(watchers)
     , m_view(createWindowView(description, *this))
 {
     createUnits();
@@ -97,7 +101,7 @@ void ConsoleWindow::createServer(const UnitDescription& unit)
     uint32_t window = windowId();
     uint32_t unitId = unit.unitId;
     auto raise = [window, unitId](TcpServer::Event event) { raiseEvent(window, unitId, event); };
-    m_servers[unit.unitId] = std::make_unique<TcpServer>(windowThreadWatchers(), raise);
+    m_servers[unit.unitId] = std::make_unique<TcpServer>(m_watchers, raise);
 }
 
 const UnitDescription* ConsoleWindow::findUnit(uint32_t unitId) const

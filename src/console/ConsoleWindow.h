@@ -14,13 +14,15 @@
 #include <memory>
 #include <optional>
 
+class ReadinessWatcherFactory;
 class TcpServer;
 
 class ConsoleWindow final : private WindowViewEvents {
 public:
     // Creates the window with this id from its form, shows it and raises its created event.
-    // False when the program has no such window or it is loaded already.
-    static bool load(uint32_t windowId);
+    // False when the program has no such window or it is loaded already. Its server
+    // components watch their sockets with `watchers`.
+    static bool load(uint32_t windowId, ReadinessWatcherFactory& watchers);
     ~ConsoleWindow();
     ConsoleWindow(const ConsoleWindow&) = delete;
     ConsoleWindow& operator=(const ConsoleWindow&) = delete;
@@ -41,7 +43,7 @@ public:
     void close();
 
 private:
-    explicit ConsoleWindow(const WindowDescription& description);
+    ConsoleWindow(const WindowDescription& description, ReadinessWatcherFactory& watchers);
     void createUnits();
     void createServer(const UnitDescription& unit);
     void destroyWindow();
@@ -51,6 +53,7 @@ private:
     void onCloseRequest() override { close(); }
 
     const WindowDescription& m_description;
+    ReadinessWatcherFactory& m_watchers;
     std::map<uint32_t, EditBoxModel> m_editBoxes;
     std::map<uint32_t, ListBoxModel> m_listBoxes;
     std::map<uint32_t, std::unique_ptr<TcpServer>> m_servers;

@@ -4,6 +4,9 @@
 #include <vector>
 
 namespace {
+// The service's one handler table. Events are raised by unit reference from free operations
+// and the service's handlers take no arguments, so the table is reached from the routing by
+// reference number alone, one per process like the window table.
 std::vector<Handler>& table()
 {
     static std::vector<Handler> handlers;

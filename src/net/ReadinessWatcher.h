@@ -1,7 +1,8 @@
 // How the server component learns that a socket is ready: a small interface that the window
-// system's backend implements (QSocketNotifier on Linux, window messages on Windows, poll in
-// tests), so that readiness arrives on the window thread, one notification at a time, also
-// inside nested loops (a message box, the pop-up menu).
+// system's backend implements (one epoll set on Linux, watched by the window loop; window
+// messages on Windows; poll in tests), so that readiness arrives on the window thread, one
+// notification at a time, also inside nested loops (a message box, the pop-up menu). The
+// program's entry point makes the window thread's watchers and passes them down.
 #pragma once
 
 #include "net/SocketHandle.h"
@@ -41,6 +42,3 @@ public:
         return nullptr;
     }
 };
-
-// The watchers of the window thread's own loop, as the backend provides them.
-ReadinessWatcherFactory& windowThreadWatchers();

@@ -3,6 +3,7 @@
 #include "runtime/MessageBox.h"
 
 #include "runtime/Cp936.h"
+#include "runtime/ProgramFrame.h"
 #include "runtime/WindowSystem.h"
 
 #include <cstdio>
@@ -57,9 +58,10 @@ MessageBoxStyle decodeMessageBoxStyle(uint32_t style)
 int32_t messageBox(std::string_view text, uint32_t style, std::optional<std::string_view> caption)
 {
     std::string_view title = caption ? *caption : kDefaultCaption;
-    if (platform::isHeadless()) {
+    WindowSystem* system = programWindowSystem();
+    if (!system || system->isHeadless()) {
         printMessage(title, text);
         return static_cast<int32_t>(MessageBoxResult::Ok);
     }
-    return static_cast<int32_t>(platform::showMessageBox(text, title, decodeMessageBoxStyle(style)));
+    return static_cast<int32_t>(system->showMessageBox(text, title, decodeMessageBoxStyle(style)));
 }

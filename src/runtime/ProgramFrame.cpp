@@ -12,6 +12,7 @@
 namespace {
 
 struct FrameState {
+    WindowSystem* windowSystem = nullptr;
     int argc = 0;
     char** argv = nullptr;
     bool windowSystemStarted = false;
@@ -23,6 +24,9 @@ struct FrameState {
     std::function<void()> closeRequestHandler;
 };
 
+// The program frame is one per process by nature: the fatal path, the allocation failure
+// operators and close requests from signal handlers and the session reach it from anywhere,
+// with no caller to pass it.
 FrameState& frame()
 {
     static FrameState state;
@@ -31,9 +35,10 @@ FrameState& frame()
 
 } // namespace
 
-int startProgram(int argc, char** argv, ApplicationEntry entry)
+int startProgram(int argc, char** argv, WindowSystem& windowSystem, ApplicationEntry entry)
 {
     linkAllocationFailureOperators();
+    frame().windowSystem = &windowSystem;
     frame().argc = argc;
     frame().argv = argv;
     int exitCode = entry();
@@ -43,15 +48,16 @@ int startProgram(int argc, char** argv, ApplicationEntry entry)
         frame().windowTeardown();
     if (frame().windowSystemStarted) {
         frame().windowSystemStarted = false;
-        platform::stopWindowSystem();
+        windowSystem.stop();
     }
+    frame().windowSystem = nullptr;
     return exitCode;
 }
 
 void initRuntime()
 {
     FrameState& state = frame();
-    if (state.windowSystemStarted)
+    if (state.windowSystemStarted || !state.windowSystem)
         return;
     if (state.argv == nullptr) {
         static char name[] = "chatroom-server";
@@ -59,7 +65,7 @@ void initRuntime()
         state.argc = 1;
         state.argv = defaultArgv;
     }
-    platform::startWindowSystem(state.argc, state.argv);
+    state.windowSystem->start(state.argc, state.argv);
     state.windowSystemStarted = true;
     // Relative paths mean the program's directory.
     std::string directory = programDirectory();
@@ -77,10 +83,15 @@ void registerStartWindow(uint32_t windowId, StartWindowLoader loader)
 
 void registerWindowTeardown(WindowTeardown teardown) { frame().windowTeardown = teardown; }
 
-void loadStartWindow(uint32_t windowId)
+bool loadWindow(uint32_t windowId)
 {
     auto found = frame().windowLoaders.find(windowId);
-    if (found == frame().windowLoaders.end() || !found->second())
+    return found != frame().windowLoaders.end() && found->second();
+}
+
+void loadStartWindow(uint32_t windowId)
+{
+    if (!loadWindow(windowId))
         fatalError(0, "载入启动窗口失败");
 }
 
@@ -90,7 +101,7 @@ void runMessageLoop()
     state.loopEntered = true;
     if (state.loadedWindows == 0 || !state.windowSystemStarted)
         return;
-    platform::runMessageLoop();
+    state.windowSystem->runMessageLoop();
 }
 
 void endProgram(int32_t)
@@ -111,8 +122,8 @@ void noteWindowDestroyed()
     FrameState& state = frame();
     if (state.loadedWindows > 0)
         --state.loadedWindows;
-    if (state.loadedWindows == 0 && state.loopEntered)
-        platform::quitMessageLoop();
+    if (state.loadedWindows == 0 && state.loopEntered && state.windowSystem)
+        state.windowSystem->quitMessageLoop();
 }
 
 void setCloseRequestHandler(std::function<void()> handler)
@@ -125,8 +136,14 @@ void requestProgramClose()
     FrameState& state = frame();
     if (state.closeRequestHandler)
         state.closeRequestHandler();
-    else if (state.loopEntered)
-        platform::quitMessageLoop();
+    else if (state.loopEntered && state.windowSystem)
+        state.windowSystem->quitMessageLoop();
 }
 
-bool isHeadless() { return platform::isHeadless(); }
+bool isHeadless()
+{
+    const WindowSystem* system = frame().windowSystem;
+    return !system || system->isHeadless();
+}
+
+WindowSystem* programWindowSystem() { return frame().windowSystem; }

@@ -1,20 +1,23 @@
 // The program frame: starts the process, runs the service's entry once, runs the window
 // thread's message loop while a program window exists, and ends the program in order.
 // Everything happens on one thread. The window system under it is a backend's (see
-// WindowSystem.h); the rules here are the same on every platform.
+// WindowSystem.h), made by the program's entry point; the rules here are the same on every
+// platform.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 
-using ApplicationEntry = int (*)();
+class WindowSystem;
+
+using ApplicationEntry = std::function<int()>;
 using EndRoutine = void (*)();
-using StartWindowLoader = bool (*)();
+using StartWindowLoader = std::function<bool()>;
 using WindowTeardown = void (*)();
 
-// Process start: runs `entry` (which calls initRuntime, loadStartWindow and runMessageLoop),
-// then the normal end. Returns the process's exit status.
-int startProgram(int argc, char** argv, ApplicationEntry entry);
+// Process start: runs `entry` (which calls initRuntime, loadStartWindow and runMessageLoop)
+// on `windowSystem`, then the normal end. Returns the process's exit status.
+int startProgram(int argc, char** argv, WindowSystem& windowSystem, ApplicationEntry entry);
 
 // Keeps the fatal allocation-failure operators in the program (see AllocationFailure.cpp).
 void linkAllocationFailureOperators();
@@ -29,7 +32,10 @@ void forgetEndRoutine();
 // and the teardown that releases windows still loaded when the program ends.
 void registerStartWindow(uint32_t windowId, StartWindowLoader loader);
 void registerWindowTeardown(WindowTeardown teardown);
-// Creates and shows the window; an unknown id or a failed creation is fatal.
+// Creates and shows the window with its registered loader; false for an unknown id or a
+// failed creation (a window that is loaded already).
+bool loadWindow(uint32_t windowId);
+// The same for the program's start window, where failing is fatal.
 void loadStartWindow(uint32_t windowId);
 // Returns when the last program window is gone.
 void runMessageLoop();
@@ -46,5 +52,7 @@ void setCloseRequestHandler(std::function<void()> handler);
 // Called by the window system's backend when such a request arrives.
 void requestProgramClose();
 
-// True when the program runs without a display.
+// True when the program runs without a display (also before and after startProgram).
 bool isHeadless();
+// The window system the program runs on; nullptr outside startProgram.
+WindowSystem* programWindowSystem();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "console/ConsoleWindow.h"
+#include "runtime/ProgramFrame.h"
 #include "console/ControlOperations.h"
 #include "console/UnitReference.h"
 #include "net/TcpServer.h"
@@ -49,7 +50,7 @@ inline bool pumpUntil(const std::function<bool()>& done, int limitMs = kWaitLimi
 // Returns the port the server now listens on, or 0 when the window could not be loaded.
 inline int loadConsoleOnFreePort()
 {
-    if (!ConsoleWindow::load(kConsoleWindowId))
+    if (!loadWindow(kConsoleWindowId))
         return 0;
     int port = freeTcpPort();
     serverComponent(服务器1).setPort(port);

@@ -238,9 +238,9 @@ TEST_F(EventRouting, EscClosesTheWindowFromEachControl)
 
 TEST_F(EventRouting, WindowCanBeLoadedOnlyOnce)
 {
-    EXPECT_FALSE(ConsoleWindow::load(kConsoleWindowId));
+    EXPECT_FALSE(loadWindow(kConsoleWindowId));
     EXPECT_EQ(console(), m_console);
-    EXPECT_FALSE(ConsoleWindow::load(0x52010002));
+    EXPECT_FALSE(loadWindow(0x52010002));
 }
 
 // Event sources that do not exist end the program: exit status 255 and the fatal dialog's

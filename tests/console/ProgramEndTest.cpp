@@ -59,7 +59,8 @@ int runConsole(void (*then)())
 {
     static char name[] = "console_tests";
     static char* argv[] = { name, nullptr };
-    int status = startProgram(1, argv, entry);
+    // The child runs again on the window system the test binary's main made.
+    int status = startProgram(1, argv, *programWindowSystem(), entry);
     // A second orderly end must not run the end routine again.
     endProgram(status);
     std::fprintf(stderr, "[status %d]\n", status);

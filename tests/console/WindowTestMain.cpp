@@ -3,6 +3,8 @@
 // there is no display) exist before any test touches the console, and are taken down in
 // order afterwards. Death tests re-run this binary, so their children start the same way.
 #include "console/ConsoleModule.h"
+#include "platform/qt/QtReadinessWatchers.h"
+#include "platform/qt/QtWindowSystem.h"
 #include "runtime/Files.h"
 #include "runtime/ProgramFrame.h"
 
@@ -30,6 +32,8 @@ int main(int argc, char** argv)
     // The children of death tests re-run the binary instead of forking a process that holds a
     // Qt application.
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    registerConsoleModule();
-    return startProgram(argc, argv, runTests);
+    QtReadinessWatcherFactory watchers;
+    QtWindowSystem windowSystem(watchers);
+    registerConsoleModule(watchers);
+    return startProgram(argc, argv, windowSystem, runTests);
 }

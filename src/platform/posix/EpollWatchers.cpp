@@ -26,9 +26,11 @@ uint64_t keyOf(int fd, uint32_t generation)
 
 } // namespace
 
-struct EpollWatchers::Entry {
+// Shared by its watcher and by each of its callbacks on the stack, so that a watcher destroyed
+// inside its own callback leaves the entry until that callback has returned.
+struct EpollWatchers::Entry : std::enable_shared_from_this<Entry> {
     std::function<void()> onReady;
-    int fd = -1;
+    int fd = -1; // the watched socket's descriptor, owned by the socket's owner
     uint32_t kind = 0; // EPOLLIN or EPOLLOUT
     bool enabled = false;
     bool alive = true; // its watcher exists
@@ -36,7 +38,6 @@ struct EpollWatchers::Entry {
     // Its first enabling makes sure of the kernel's interest: the descriptor may be the number
     // of a closed socket whose interest the set still records.
     bool synced = false;
-    uint32_t running = 0; // its callbacks on the stack
     uint64_t lastBatch = 0; // the dispatch that last called it
 };
 
@@ -44,31 +45,25 @@ struct EpollWatchers::Entry {
 // watcher is destroyed inside it.
 class EpollWatchers::Watcher final : public ReadinessWatcher {
 public:
-    Watcher(EpollWatchers& set, Entry& entry)
+    Watcher(EpollWatchers& set, std::shared_ptr<Entry> entry)
         : m_set(set)
-        , m_entry(entry)
+        , m_entry(std::move(entry))
     {
     }
-    ~Watcher() override { m_set.release(m_entry); }
+    ~Watcher() override { m_set.release(*m_entry); }
     Watcher(const Watcher&) = delete;
     Watcher& operator=(const Watcher&) = delete;
 
-    void setEnabled(bool enabled) override { m_set.setEnabled(m_entry, enabled); }
+    void setEnabled(bool enabled) override { m_set.setEnabled(*m_entry, enabled); }
 
 private:
     EpollWatchers& m_set;
-    Entry& m_entry;
+    std::shared_ptr<Entry> m_entry;
 };
 
 EpollWatchers::EpollWatchers()
     : m_epoll(epoll_create1(EPOLL_CLOEXEC))
 {
-}
-
-EpollWatchers::~EpollWatchers()
-{
-    if (m_epoll >= 0)
-        close(m_epoll);
 }
 
 std::unique_ptr<ReadinessWatcher> EpollWatchers::watchReadable(SocketHandle socket, std::function<void()> onReady)
@@ -83,11 +78,11 @@ std::unique_ptr<ReadinessWatcher> EpollWatchers::watchWritable(SocketHandle sock
 
 std::unique_ptr<ReadinessWatcher> EpollWatchers::watch(SocketHandle socket, uint32_t kind, std::function<void()> onReady)
 {
-    auto* entry = new Entry;
+    auto entry = std::make_shared<Entry>();
     entry->onReady = std::move(onReady);
     entry->fd = descriptorOf(socket);
     entry->kind = kind;
-    return std::make_unique<Watcher>(*this, *entry);
+    return std::make_unique<Watcher>(*this, std::move(entry));
 }
 
 std::unique_ptr<RoundEndHook> EpollWatchers::afterEachRound(std::function<void()> onRoundEnd)
@@ -99,7 +94,7 @@ void EpollWatchers::setEnabled(Entry& entry, bool enabled)
 {
     entry.enabled = enabled && entry.alive;
     // Disabling waits until the socket is reported (see the header).
-    if (!entry.enabled || entry.fd < 0 || m_epoll < 0)
+    if (!entry.enabled || entry.fd < 0 || !m_epoll.valid())
         return;
     attach(entry);
     Registration& registration = registrationOf(entry.fd);
@@ -116,8 +111,6 @@ void EpollWatchers::release(Entry& entry)
     entry.alive = false;
     entry.enabled = false;
     detach(entry);
-    if (entry.running == 0)
-        delete &entry;
 }
 
 void EpollWatchers::attach(Entry& entry)
@@ -170,7 +163,7 @@ void EpollWatchers::setInterest(int fd, uint32_t interest, bool resync)
         return;
     if (interest == 0) {
         // Fails harmlessly when the descriptor is closed: the kernel dropped it then.
-        epoll_ctl(m_epoll, EPOLL_CTL_DEL, fd, nullptr);
+        epoll_ctl(m_epoll.get(), EPOLL_CTL_DEL, fd, nullptr);
         registration.interest = 0;
         return;
     }
@@ -181,7 +174,7 @@ void EpollWatchers::setInterest(int fd, uint32_t interest, bool resync)
     // the set has it already (the socket's other watcher came first).
     if (registration.interest != 0 && !resync) {
         event.data.u64 = keyOf(fd, registration.generation);
-        if (epoll_ctl(m_epoll, EPOLL_CTL_MOD, fd, &event) == 0) {
+        if (epoll_ctl(m_epoll.get(), EPOLL_CTL_MOD, fd, &event) == 0) {
             registration.interest = interest;
             return;
         }
@@ -189,15 +182,15 @@ void EpollWatchers::setInterest(int fd, uint32_t interest, bool resync)
     }
     ++registration.generation;
     event.data.u64 = keyOf(fd, registration.generation);
-    bool added = epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event) == 0
-        || (errno == EEXIST && epoll_ctl(m_epoll, EPOLL_CTL_MOD, fd, &event) == 0);
+    bool added = epoll_ctl(m_epoll.get(), EPOLL_CTL_ADD, fd, &event) == 0
+        || (errno == EEXIST && epoll_ctl(m_epoll.get(), EPOLL_CTL_MOD, fd, &event) == 0);
     registration.interest = added ? interest : 0;
 }
 
 void EpollWatchers::dispatch()
 {
     epoll_event events[kEventsPerDispatch];
-    int count = epoll_wait(m_epoll, events, kEventsPerDispatch, 0);
+    int count = epoll_wait(m_epoll.get(), events, kEventsPerDispatch, 0);
     if (count <= 0)
         return;
     uint64_t batch = ++m_batch;
@@ -242,9 +235,6 @@ void EpollWatchers::call(Entry& entry, uint64_t batch)
     if (!entry.enabled || entry.lastBatch > batch)
         return;
     entry.lastBatch = batch;
-    ++entry.running;
+    std::shared_ptr<Entry> keep = entry.shared_from_this();
     entry.onReady();
-    --entry.running;
-    if (!entry.alive && entry.running == 0)
-        delete &entry;
 }

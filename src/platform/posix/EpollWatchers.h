@@ -19,6 +19,7 @@
 
 #include "net/ReadinessWatcher.h"
 #include "net/RoundEndHooks.h"
+#include "platform/posix/OwnedDescriptor.h"
 
 #include <cstdint>
 #include <functional>
@@ -28,14 +29,13 @@
 class EpollWatchers final : public ReadinessWatcherFactory {
 public:
     EpollWatchers();
-    ~EpollWatchers() override;
     EpollWatchers(const EpollWatchers&) = delete;
     EpollWatchers& operator=(const EpollWatchers&) = delete;
 
     // False when the system gave no epoll set (out of descriptors or memory at start).
-    bool valid() const { return m_epoll >= 0; }
+    bool valid() const { return m_epoll.valid(); }
     // Readable while some enabled watcher's socket is ready.
-    int descriptor() const { return m_epoll; }
+    int descriptor() const { return m_epoll.get(); }
     // Runs the callbacks of the watchers whose sockets are ready now; never waits.
     void dispatch();
 
@@ -47,7 +47,8 @@ private:
     struct Entry;
     class Watcher;
     // What the set knows of one descriptor: its watchers for reading and for writing (at most
-    // one each), and the interest the kernel has for it.
+    // one each, not owned: an entry is owned by its watcher and by its running callbacks), and
+    // the interest the kernel has for it.
     struct Registration {
         Entry* reader = nullptr;
         Entry* writer = nullptr;
@@ -68,7 +69,7 @@ private:
     void handleEvent(uint64_t key, uint32_t events, uint64_t batch);
     void call(Entry& entry, uint64_t batch);
 
-    int m_epoll = -1;
+    OwnedDescriptor m_epoll;
     std::vector<Registration> m_registrations; // by descriptor
     uint64_t m_batch = 0; // numbers the dispatches, nested ones included
     RoundEndHooks m_roundEndHooks;

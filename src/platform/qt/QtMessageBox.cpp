@@ -1,5 +1,5 @@
-// The standard message box's dialog on Qt (see runtime/WindowSystem.h).
-#include "runtime/WindowSystem.h"
+// The standard message box's dialog on Qt (see QtWindowSystem.h).
+#include "platform/qt/QtWindowSystem.h"
 
 #include "platform/qt/DisplayText.h"
 
@@ -47,9 +47,7 @@ MessageBoxResult resultFor(int button)
 
 } // namespace
 
-namespace platform {
-
-MessageBoxResult showMessageBox(std::string_view text, std::string_view caption, const MessageBoxStyle& style)
+MessageBoxResult QtWindowSystem::showMessageBox(std::string_view text, std::string_view caption, const MessageBoxStyle& style)
 {
     QMessageBox box(iconFor(style.icon), displayText(caption), displayText(text), buttonsFor(style.buttons));
     box.setWindowModality(Qt::ApplicationModal);
@@ -57,5 +55,3 @@ MessageBoxResult showMessageBox(std::string_view text, std::string_view caption,
         box.setWindowFlag(Qt::WindowStaysOnTopHint);
     return resultFor(box.exec());
 }
-
-} // namespace platform

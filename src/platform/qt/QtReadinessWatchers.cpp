@@ -72,9 +72,3 @@ std::unique_ptr<RoundEndHook> QtReadinessWatcherFactory::afterEachRound(std::fun
         return set->afterEachRound(std::move(onRoundEnd));
     return nullptr;
 }
-
-ReadinessWatcherFactory& windowThreadWatchers()
-{
-    static QtReadinessWatcherFactory watchers;
-    return watchers;
-}

@@ -1,8 +1,6 @@
-// The program frame's window system on Qt Widgets (see runtime/WindowSystem.h): the
-// application object, offscreen when there is no display, and close requests by signal.
-#include "runtime/WindowSystem.h"
+// The program frame's window system on Qt Widgets (see QtWindowSystem.h).
+#include "platform/qt/QtWindowSystem.h"
 
-#include "net/ReadinessWatcher.h"
 #include "platform/posix/CloseSignals.h"
 #include "runtime/ProgramFrame.h"
 
@@ -13,17 +11,6 @@
 
 namespace {
 
-struct QtState {
-    std::unique_ptr<QApplication> application;
-    std::unique_ptr<CloseSignals> closeSignals;
-};
-
-QtState& state()
-{
-    static QtState qt;
-    return qt;
-}
-
 bool hasDisplay()
 {
     return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");
@@ -31,7 +18,8 @@ bool hasDisplay()
 
 // Qt's own remarks that say nothing to an administrator of a headless room (the offscreen
 // platform cannot size windows; a missing runtime directory that Qt replaces by itself) are
-// dropped; everything else reaches standard error as before.
+// dropped; everything else reaches standard error as before. Qt's message handler is one per
+// process, a plain function: the handler it replaced is kept beside it.
 QtMessageHandler s_previousMessageHandler = nullptr;
 
 void filterQtMessages(QtMsgType type, const QMessageLogContext& context, const QString& message)
@@ -45,55 +33,57 @@ void filterQtMessages(QtMsgType type, const QMessageLogContext& context, const Q
 
 } // namespace
 
-namespace platform {
-
-void startWindowSystem(int argc, char** argv)
+QtWindowSystem::QtWindowSystem(ReadinessWatcherFactory& watchers)
+    : m_watchers(watchers)
 {
-    QtState& qt = state();
-    if (qt.application)
+}
+
+QtWindowSystem::~QtWindowSystem()
+{
+    stop();
+}
+
+void QtWindowSystem::start(int argc, char** argv)
+{
+    if (m_application)
         return;
     // With no display the room runs headless on Qt's offscreen platform.
     if (!hasDisplay())
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     s_previousMessageHandler = qInstallMessageHandler(filterQtMessages);
-    // QApplication keeps a reference to argc: it must outlive the application.
-    static int s_argc;
-    s_argc = argc;
-    qt.application = std::make_unique<QApplication>(s_argc, argv);
+    m_argc = argc;
+    m_application = std::make_unique<QApplication>(m_argc, argv);
     // The frame decides when the loop ends (the last program window gone), not Qt.
     QApplication::setQuitOnLastWindowClosed(false);
     // Lets desktops match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("chatroom-server"));
     raiseDescriptorLimit();
-    qt.closeSignals = std::make_unique<CloseSignals>(windowThreadWatchers(), [] { requestProgramClose(); });
+    m_closeSignals = std::make_unique<CloseSignals>(m_watchers, [] { requestProgramClose(); });
 }
 
-void runMessageLoop()
+void QtWindowSystem::runMessageLoop()
 {
-    if (state().application)
+    if (m_application)
         QApplication::exec();
 }
 
-void quitMessageLoop() { QCoreApplication::quit(); }
+void QtWindowSystem::quitMessageLoop() { QCoreApplication::quit(); }
 
-void stopWindowSystem()
+void QtWindowSystem::stop()
 {
-    QtState& qt = state();
-    qt.closeSignals.reset();
-    if (qt.application) {
+    m_closeSignals.reset();
+    if (m_application) {
         // Windows closed during the loop are deleted once control is back in it; do that now,
         // then take the application down while everything it refers to still exists.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        qt.application.reset();
+        m_application.reset();
     }
 }
 
-bool isHeadless()
+bool QtWindowSystem::isHeadless() const
 {
     if (!QGuiApplication::instance())
         return true;
     QString platform = QGuiApplication::platformName();
     return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
 }
-
-} // namespace platform

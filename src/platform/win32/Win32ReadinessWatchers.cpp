@@ -224,9 +224,3 @@ std::unique_ptr<RoundEndHook> Win32ReadinessWatcherFactory::afterEachRound(std::
 {
     return roundEndHooks().add(std::move(onRoundEnd));
 }
-
-ReadinessWatcherFactory& windowThreadWatchers()
-{
-    static Win32ReadinessWatcherFactory watchers;
-    return watchers;
-}

@@ -1,7 +1,6 @@
-// The program frame's window system on Win32 (see runtime/WindowSystem.h): COM (OLE) for the
-// process, the thread's message loop, and the message box. Esc in any of a console's controls
-// asks its window to close, as the close button does.
-#include "runtime/WindowSystem.h"
+// The program frame's window system on Win32 (see Win32WindowSystem.h). Esc in any of a
+// console's controls asks its window to close, as the close button does.
+#include "platform/win32/Win32WindowSystem.h"
 
 #include "platform/win32/CodePage936.h"
 #include "platform/win32/Win32WindowView.h"
@@ -10,8 +9,6 @@
 #include <windows.h>
 
 namespace {
-
-bool s_oleStarted = false;
 
 // Esc goes to the focused control; the console it belongs to treats it as a close request.
 bool isEscapeForConsole(const MSG& message)
@@ -65,15 +62,18 @@ MessageBoxResult resultOf(int pressed)
 
 } // namespace
 
-namespace platform {
-
-void startWindowSystem(int, char**)
+Win32WindowSystem::~Win32WindowSystem()
 {
-    if (!s_oleStarted)
-        s_oleStarted = SUCCEEDED(OleInitialize(nullptr));
+    stop();
 }
 
-void runMessageLoop()
+void Win32WindowSystem::start(int, char**)
+{
+    if (!m_oleStarted)
+        m_oleStarted = SUCCEEDED(OleInitialize(nullptr));
+}
+
+void Win32WindowSystem::runMessageLoop()
 {
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -84,22 +84,17 @@ void runMessageLoop()
     }
 }
 
-void quitMessageLoop() { PostQuitMessage(0); }
+void Win32WindowSystem::quitMessageLoop() { PostQuitMessage(0); }
 
-void stopWindowSystem()
+void Win32WindowSystem::stop()
 {
-    if (s_oleStarted)
+    if (m_oleStarted)
         OleUninitialize();
-    s_oleStarted = false;
+    m_oleStarted = false;
 }
 
-// A Windows desktop always has a display to show a message box on.
-bool isHeadless() { return false; }
-
-MessageBoxResult showMessageBox(std::string_view text, std::string_view caption, const MessageBoxStyle& style)
+MessageBoxResult Win32WindowSystem::showMessageBox(std::string_view text, std::string_view caption, const MessageBoxStyle& style)
 {
     UINT flags = iconFlags(style.icon) | buttonFlags(style.buttons) | MB_TASKMODAL | (style.topmost ? MB_TOPMOST : 0);
     return resultOf(MessageBoxW(nullptr, cp936ToWide(text).c_str(), cp936ToWide(caption).c_str(), flags));
 }
-
-} // namespace platform

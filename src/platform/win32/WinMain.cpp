@@ -1,10 +1,13 @@
-// The Windows program's entry point: a GUI program with a wide command line, which is handed
-// to the program frame as code page 936 texts, as the rest of the program reads them.
-#include "console/ConsoleModule.h"
-#include "runtime/ProgramFrame.h"
-
+// The Windows program's entry point and composition root: a GUI program with a wide command
+// line, which is handed to the program frame as code page 936 texts, as the rest of the
+// program reads them. It makes the backend's objects (the readiness watchers on window
+// messages and the Win32 window system) and hands them to the console and the frame.
 #include "app/ApplicationEntry.h"
+#include "console/ConsoleModule.h"
 #include "platform/win32/CodePage936.h"
+#include "platform/win32/Win32ReadinessWatchers.h"
+#include "platform/win32/Win32WindowSystem.h"
+#include "runtime/ProgramFrame.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -24,6 +27,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     for (std::string& text : texts)
         arguments.push_back(text.data());
     arguments.push_back(nullptr);
-    registerConsoleModule();
-    return startProgram(count, arguments.data(), applicationEntry);
+    Win32ReadinessWatcherFactory watchers;
+    Win32WindowSystem windowSystem;
+    registerConsoleModule(watchers);
+    return startProgram(count, arguments.data(), windowSystem, applicationEntry);
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "console/ConsoleWindow.h"
+#include "runtime/ProgramFrame.h"
 #include "console/ControlOperations.h"
 #include "console/UnitReference.h"
 #include "net/TcpServer.h"
@@ -109,7 +110,7 @@ inline int freeTcpPort()
 // when Wine has no display to make windows on).
 inline bool loadConsole()
 {
-    if (!ConsoleWindow::load(kConsoleWindowId))
+    if (!loadWindow(kConsoleWindowId))
         return false;
     serverComponent(服务器1).setPort(freeTcpPort());
     HWND window = consoleWindow();

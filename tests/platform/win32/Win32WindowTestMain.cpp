@@ -3,6 +3,8 @@
 // close tests run) exists before any test touches the console and is taken down in order
 // afterwards.
 #include "console/ConsoleModule.h"
+#include "platform/win32/Win32ReadinessWatchers.h"
+#include "platform/win32/Win32WindowSystem.h"
 #include "runtime/ProgramFrame.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +22,8 @@ int runTests()
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
-    registerConsoleModule();
-    return startProgram(argc, argv, runTests);
+    Win32ReadinessWatcherFactory watchers;
+    Win32WindowSystem windowSystem;
+    registerConsoleModule(watchers);
+    return startProgram(argc, argv, windowSystem, runTests);
 }
