@@ -174,6 +174,7 @@ void Connection::close()
     m_services.dispatch.retire(std::move(m_writeWatcher));
     if (!m_socket)
         return;
+    sockets::liftUnsentLimit(m_socket.get());
     flush();
     dropQueued();
     sockets::discardInput(m_socket.get(), kCloseDrainLimit);
@@ -183,6 +184,10 @@ void Connection::close()
 void flushUntilDeadline(std::span<Connection* const> connections, int milliseconds)
 {
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    for (Connection* connection : connections) {
+        if (connection->socket() != kNoSocket)
+            sockets::liftUnsentLimit(connection->socket());
+    }
     for (;;) {
         std::vector<SocketHandle> waiting;
         for (Connection* connection : connections) {

@@ -153,6 +153,13 @@ IoResult sendBytes(SocketHandle socket, const char* data, size_t size)
     }
 }
 
+void liftUnsentLimit(SocketHandle socket)
+{
+    // 0 is the system's default: no limit of the connection's own.
+    int systemDefault = 0;
+    setsockopt(descriptorOf(socket), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &systemDefault, sizeof systemDefault);
+}
+
 void discardInput(SocketHandle socket, size_t limit)
 {
     char sink[kDiscardChunk];
