@@ -42,11 +42,14 @@ ClientSet::~ClientSet()
 
 void ClientSet::adopt(const std::vector<int>& fds)
 {
+    size_t first = m_connections.size();
     for (int fd : fds) {
+        size_t index = m_connections.size() - first;
         epoll_event event { .events = EPOLLIN, .data = { .u64 = m_connections.size() } };
         epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event);
         Connection connection;
         connection.fd = fd;
+        connection.web = fds.size() - index <= static_cast<size_t>(m_options.webClients);
         m_connections.push_back(std::move(connection));
     }
 }
@@ -227,10 +230,14 @@ uint64_t ClientSet::resyncs() const
 
 ssize_t ClientSet::readRoomBytes(Connection& connection, char* buffer, size_t size)
 {
+    if (connection.web)
+        return webSocketRead(connection.fd, connection.webSocket, buffer, size);
     return recv(connection.fd, buffer, size, 0);
 }
 
 ssize_t ClientSet::writeRoomBytes(Connection& connection, const char* data, size_t size)
 {
+    if (connection.web)
+        return webSocketWrite(connection.fd, connection.webSocket, data, size);
     return send(connection.fd, data, size, MSG_NOSIGNAL);
 }

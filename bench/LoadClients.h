@@ -2,15 +2,15 @@
 // received, their sends, and the warm-up that makes sure the relay has all of them in its room.
 //
 // Everything a client sends or receives passes through readRoomBytes and writeRoomBytes: on
-// plain TCP the socket's bytes are the room's bytes. A client of another transport (a
-// WebSocket client of the room's web entrance, say) does its handshake after connecting and
-// frames and unframes there; the measurements above stay as they are. (The web entrance takes
-// text frames, converted on entry: such a client would also write the messages' headers in
-// printable form, see LoadMessages.h.)
+// plain TCP the socket's bytes are the room's bytes; a WebSocket client of the room's web
+// entrance (--web-clients) did its handshake when it connected, sends its bytes as binary
+// frames (taken as they are, unlike text frames) and counts the payloads it receives. The
+// measurements above the seam stay as they are.
 #pragma once
 
 #include "LoadMessages.h"
 #include "LoadSupport.h"
+#include "WebSocketClient.h"
 
 #include <cstdint>
 #include <string>
@@ -23,6 +23,8 @@ struct Connection {
     uint64_t received = 0; // bytes since counting started
     uint64_t expected = 0;
     MessageCutter cutter;
+    bool web = false; // a WebSocket client of the web entrance rather than plain TCP
+    WebSocketState webSocket;
     // Warm-up: the last probe sequence seen from each of the (at most two) probe senders.
     int64_t lastProbe[2] = { -1, -1 };
     // Sender side.

@@ -15,6 +15,7 @@
         "                     [--fanout-messages F] [--rate R] [--frozen K] [--flooders K] [--flood-bytes X]\n"
         "                     [--events K] [--pause-ms MS] [--control-socket PATH]\n"
         "                     [--listen-backlog B] [--server-pid PID] [--idle-clients K] [--label NAME]\n"
+        "                     [--web-clients K] [--web-port 19731]\n"
         "  --fanout-messages F  first, client 0 sends F messages one at a time (fan-out latency)\n"
         "  --rate R             each sender sends R messages per second (latency under a steady load)\n"
         "  --frozen K           K more clients connect first and never read (small receive buffers)\n"
@@ -23,6 +24,7 @@
         "  --flooders F         only the first F frozen clients send --flood-bytes (default: all)\n"
         "  --events K           room events instead of a load: K chat lines, K lines after a pause of\n"
         "                       --pause-ms, K leaves and, with --control-socket, K kicks\n"
+        "  --web-clients K      the last K clients are WebSocket clients of the web entrance (--web-port)\n"
         "  --listen-backlog B   at most B connections wait for the relay's accept (default 8, for ncat)\n",
         why);
     std::exit(2);
@@ -76,6 +78,10 @@ Options parseOptions(int argc, char** argv)
             options.serverPid = static_cast<pid_t>(std::atoi(value));
         else if (name == "--idle-clients")
             options.idleClients = std::atoi(value);
+        else if (name == "--web-clients")
+            options.webClients = std::atoi(value);
+        else if (name == "--web-port")
+            options.webPort = std::atoi(value);
         else if (name == "--label")
             options.label = value;
         else
@@ -83,8 +89,10 @@ Options parseOptions(int argc, char** argv)
     }
     if (options.senders < 0)
         options.senders = std::min(options.clients, 10);
-    if (options.port <= 0 || options.port > 65535)
-        usage("--port must be 1..65535");
+    if (options.port <= 0 || options.port > 65535 || options.webPort <= 0 || options.webPort > 65535)
+        usage("--port and --web-port must be 1..65535");
+    if (options.webClients < 0)
+        usage("--web-clients must not be negative");
     if (options.idleClients > 0) {
         if (options.serverPid <= 0)
             usage("--idle-clients needs --server-pid");

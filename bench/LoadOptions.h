@@ -36,6 +36,10 @@ struct Options {
     // The relay's listen backlog: at most this many of our connections wait for its accept.
     // The default suits ncat, which listens with 10; ours and the ceiling take far more.
     int listenBacklog = 8;
+    // The last K clients of each connection batch join through the room's web entrance as
+    // WebSocket clients (see WebSocketClient.h) instead of plain TCP.
+    int webClients = 0;
+    int webPort = 19731;
     std::string label = "server";
 };
 

@@ -1,5 +1,6 @@
 // The load generator's shared pieces (see LoadSupport.h).
 #include "LoadSupport.h"
+#include "WebSocketClient.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -121,14 +122,16 @@ void waitForServerSockets(pid_t pid, long target, bool atLeast, int limitMs)
 
 namespace {
 
-// Blocking connect (bounded by a send timeout), then non-blocking for the rest of the run.
-int connectClient(const sockaddr_in& address, int receiveBuffer)
+// Blocking connect (bounded by a send timeout) and, for a WebSocket client, its handshake
+// (bounded by a receive timeout); then non-blocking for the rest of the run.
+int connectClient(const sockaddr_in& address, int receiveBuffer, const std::string* webHost)
 {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0)
         return -1;
     timeval limit { .tv_sec = kConnectTimeoutSeconds, .tv_usec = 0 };
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     if (receiveBuffer > 0)
         setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
@@ -137,6 +140,11 @@ int connectClient(const sockaddr_in& address, int receiveBuffer)
     }
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (webHost && !webSocketHandshake(fd, *webHost, ntohs(address.sin_port))) {
+        close(fd);
+        errno = EPROTO;
+        return -1;
+    }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     return fd;
 }
@@ -155,6 +163,8 @@ bool connectAll(const Options& options, int count, std::vector<int>& fds, int re
     address.sin_port = htons(static_cast<uint16_t>(options.port));
     if (inet_pton(AF_INET, options.host.c_str(), &address.sin_addr) != 1)
         usage("--host must be an IPv4 address");
+    sockaddr_in webAddress = address;
+    webAddress.sin_port = htons(static_cast<uint16_t>(options.webPort));
     if ((ntohl(address.sin_addr.s_addr) >> 24) != 127)
         usage("the benchmark only talks to loopback addresses");
     long base = sampleProcess(options.serverPid).socketCount;
@@ -175,10 +185,13 @@ bool connectAll(const Options& options, int count, std::vector<int>& fds, int re
                 base = -1;
             }
         }
-        int fd = connectClient(address, receiveBuffer);
+        // The last --web-clients of each batch come through the web entrance (the same rule
+        // as ClientSet::adopt's).
+        bool web = count - i <= options.webClients;
+        int fd = web ? connectClient(webAddress, receiveBuffer, &options.host) : connectClient(address, receiveBuffer, nullptr);
         if (fd < 0) {
             std::fprintf(stderr, "chatroom-load: connection %d of %d to %s:%d failed: %s\n", i + 1, count,
-                options.host.c_str(), options.port, std::strerror(errno));
+                options.host.c_str(), web ? options.webPort : options.port, std::strerror(errno));
             return false;
         }
         fds.push_back(fd);
