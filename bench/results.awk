@@ -8,6 +8,7 @@
 #   round is the highest ratio (worse=high) or the lowest (worse=low), and a round whose first
 #   figure is -1 (a lost message), or whose fan-out or load phase ran out of time, counts as
 #   lost ("lost"). "- - 0" when no round has both.
+# mode=difference: as ratio, with KEY minus KEYB instead of the quotient.
 # The figure cpu_ns is the relay's CPU time per delivery: server_cpu_s * 1e9 / deliveries;
 # growth_mib the relay's peak resident memory above its size at the start of the load.
 function matches(filters,   n, w, i, j, found) {
@@ -40,7 +41,7 @@ $1 != "result" { next }
   value = figure(key)
   if (value != "") v[++count] = value
 }
-mode == "ratio" {
+mode == "ratio" || mode == "difference" {
   round = field("round")
   if (wantb == "") {
     if (!matches(want)) next
@@ -65,7 +66,9 @@ END {
     exit
   }
   for (round in a) {
-    if (!(round in b) || a[round] == "" || b[round] == "" || b[round] + 0 <= 0) continue
+    if (!(round in b) || a[round] == "" || b[round] == "") continue
+    if (mode == "difference") { v[++count] = a[round] - b[round]; continue }
+    if (b[round] + 0 <= 0) continue
     v[++count] = (failed[round] || a[round] + 0 < 0) ? lost_value : a[round] / b[round]
   }
   if (!count) { print "- - 0"; exit }

@@ -46,6 +46,7 @@ readonly load_timeout=15 # seconds of load per phase; a slower run reports what 
 readonly idle_clients=1000
 read -r -a sizes <<<"${BENCH_SIZES:-10 100 500 2000 5000 10000}"
 read -r -a event_sizes <<<"${BENCH_EVENT_SIZES:-1000 5000}"
+read -r -a web_sizes <<<"${BENCH_WEB_SIZES:-100 1000}"
 readonly event_count=5 event_pause_ms=1000
 # Messages per sender of the ten-sender load, and of the one-at-a-time fan-out, per N: about a
 # million deliveries, and a few seconds of fan-out, each.
@@ -69,9 +70,9 @@ readonly load_limit=$((2 * load_timeout + 60))
 readonly measure_time=$((10 + load_limit + 5))
 # Overrides for trying the tools alone:
 #   BENCH_SERVERS="ncat ceiling" BENCH_SIZES="10 100" BENCH_ROUNDS=1 BENCH_BUILD=/tmp/b bench/run.sh
-#   BENCH_PARTS="fanout events" (of: fanout events text memory frozen) measures only those parts
+#   BENCH_PARTS="fanout events" (of: fanout events text memory frozen web) measures only those parts
 read -r -a servers <<<"${BENCH_SERVERS:-ours ncat ceiling}"
-read -r -a parts <<<"${BENCH_PARTS:-fanout events text memory frozen}"
+read -r -a parts <<<"${BENCH_PARTS:-fanout events text memory frozen web}"
 build=${BENCH_BUILD:-build/release}
 
 has_ncat() { [ "$1" -le "$ncat_max_clients" ]; }
@@ -122,6 +123,7 @@ results="$work/results.txt"
 server_pid=""
 source bench/servers.sh
 source bench/table.sh
+source bench/table-web.sh
 source bench/plot.sh
 
 # One measurement on a fresh server: the load generator with the given options; its result
@@ -172,6 +174,7 @@ if [ -n "$from" ]; then
   # unfinished run have no such lines).
   grep -q '^# sizes=' "$results" && read -r -a sizes <<<"$(sed -n 's/^# sizes=//p' "$results")"
   grep -q '^# event_sizes=' "$results" && read -r -a event_sizes <<<"$(sed -n 's/^# event_sizes=//p' "$results")"
+  grep -q '^# web_sizes=' "$results" && read -r -a web_sizes <<<"$(sed -n 's/^# web_sizes=//p' "$results")"
   grep -q '^# rounds=' "$results" && rounds_planned=$(sed -n 's/^# rounds=//p' "$results")
   grep -q 'placement=.*share one core' "$results" || { placement_name="BENCH_PIN=none"; plot_file=docs/bench-fanout-unpinned.svg; }
 else
@@ -213,6 +216,21 @@ else
         measure "$name" --clients 1 --flood-bytes "$flood_bytes" --timeout "$load_timeout"
       done
       has_part memory && measure ours --idle-clients "$idle_clients"
+      # Half the room on the web entrance against the same room all TCP, and idle web clients.
+      for size in "${web_sizes[@]}"; do
+        has_part web || continue
+        for kind in web tcp; do
+          echo "bench: round $round of $rounds_planned, ours, N=$size, $kind" >&2
+          measure ours --clients "$size" --senders "$((size < senders ? size : senders))" \
+            --messages "${messages[$size]:-$((500000 / size + 10))}" --fanout-messages "${fanout_messages[$size]:-$((300000 / size + 30))}" \
+            --bytes "$bytes" --window "$window" --timeout "$load_timeout" --echo-to-sender "$(echo_of ours)" \
+            --web-clients "$([ "$kind" = web ] && echo $((size / 2)) || echo 0)" --label "ours-$kind"
+        done
+      done
+      if has_part web; then
+        measure ours --idle-clients "$idle_clients" --web-clients "$idle_clients" --label ours-web
+        measure ours --idle-clients "$idle_clients" --label ours-tcp
+      fi
     fi
     # The clients that never read: a question of stalls rather than of CPU, so the scheduler
     # places the processes (on one core the clients' floods would queue behind each other).
@@ -237,6 +255,7 @@ else
   done
   echo "# sizes=${sizes[*]}" >>"$results"
   echo "# event_sizes=${event_sizes[*]}" >>"$results"
+  echo "# web_sizes=${web_sizes[*]}" >>"$results"
   echo "# rounds=$rounds_planned" >>"$results"
   mkdir -p "$build/bench"
   cp "$results" "$build/bench/results.txt"

@@ -132,6 +132,7 @@ print_table() {
   print_events_table
   print_frozen_table
   print_other_figures
+  print_web_table
   print_targets
 }
 
