@@ -14,11 +14,8 @@ constexpr wchar_t kEditClass[] = L"EDIT";
 constexpr wchar_t kListBoxClass[] = L"LISTBOX";
 // Where the pop-up opens relative to the mouse pointer.
 constexpr int kPopupOffset = 3;
-constexpr COLORREF kButtonFaceMarker = 0xFF000000;
 constexpr int kConsoleFontPoints = 9;
 constexpr int kPointsPerInch = 72;
-// A list box entry is this much taller than a line of its font.
-constexpr int kExtraEntryHeight = 1;
 
 ATOM registerWindowClass(WNDPROC procedure)
 {
@@ -38,7 +35,7 @@ ATOM registerWindowClass(WNDPROC procedure)
 
 COLORREF colourOf(uint32_t rgb)
 {
-    if (rgb == kButtonFaceMarker)
+    if (rgb == kButtonFace)
         return GetSysColor(COLOR_BTNFACE);
     return RGB(rgb & 0xFF, (rgb >> 8) & 0xFF, (rgb >> 16) & 0xFF);
 }
@@ -265,7 +262,7 @@ void Win32WindowView::addListBox(const UnitDescription& unit, ListBoxModel& mode
     // Unsorted, single selection, a vertical scroll bar when the entries need one, notifying.
     HWND control = createChild(kListBoxClass, WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, WS_EX_CLIENTEDGE, unit);
     // Each entry is one pixel taller than a line of the font.
-    SendMessageW(control, LB_SETITEMHEIGHT, 0, MAKELPARAM(lineHeight(m_font) + kExtraEntryHeight, 0));
+    SendMessageW(control, LB_SETITEMHEIGHT, 0, MAKELPARAM(lineHeight(m_font) + kListEntryExtraHeight, 0));
     uint32_t unitId = unit.unitId;
     m_listBoxes.push_back(std::make_unique<ListBoxControl>(control, model, [this, unitId] { m_events.onUserSelection(unitId); }));
     for (int32_t index = 0; index < model.count(); ++index)

@@ -1,4 +1,4 @@
-// CP936 to UTF-8 through the C library's iconv.
+// CP936 to UTF-8 (runtime/Cp936.h) through the C library's iconv.
 #include "runtime/Cp936.h"
 
 #include <cerrno>

@@ -1,13 +1,13 @@
-// The POSIX program's entry point and composition root: it makes the backend's objects (the
-// window thread's readiness watchers and the Qt window system on them), hands them to the
-// console and the program frame, and hands control to the frame, which runs the chat room
-// service's entry. Where the room can run without a window, the command line also offers the
+// The Linux program's entry point and composition root, the Qt window system over the POSIX
+// backend: it makes the backend's objects (the window thread's readiness watchers and the Qt
+// window system on them), hands them to the console and the program frame, and hands control
+// to the frame, which runs the chat room service's entry. The command line also offers the
 // administrator's control commands, and the room serves them on a control socket for as long
 // as it runs.
-#include "app/AdminProtocol.h"
-#include "app/AdminRequests.h"
+#include "admin/AdminProtocol.h"
+#include "admin/AdminRequests.h"
 #include "app/ApplicationEntry.h"
-#include "app/CommandLine.h"
+#include "admin/CommandLine.h"
 #include "console/ConsoleModule.h"
 #include "platform/posix/ControlClient.h"
 #include "platform/posix/ControlEndpoint.h"

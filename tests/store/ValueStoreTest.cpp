@@ -2,8 +2,8 @@
 // the robot's vote layout and grouped operations. Each test gets a fresh store of its own
 // (ValueStoreTestSupport.h), so the real one is never touched.
 #include "runtime/Text.h"
-#include "runtime/ValueStore.h"
-#include "runtime/ValueStoreTestSupport.h"
+#include "store/ValueStore.h"
+#include "store/ValueStoreTestSupport.h"
 
 #include <gtest/gtest.h>
 
