@@ -5,9 +5,9 @@
 #include "console/UnitReference.h"
 #include "runtime/ProgramFrame.h"
 
-void registerConsoleModule(ReadinessWatcherFactory& watchers)
+void registerConsoleModule(ReadinessWatcherFactory& watchers, WindowViewFactory views)
 {
-    registerStartWindow(kConsoleWindowId, [&watchers] { return ConsoleWindow::load(kConsoleWindowId, watchers); });
+    registerStartWindow(kConsoleWindowId, [&watchers, views = std::move(views)] { return ConsoleWindow::load(kConsoleWindowId, watchers, views); });
     registerWindowTeardown(unloadAllWindows);
     setCloseRequestHandler([] {
         if (ConsoleWindow* console = findLoadedWindow(kConsoleWindowId))

@@ -4,6 +4,9 @@
 // components run; they must outlive the program frame.
 #pragma once
 
+#include "console/WindowView.h"
+
 class ReadinessWatcherFactory;
 
-void registerConsoleModule(ReadinessWatcherFactory& watchers);
+// The windows' views come from `views`.
+void registerConsoleModule(ReadinessWatcherFactory& watchers, WindowViewFactory views = createWindowView);

@@ -44,14 +44,14 @@ void unloadAllWindows()
         noteWindowDestroyed();
 }
 
-bool ConsoleWindow::load(uint32_t windowId, ReadinessWatcherFactory& watchers)
+bool ConsoleWindow::load(uint32_t windowId, ReadinessWatcherFactory& watchers, const WindowViewFactory& views)
 {
     const WindowDescription* description = findWindowDescription(windowId);
     if (!description || findLoadedWindow(windowId))
         return false;
     // No event reaches the service while the window and its units are being made.
     raiseEventBlock();
-    std::unique_ptr<ConsoleWindow> window(new ConsoleWindow(*description, watchers));
+    std::unique_ptr<ConsoleWindow> window(new ConsoleWindow(*description, watchers, views));
     ConsoleWindow& loaded = *window;
     loadedWindows()[windowId] = std::move(window);
     noteWindowLoaded();
@@ -63,10 +63,10 @@ bool ConsoleWindow::load(uint32_t windowId, ReadinessWatcherFactory& watchers)
     return true;
 }
 
-ConsoleWindow::ConsoleWindow(const WindowDescription& description, ReadinessWatcherFactory& watchers)
+ConsoleWindow::ConsoleWindow(const WindowDescription& description, ReadinessWatcherFactory& watchers, const WindowViewFactory& views)
     : m_description(description)
     , m_watchers(watchers)
-    , m_view(createWindowView(description, *this))
+    , m_view(views(description, *this))
 {
     createUnits();
 }

@@ -21,8 +21,8 @@ class ConsoleWindow final : private WindowViewEvents {
 public:
     // Creates the window with this id from its form, shows it and raises its created event.
     // False when the program has no such window or it is loaded already. Its server
-    // components watch their sockets with `watchers`.
-    static bool load(uint32_t windowId, ReadinessWatcherFactory& watchers);
+    // components watch their sockets with `watchers`; its view is made by `views`.
+    static bool load(uint32_t windowId, ReadinessWatcherFactory& watchers, const WindowViewFactory& views);
     ~ConsoleWindow();
     ConsoleWindow(const ConsoleWindow&) = delete;
     ConsoleWindow& operator=(const ConsoleWindow&) = delete;
@@ -43,7 +43,7 @@ public:
     void close();
 
 private:
-    ConsoleWindow(const WindowDescription& description, ReadinessWatcherFactory& watchers);
+    ConsoleWindow(const WindowDescription& description, ReadinessWatcherFactory& watchers, const WindowViewFactory& views);
     void createUnits();
     void createServer(const UnitDescription& unit);
     void destroyWindow();

@@ -60,3 +60,6 @@ public:
 
 // Made by the backend for a window description; `events` outlives the view.
 std::unique_ptr<WindowView> createWindowView(const WindowDescription& description, WindowViewEvents& events);
+// Where a program's windows get their views: the backend's createWindowView, or what the
+// entry point chose instead (a headless program's windows have nothing to show).
+using WindowViewFactory = std::function<std::unique_ptr<WindowView>(const WindowDescription&, WindowViewEvents&)>;

@@ -150,7 +150,12 @@ export async function launchBrowser() {
   const userDataDir = tempDirectory('profile');
   const browser = await puppeteer.launch({ executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
     headless: true, args: [...CHROMIUM_FLAGS, `--user-data-dir=${userDataDir}`] });
-  browser.on('disconnected', () => fs.rmSync(userDataDir, { recursive: true, force: true }));
+  const close = browser.close.bind(browser);
+  // The profile goes once Chromium has ended, not at the disconnection, when it still writes.
+  browser.close = async () => {
+    await close();
+    fs.rmSync(userDataDir, { recursive: true, force: true, maxRetries: 5 });
+  };
   return browser;
 }
 

@@ -187,10 +187,11 @@ void EpollWatchers::setInterest(int fd, uint32_t interest, bool resync)
     registration.interest = added ? interest : 0;
 }
 
-void EpollWatchers::dispatch()
+void EpollWatchers::dispatch(int timeoutMs)
 {
     epoll_event events[kEventsPerDispatch];
-    int count = epoll_wait(m_epoll.get(), events, kEventsPerDispatch, 0);
+    // A signal that interrupts the wait has its own way in (the close-signal pipe).
+    int count = epoll_wait(m_epoll.get(), events, kEventsPerDispatch, timeoutMs);
     if (count <= 0)
         return;
     uint64_t batch = ++m_batch;

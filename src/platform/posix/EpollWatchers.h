@@ -1,8 +1,9 @@
 // Socket readiness for many sockets through one epoll set, so that a window system's loop
 // watches a single descriptor however many clients there are: waking up then costs the
-// sockets that are ready, not every socket watched. The loop calls dispatch() whenever
-// descriptor() is readable; dispatch() runs the callbacks of the ready, enabled watchers one
-// after the other.
+// sockets that are ready, not every socket watched. A toolkit's loop calls dispatch() whenever
+// descriptor() is readable; a loop of its own calls dispatch() with a time limit, which waits
+// in the same call that collects the ready sockets. dispatch() runs the callbacks of the
+// ready, enabled watchers one after the other.
 //
 // The semantics are those of net/ReadinessWatcher.h: level-triggered; one callback at a time;
 // a callback may run a nested loop that calls dispatch() again, which then serves the other
@@ -36,8 +37,9 @@ public:
     bool valid() const { return m_epoll.valid(); }
     // Readable while some enabled watcher's socket is ready.
     int descriptor() const { return m_epoll.get(); }
-    // Runs the callbacks of the watchers whose sockets are ready now; never waits.
-    void dispatch();
+    // Runs the callbacks of the watchers whose sockets are ready, waiting at most `timeoutMs`
+    // (-1: until one is) for the first; by default it only looks.
+    void dispatch(int timeoutMs = 0);
 
     std::unique_ptr<ReadinessWatcher> watchReadable(SocketHandle socket, std::function<void()> onReady) override;
     std::unique_ptr<ReadinessWatcher> watchWritable(SocketHandle socket, std::function<void()> onReady) override;

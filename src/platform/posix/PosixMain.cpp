@@ -1,0 +1,62 @@
+// The POSIX program's entry point and composition root: it makes the backend's objects (the
+// window thread's readiness watchers and the window system on them), hands them to the
+// console and the program frame, and hands control to the frame, which runs the chat room
+// service's entry. With a display that is Qt; headless (no display, the user service, the
+// benchmark) it is a plain loop on the epoll set, with no toolkit between a socket's
+// readiness and its handler. The command line also offers the administrator's control
+// commands, and the room serves them on a control socket for as long as it runs.
+#include "admin/AdminProtocol.h"
+#include "admin/AdminRequests.h"
+#include "admin/CommandLine.h"
+#include "app/ApplicationEntry.h"
+#include "console/ConsoleModule.h"
+#include "platform/posix/ControlClient.h"
+#include "platform/headless/HeadlessWindowSystem.h"
+#include "platform/headless/HeadlessWindowView.h"
+#include "platform/posix/ControlEndpoint.h"
+#include "platform/qt/QtReadinessWatchers.h"
+#include "platform/qt/QtWindowSystem.h"
+#include "runtime/ProgramFrame.h"
+
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+// The room, with its control socket open from the window system's start until the console has
+// closed.
+int runRoom(int argc, char** argv, ReadinessWatcherFactory& watchers, WindowSystem& windowSystem, WindowViewFactory views)
+{
+    registerConsoleModule(watchers, std::move(views));
+    return startProgram(argc, argv, windowSystem, [&watchers] {
+        initRuntime();
+        ControlEndpoint endpoint(watchers, { answerAdminRequest, answerForProblem });
+        return applicationEntry();
+    });
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string_view> arguments(argv + 1, argv + argc);
+    if (std::optional<CommandOutcome> command = runCommandLine(arguments, posixControlTransport())) {
+        std::fputs(command->standardOutput.c_str(), stdout);
+        std::fputs(command->standardError.c_str(), stderr);
+        return command->exitStatus;
+    }
+    if (runsHeadless()) {
+        // Without an epoll set (no descriptor left at start) Qt's offscreen platform serves.
+        EpollWatchers watchers;
+        if (watchers.valid()) {
+            HeadlessWindowSystem windowSystem(watchers);
+            return runRoom(argc, argv, watchers, windowSystem, [&windowSystem](const WindowDescription&, WindowViewEvents&) {
+                return std::make_unique<HeadlessWindowView>(windowSystem.loop());
+            });
+        }
+    }
+    QtReadinessWatcherFactory watchers;
+    QtWindowSystem windowSystem(watchers);
+    return runRoom(argc, argv, watchers, windowSystem, createWindowView);
+}
