@@ -46,4 +46,4 @@ ctest --output-on-failure -j 2 --timeout 600 -LE windows
 # The Windows program, cross-built, with its tests under Wine; then the end-to-end suites, whose
 # clients stay Linux programs, against it.
 "$root/scripts/test-windows.sh"
-ctest --output-on-failure --timeout 600 --repeat until-pass:2 -L windows
+ctest --output-on-failure --timeout 600 -L windows

@@ -9,6 +9,7 @@
 #   nsis                        makensis, for the installer (it ships amd64-unicode stubs)
 #   xvfb, xauth                 a virtual X display for windows under Wine, and xvfb-run
 #   fonts-wine                  Wine's own fonts (Marlett draws the title bar's buttons)
+#   xdotool                     presses keys on the console from the virtual display
 #   googletest                  its sources, built with the cross compiler for the tests
 set -euo pipefail
 
@@ -23,6 +24,7 @@ chatroom_windows_packages=(
   nsis
   xvfb xauth
   fonts-wine
+  xdotool
   googletest
 )
 

@@ -249,4 +249,26 @@ else
 fi
 
 exec 9>&-
+# A program that starts one of Wine's own processes hands it its standard streams: the
+# desktop (explorer.exe /desktop), which Wine starts again for the first window after it has
+# ended, lives on after the program. A reader waiting for the end of a pipe, as a test runner
+# does, would then wait for as long as the desktop lives. So output bound for a pipe is taken
+# into files and passed on once the program has ended; output bound for a file goes there
+# directly, as it comes.
+if [ -p /dev/stdout ] || [ -p /dev/stderr ]; then
+  output="$(mktemp)"
+  errors="$(mktemp)"
+  "$wine_loader" "$@" <&0 >"$output" 2>"$errors" &
+  program=$!
+  trap 'kill "$program" 2>/dev/null' TERM INT HUP
+  wait "$program" && status=0 || status=$?
+  # A trapped signal ends the wait early: wait again for the program's own end.
+  while [ "$status" -gt 128 ] && kill -0 "$program" 2>/dev/null; do
+    wait "$program" && status=0 || status=$?
+  done
+  cat "$output"
+  cat "$errors" >&2
+  rm -f "$output" "$errors"
+  exit "$status"
+fi
 exec "$wine_loader" "$@"

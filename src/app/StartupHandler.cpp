@@ -74,7 +74,10 @@ void onWindowCreated()
     TextArray addresses = getLocalAddresses();
     // The robot is on when the library was read, even if it held nothing to answer; a file that
     // could not be read at all counts as missing.
-    WordLibraryLoad library = loadWordLibrary(joinPath(programDirectory(), kWordLibraryName));
+    // A program directory that cannot be named holds no library the program could read: it is
+    // missing, and never looked for at the root of the current drive instead.
+    std::string directory = programDirectory();
+    WordLibraryLoad library = directory.empty() ? WordLibraryLoad {} : loadWordLibrary(joinPath(directory, kWordLibraryName));
     state.robotEnabled = library.status == FileReadStatus::Read ? 1 : 0;
     if (Text problem = wordLibraryProblem(library); !problem.empty())
         showError(problem);

@@ -52,7 +52,7 @@ void printMessage(std::string_view caption, std::string_view text)
 
 MessageBoxStyle decodeMessageBoxStyle(uint32_t style)
 {
-    return { .icon = iconOf(style), .buttons = buttonsOf(style), .topmost = (style & kMessageBoxTopmost) != 0 };
+    return { .icon = iconOf(style), .buttons = buttonsOf(style), .topmost = (style & kMessageBoxTopmost) != 0, .word = style };
 }
 
 int32_t messageBox(std::string_view text, uint32_t style, std::optional<std::string_view> caption)

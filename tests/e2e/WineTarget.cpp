@@ -22,6 +22,10 @@ constexpr std::u8string_view kRoomKey = u8"HKEY_CURRENT_USER\\SOFTWARE\\聊天�
 constexpr std::string_view kSoftwareKey = "HKEY_CURRENT_USER\\Software";
 constexpr std::string_view kMessageBoxTrace = ":trace:msgbox:MSGBOX_OnInit L\"";
 constexpr size_t kTraceHexDigits = 4;
+constexpr std::u8string_view kConsoleCaption = u8"聊天室服务器";
+// A point of the console's banner box, in the window's client area: a click there gives the
+// console the focus and opens nothing.
+constexpr std::string_view kBannerPoint = "100 15";
 
 std::u16string utf16Of(std::u8string_view text)
 {
@@ -155,6 +159,21 @@ bool WineTarget::isPrefixServer(pid_t pid) const
     std::error_code error;
     fs::path directory = fs::read_symlink("/proc/" + std::to_string(pid) + "/cwd", error);
     return !error && directory.filename() == expected;
+}
+
+int WineTarget::pressEscapeOnConsole() const
+{
+    // wine-run.sh records the display the session was started on, and its X authority.
+    std::string display = readWholeFile(prefix + "/.chatroom-session");
+    while (!display.empty() && (display.back() == '\n' || display.back() == ' '))
+        display.pop_back();
+    ProgramOptions options;
+    options.executable = "/bin/sh";
+    options.arguments = { "-c",
+        "DISPLAY=\"$1\" XAUTHORITY=\"$2\" exec xdotool search --sync --onlyvisible --name \"$3\" mousemove --window %1 " + std::string(kBannerPoint)
+            + " click 1 key Escape",
+        "press-escape", display, prefix + "/.chatroom-xauthority", std::string(kConsoleCaption.begin(), kConsoleCaption.end()) };
+    return runProgram(options).status;
 }
 
 void WineTarget::clearRoomRegistry() const

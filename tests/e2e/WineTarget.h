@@ -30,6 +30,11 @@ struct WineTarget {
     // Whether `pid` is the prefix's Wine server. Under Wine the server, not the program, owns
     // every socket the program opens, the listening one included.
     bool isPrefixServer(pid_t pid) const;
+    // Presses Esc on the console from the virtual display the prefix's session draws on, as an
+    // administrator would (xdotool: a click on the banner for the focus, then the key), and
+    // returns xdotool's exit status. Not a close request by message: this is input, which
+    // waits in the window's queue behind whatever the program has posted.
+    int pressEscapeOnConsole() const;
     // Removes the room's key, HKEY_CURRENT_USER\SOFTWARE\聊天室, from the prefix's registry, and
     // throws when it is still there afterwards.
     void clearRoomRegistry() const;

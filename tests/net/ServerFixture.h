@@ -1,4 +1,4 @@
-// The common ground of the server component tests: a poll loop, a component on a free port
+// The common ground of the server component tests: a loop (TestLoop.h), a component on a free port
 // whose events are recorded with the client and data they carried, and questions about that
 // record. A test can add behaviour to the event handler through `onEvent`. The suites run
 // twice: on a loop without rounds, and with CHATROOM_TEST_ROUNDS set on one with rounds, where
@@ -6,7 +6,7 @@
 #pragma once
 
 #include "net/TcpServer.h"
-#include "net/PollWatchers.h"
+#include "net/TestLoop.h"
 #include "support/LocalPorts.h"
 #include "support/LoopbackClient.h"
 
@@ -106,7 +106,7 @@ protected:
         return loop.runUntil([&] { return receivedFrom(client).size() >= bytes; });
     }
 
-    PollWatchers loop { std::getenv("CHATROOM_TEST_ROUNDS") != nullptr };
+    TestLoop loop { std::getenv("CHATROOM_TEST_ROUNDS") != nullptr };
     int port = 0;
     std::vector<RecordedEvent> events;
     std::function<void(TcpServer::Event)> onEvent;

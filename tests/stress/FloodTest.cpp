@@ -7,6 +7,7 @@
 #include "BackgroundReader.h"
 #include "InterleavedStream.h"
 #include "StressRoom.h"
+#include "WineTarget.h"
 
 #include <algorithm>
 #include <atomic>
@@ -149,6 +150,56 @@ TEST_F(Flood, OthersGetThroughWhileOneClientFloods)
             EXPECT_EQ(lastSeq, kLinesEach - 1);
         }
     }
+}
+
+// The console answers its administrator while a client floods: Esc pressed on the Windows
+// console from the display (input, which Windows hands out only after the posted messages that
+// socket readiness arrives as) ends the room, with the dissolution notice to a reader, while
+// the flood still goes on. The flood stops on its own only after a bound far above any answer,
+// and then the case fails rather than passing late.
+TEST_F(Flood, EscOnTheConsoleEndsTheRoomDuringAFlood)
+{
+    const std::optional<WineTarget>& wine = wineTarget();
+    if (!wine)
+        GTEST_SKIP() << "the Linux program runs headless here: no display to press a key on";
+    startServer();
+    LoopbackClient& reader = connectClient();
+    LoopbackClient& flooder = connectClient();
+    syncByProbe(flooder);
+
+    std::atomic<bool> serverEnded { false };
+    std::atomic<bool> floodRanOut { false };
+    std::atomic<uint64_t> flooded { 0 };
+    std::string heard;
+    std::jthread reading([&] { heard = reader.readToEnd(static_cast<int>(std::chrono::milliseconds(kMostFlood).count())); });
+    std::jthread flooding([&] {
+        const std::string chunk = letterPattern().slice(0, 64 * 1024);
+        auto end = Clock::now() + kMostFlood;
+        while (!serverEnded && flooder.trySend(chunk)) {
+            flooded += chunk.size();
+            if (Clock::now() >= end) {
+                floodRanOut = true;
+                return;
+            }
+        }
+    });
+    auto waitFor = [](auto condition, auto wait) {
+        auto end = Clock::now() + wait;
+        while (!condition() && Clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return condition();
+    };
+    ASSERT_TRUE(waitFor([&] { return flooded >= 16 * 1024 * 1024; }, std::chrono::seconds(20))) << "the flood did not get going";
+
+    ASSERT_EQ(wine->pressEscapeOnConsole(), 0) << "xdotool found no console to press Esc on";
+    int status = server().waitForExit();
+    serverEnded = true;
+    flooding.join();
+    reading.join();
+    EXPECT_FALSE(floodRanOut) << "the console did not answer Esc while the flood went on";
+    EXPECT_EQ(status, 0) << server().standardError();
+    EXPECT_TRUE(reader.hasEnded()) << "the room did not end while the flood went on";
+    EXPECT_TRUE(heard.ends_with(dissolutionNotice(true))) << heard.size() << " bytes without the dissolution notice at their end";
 }
 
 } // namespace

@@ -4,10 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "support/TestSockets.h"
 
 namespace test_support {
 
@@ -18,9 +15,9 @@ constexpr int kHolderBacklog = 4;
 
 // A socket bound to a port of the kernel's choosing on every address; throws when it cannot
 // be had. `port` receives the port.
-int boundSocket(int& port)
+SocketFd boundSocket(int& port)
 {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    SocketFd fd = openStreamSocket();
     if (fd < 0)
         throw std::runtime_error("cannot open a probe socket");
     sockaddr_in address {};
@@ -29,7 +26,7 @@ int boundSocket(int& port)
     socklen_t length = sizeof address;
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0
         || ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        ::close(fd);
+        closeSocket(fd);
         throw std::runtime_error("cannot bind a probe socket");
     }
     port = ntohs(address.sin_port);
@@ -41,7 +38,7 @@ int boundSocket(int& port)
 int freeTcpPort()
 {
     int port = 0;
-    ::close(boundSocket(port));
+    closeSocket(boundSocket(port));
     return port;
 }
 
@@ -49,14 +46,14 @@ PortHolder::PortHolder()
 {
     m_fd = boundSocket(m_port);
     if (::listen(m_fd, kHolderBacklog) != 0) {
-        ::close(m_fd);
+        closeSocket(m_fd);
         throw std::runtime_error("cannot listen on the held port " + std::to_string(m_port));
     }
 }
 
 PortHolder::~PortHolder()
 {
-    ::close(m_fd);
+    closeSocket(m_fd);
 }
 
 } // namespace test_support

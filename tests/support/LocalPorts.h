@@ -2,6 +2,8 @@
 // so that a test never depends on the fixed port being free, and one that somebody else holds.
 #pragma once
 
+#include "support/TestSockets.h"
+
 namespace test_support {
 
 // A port that nobody listens on right now: bound by a probe socket, read back, released.
@@ -18,7 +20,7 @@ public:
     int port() const { return m_port; }
 
 private:
-    int m_fd = -1;
+    SocketFd m_fd = -1;
     int m_port = 0;
 };
 

@@ -1,21 +1,14 @@
 // The loopback chat client of the tests (see LoopbackClient.h).
 #include "support/LoopbackClient.h"
 
+#include "support/TestSockets.h"
+
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <optional>
 #include <stdexcept>
 #include <utility>
 #include <vector>
-
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace test_support {
 
@@ -25,6 +18,8 @@ namespace {
 constexpr int kPortAttempts = 50;
 // The most one read takes from the socket.
 constexpr size_t kReadChunk = 64 * 1024;
+// The most one send call hands over (Winsock counts in int).
+constexpr size_t kMostPerSend = 1 << 30;
 
 int64_t nowMs()
 {
@@ -40,7 +35,7 @@ int remainingMs(int64_t deadline)
 
 std::string withReason(const std::string& what, int error)
 {
-    return what + ": " + std::strerror(error);
+    return what + ": " + errorWords(error);
 }
 
 sockaddr_in loopback(uint16_t port, uint32_t host)
@@ -55,14 +50,14 @@ sockaddr_in loopback(uint16_t port, uint32_t host)
 // A descriptor that closes itself unless it is handed on.
 class Descriptor {
 public:
-    explicit Descriptor(int fd)
+    explicit Descriptor(SocketFd fd)
         : m_fd(fd)
     {
     }
     ~Descriptor()
     {
         if (m_fd >= 0)
-            ::close(m_fd);
+            closeSocket(m_fd);
     }
     Descriptor(Descriptor&& other) noexcept
         : m_fd(std::exchange(other.m_fd, -1))
@@ -70,11 +65,11 @@ public:
     }
     Descriptor& operator=(Descriptor&&) = delete;
 
-    int get() const { return m_fd; }
-    int release() { return std::exchange(m_fd, -1); }
+    SocketFd get() const { return m_fd; }
+    SocketFd release() { return std::exchange(m_fd, -1); }
 
 private:
-    int m_fd;
+    SocketFd m_fd;
 };
 
 } // namespace
@@ -114,14 +109,14 @@ std::string LoopbackClient::openConnection(uint16_t port, const ConnectOptions& 
     std::optional<Descriptor> chosen;
     uint16_t localPort = 0;
     for (int attempt = 0; attempt < kPortAttempts && !chosen; ++attempt) {
-        Descriptor candidate(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        Descriptor candidate(openStreamSocket());
         if (candidate.get() < 0)
-            throw std::runtime_error(withReason("socket", errno));
+            throw std::runtime_error(withReason("socket", lastSocketError()));
         sockaddr_in local = loopback(options.localPort, options.sourceHost);
         socklen_t length = sizeof local;
         if (::bind(candidate.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) < 0
             || ::getsockname(candidate.get(), reinterpret_cast<sockaddr*>(&local), &length) < 0)
-            throw std::runtime_error(withReason("bind to local port " + std::to_string(options.localPort), errno));
+            throw std::runtime_error(withReason("bind to local port " + std::to_string(options.localPort), lastSocketError()));
         localPort = ntohs(local.sin_port);
         if (options.avoidPorts.count(localPort))
             rejected.push_back(std::move(candidate));
@@ -131,28 +126,28 @@ std::string LoopbackClient::openConnection(uint16_t port, const ConnectOptions& 
     if (!chosen)
         throw std::runtime_error("no local port outside the ports to avoid");
 
-    int fd = chosen->get();
+    SocketFd fd = chosen->get();
     if (options.receiveBuffer > 0)
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &options.receiveBuffer, sizeof options.receiveBuffer);
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&options.receiveBuffer), sizeof options.receiveBuffer);
+    setNonBlocking(fd);
     const std::string target = "connect to 127.0.0.1:" + std::to_string(port);
     sockaddr_in server = loopback(port, kLoopbackHost);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) < 0 && errno != EINPROGRESS)
-        return withReason(target, errno);
-    pollfd waiting { fd, POLLOUT, 0 };
-    if (::poll(&waiting, 1, kDefaultWaitMs) != 1)
-        return withReason(target, ETIMEDOUT);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) < 0 && !isConnectPending(lastSocketError()))
+        return withReason(target, lastSocketError());
+    if (pollSocket(fd, POLLOUT, kDefaultWaitMs) != 1)
+        return withReason(target, kTimedOut);
     int error = 0;
     socklen_t errorLength = sizeof error;
-    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &errorLength) < 0)
-        return withReason(target, errno);
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &errorLength) < 0)
+        return withReason(target, lastSocketError());
     if (error != 0)
         return withReason(target, error);
 
     m_fd = chosen->release();
     m_port = localPort;
     char host[INET_ADDRSTRLEN] = {};
-    in_addr source { htonl(options.sourceHost) };
+    in_addr source {};
+    source.s_addr = htonl(options.sourceHost);
     ::inet_ntop(AF_INET, &source, host, sizeof host);
     m_address = std::string(host) + ":" + std::to_string(m_port);
     m_received.clear();
@@ -165,7 +160,7 @@ void LoopbackClient::close()
 {
     if (m_fd < 0)
         return;
-    ::close(m_fd);
+    closeSocket(m_fd);
     m_fd = -1;
 }
 
@@ -174,14 +169,14 @@ void LoopbackClient::resetConnection()
     if (m_fd < 0)
         return;
     linger abort { 1, 0 };
-    ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
     close();
 }
 
 void LoopbackClient::shutdownSending()
 {
     if (m_fd >= 0)
-        ::shutdown(m_fd, SHUT_WR);
+        ::shutdown(m_fd, kShutdownSending);
 }
 
 void LoopbackClient::send(std::string_view bytes)
@@ -204,16 +199,15 @@ std::string LoopbackClient::sendAll(std::string_view bytes)
     // nothing at all is given up on.
     int64_t deadline = nowMs() + kDefaultWaitMs;
     while (!bytes.empty()) {
-        ssize_t sent = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        auto sent = ::send(m_fd, bytes.data(), static_cast<int>(std::min<size_t>(bytes.size(), kMostPerSend)), kSendFlags);
         if (sent > 0) {
             bytes.remove_prefix(size_t(sent));
             deadline = nowMs() + kDefaultWaitMs;
             continue;
         }
-        if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-            return withReason("send from " + m_address, errno);
-        pollfd waiting { m_fd, POLLOUT, 0 };
-        if (::poll(&waiting, 1, remainingMs(deadline)) == 0)
+        if (sent < 0 && !isTransientError(lastSocketError()))
+            return withReason("send from " + m_address, lastSocketError());
+        if (pollSocket(m_fd, POLLOUT, remainingMs(deadline)) == 0)
             return "send from " + m_address + ": the server took no data in time";
     }
     return {};
@@ -224,19 +218,18 @@ bool LoopbackClient::receiveMore(int64_t deadline)
     if (m_ended || !isOpen())
         return false;
     for (;;) {
-        pollfd waiting { m_fd, POLLIN, 0 };
-        int ready = ::poll(&waiting, 1, remainingMs(deadline));
-        if (ready < 0 && errno == EINTR)
+        int ready = pollSocket(m_fd, POLLIN, remainingMs(deadline));
+        if (ready < 0 && isTransientError(lastSocketError()))
             continue;
         if (ready <= 0)
             return false;
         char buffer[kReadChunk];
-        ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
+        auto got = ::recv(m_fd, buffer, sizeof buffer, 0);
         if (got > 0) {
             m_received.append(buffer, size_t(got));
             return true;
         }
-        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        if (got < 0 && isTransientError(lastSocketError()))
             continue;
         // End of stream, or a reset: nothing more will come either way.
         m_ended = true;

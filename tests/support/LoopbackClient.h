@@ -5,6 +5,8 @@
 // Bytes that have arrived but that no read has taken yet are kept for the next read.
 #pragma once
 
+#include "support/TestSockets.h"
+
 #include <cstdint>
 #include <set>
 #include <string>
@@ -100,7 +102,7 @@ private:
     bool receiveMore(int64_t deadline);
     std::string takeUnread(size_t count);
 
-    int m_fd = -1;
+    SocketFd m_fd = -1;
     std::string m_address;
     uint16_t m_port = 0;
     std::string m_received;

@@ -1,90 +1,87 @@
 // Socket readiness as window messages (see Win32ReadinessWatchers.h).
 #include "platform/win32/Win32ReadinessWatchers.h"
 
-#include "net/RoundEndHooks.h"
-#include "platform/win32/WinsockSession.h"
-
-#include <winsock2.h>
-#include <windows.h>
+#include "platform/win32/Win32SocketTurns.h"
 
 #include <map>
 
 namespace {
 
-// Winsock's notification, the gathered delivery that follows it, and the end of a round.
-constexpr UINT kSocketMessage = WM_APP + 1;
-constexpr UINT kDeliveryMessage = WM_APP + 2;
-constexpr UINT kRoundEndMessage = WM_APP + 3;
 constexpr long kReadEvents = FD_READ | FD_ACCEPT | FD_CLOSE;
 constexpr long kWriteEvents = FD_WRITE | FD_CLOSE;
-constexpr wchar_t kWindowClass[] = L"ChatroomSocketEvents";
 
 enum class Direction { Read, Write };
 class Win32ReadinessWatcher;
 
 // The watchers of one socket; Winsock keeps one registration per socket, the union of theirs.
-struct SocketWatch {
-    SOCKET socket = INVALID_SOCKET;
+// A record serves one socket for its whole life: it takes one reader and one writer at most,
+// ever. Windows gives a closed socket's value out again, and a watcher of the closed socket
+// may still live then; a new watcher of a direction the record has had already belongs to a
+// new socket, which gets a record of its own, and the old record's watchers no longer touch
+// the socket's registration. (The server component watches a socket for reading before it
+// ever watches it for writing, so a new socket never joins a stale reader.)
+struct SocketRecord final : PendingSocket {
+    explicit SocketRecord(SOCKET value)
+        : socket(value)
+    {
+    }
+    void deliver(long events) override;
+
+    SOCKET socket;
     Win32ReadinessWatcher* reader = nullptr;
     Win32ReadinessWatcher* writer = nullptr;
-    // The events noted since the last delivery, and whether a delivery is queued for them.
-    long pendingEvents = 0;
-    bool deliveryQueued = false;
+    bool hadReader = false;
+    bool hadWriter = false;
 };
 
-HWND messageWindow();
-std::map<SOCKET, std::shared_ptr<SocketWatch>>& watches()
-{
-    static std::map<SOCKET, std::shared_ptr<SocketWatch>> all;
-    return all;
-}
+} // namespace
 
-// A round is the deliveries queued before its end message: the first delivery after a round
-// end posts the next one, behind the deliveries already waiting, so a round is bounded even
-// while sockets keep posting (the message queue is first in, first out).
-RoundEndHooks& roundEndHooks()
-{
-    static RoundEndHooks hooks;
-    return hooks;
-}
-bool roundEndQueued = false;
+class Win32ReadinessWatcherFactory::Records {
+public:
+    Records()
+        : turns([this](SOCKET socket) { return find(socket); }, [this] { recheckWriters(); })
+    {
+    }
 
-void endRoundSoon()
-{
-    if (roundEndQueued)
-        return;
-    roundEndQueued = PostMessageW(messageWindow(), kRoundEndMessage, 0, 0);
-    // A full message queue: the round ends now.
-    if (!roundEndQueued)
-        roundEndHooks().run();
-}
+    std::shared_ptr<PendingSocket> find(SOCKET socket) const
+    {
+        auto found = current.find(socket);
+        return found == current.end() ? nullptr : found->second;
+    }
+
+    void recheckWriters();
+
+    std::map<SOCKET, std::shared_ptr<SocketRecord>> current;
+    Win32SocketTurns turns;
+};
+
+namespace {
 
 class Win32ReadinessWatcher final : public ReadinessWatcher {
 public:
-    Win32ReadinessWatcher(SocketHandle socket, Direction direction, std::function<void()> onReady)
-        : m_direction(direction)
+    Win32ReadinessWatcher(Win32ReadinessWatcherFactory::Records& records, SocketHandle socket, Direction direction, std::function<void()> onReady)
+        : m_records(records)
+        , m_direction(direction)
         , m_onReady(std::move(onReady))
     {
         auto native = static_cast<SOCKET>(static_cast<std::uintptr_t>(socket));
-        auto& slot = watches()[native];
-        // A watcher of the same kind still registered belongs to a socket that was closed and
-        // whose handle value Windows has given out again: this socket starts a fresh watch.
-        if (!slot || mine(*slot) != nullptr)
-            slot = std::make_shared<SocketWatch>(SocketWatch { native, nullptr, nullptr });
-        m_watch = slot;
-        mine(*m_watch) = this;
+        auto& slot = m_records.current[native];
+        if (!slot || had(*slot))
+            slot = std::make_shared<SocketRecord>(native);
+        m_record = slot;
+        mine(*m_record) = this;
+        had(*m_record) = true;
     }
 
     ~Win32ReadinessWatcher() override
     {
-        if (mine(*m_watch) == this)
-            mine(*m_watch) = nullptr;
+        mine(*m_record) = nullptr;
         m_enabled = false;
-        if (isCurrent())
-            updateRegistration();
-        auto found = watches().find(m_watch->socket);
-        if (found != watches().end() && found->second == m_watch && !m_watch->reader && !m_watch->writer)
-            watches().erase(found);
+        if (!isCurrent())
+            return;
+        updateRegistration();
+        if (!m_record->reader && !m_record->writer)
+            m_records.current.erase(m_record->socket);
     }
 
     void setEnabled(bool enabled) override
@@ -96,131 +93,100 @@ public:
             return;
         updateRegistration();
         if (enabled)
-            postIfReady();
+            queueIfReady();
     }
+
+    bool enabled() const { return m_enabled; }
 
     void deliver()
     {
-        if (m_enabled && m_onReady)
-            m_onReady();
+        if (!m_enabled || !m_onReady)
+            return;
+        m_onReady();
+    }
+
+    // Level-triggered: readiness that came while the watcher was off, or that Winsock does not
+    // announce, is found by asking.
+    bool queueIfReady()
+    {
+        bool reading = m_direction == Direction::Read;
+        WSAPOLLFD entry { m_record->socket, static_cast<SHORT>(reading ? POLLRDNORM : POLLWRNORM), 0 };
+        if (WSAPoll(&entry, 1, 0) <= 0 || entry.revents == 0)
+            return false;
+        m_records.turns.note(m_record, reading ? FD_READ : FD_WRITE);
+        return true;
     }
 
 private:
-    Win32ReadinessWatcher*& mine(SocketWatch& watch) const { return m_direction == Direction::Read ? watch.reader : watch.writer; }
+    Win32ReadinessWatcher*& mine(SocketRecord& record) const { return m_direction == Direction::Read ? record.reader : record.writer; }
+    bool& had(SocketRecord& record) const { return m_direction == Direction::Read ? record.hadReader : record.hadWriter; }
 
     bool isCurrent() const
     {
-        auto found = watches().find(m_watch->socket);
-        return found != watches().end() && found->second == m_watch;
+        auto found = m_records.current.find(m_record->socket);
+        return found != m_records.current.end() && found->second == m_record;
     }
 
     void updateRegistration()
     {
         long events = 0;
-        if (m_watch->reader && m_watch->reader->m_enabled)
+        if (m_record->reader && m_record->reader->m_enabled)
             events |= kReadEvents;
-        if (m_watch->writer && m_watch->writer->m_enabled)
+        if (m_record->writer && m_record->writer->m_enabled)
             events |= kWriteEvents;
-        WSAAsyncSelect(m_watch->socket, messageWindow(), events ? kSocketMessage : 0, events);
+        HWND window = m_records.turns.window();
+        WSAAsyncSelect(m_record->socket, window, events ? Win32SocketTurns::socketMessage() : 0, events);
     }
 
-    // Level-triggered: readiness that came while the watcher was off is found by asking.
-    void postIfReady()
-    {
-        WSAPOLLFD entry { m_watch->socket, static_cast<SHORT>(m_direction == Direction::Read ? POLLRDNORM : POLLWRNORM), 0 };
-        if (WSAPoll(&entry, 1, 0) > 0 && entry.revents != 0) {
-            long event = m_direction == Direction::Read ? FD_READ : FD_WRITE;
-            PostMessageW(messageWindow(), kSocketMessage, static_cast<WPARAM>(m_watch->socket), WSAMAKESELECTREPLY(event, 0));
-        }
-    }
-
+    Win32ReadinessWatcherFactory::Records& m_records;
     Direction m_direction;
     std::function<void()> m_onReady;
-    std::shared_ptr<SocketWatch> m_watch;
+    std::shared_ptr<SocketRecord> m_record;
     bool m_enabled = false;
 };
 
-// Notes Winsock's events for the socket and queues one delivery for all that arrive before it.
-void noteSocketEvents(SOCKET socket, long events)
+// The callbacks may destroy the watchers; the turn keeps the record alive while they run.
+void SocketRecord::deliver(long events)
 {
-    auto found = watches().find(socket);
-    if (found == watches().end())
-        return;
-    SocketWatch& watch = *found->second;
-    watch.pendingEvents |= events;
-    if (!watch.deliveryQueued)
-        watch.deliveryQueued = PostMessageW(messageWindow(), kDeliveryMessage, static_cast<WPARAM>(socket), 0);
-}
-
-void deliverSocketEvents(SOCKET socket)
-{
-    auto found = watches().find(socket);
-    if (found == watches().end())
-        return;
-    // The callback may destroy the watchers (and the record); keep it while it runs.
-    std::shared_ptr<SocketWatch> watch = found->second;
-    long events = watch->pendingEvents;
-    watch->pendingEvents = 0;
-    watch->deliveryQueued = false;
-    bool readable = events & (FD_READ | FD_ACCEPT | FD_CLOSE);
-    bool writable = events & (FD_WRITE | FD_CLOSE);
-    // Posted first, so that a nested loop inside a callback ends the round too; and again
-    // after, when such a loop has ended it already and the callback sent more since (or the
-    // queue was full, and the round ends here).
-    endRoundSoon();
-    if (readable && watch->reader)
-        watch->reader->deliver();
-    if (writable && watch->writer)
-        watch->writer->deliver();
-    endRoundSoon();
-}
-
-LRESULT CALLBACK socketWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == kSocketMessage) {
-        noteSocketEvents(static_cast<SOCKET>(wParam), WSAGETSELECTEVENT(lParam));
-        return 0;
-    }
-    if (message == kDeliveryMessage) {
-        deliverSocketEvents(static_cast<SOCKET>(wParam));
-        return 0;
-    }
-    if (message == kRoundEndMessage) {
-        roundEndQueued = false;
-        roundEndHooks().run();
-        return 0;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
-// A message-only window of the window thread: it is never shown and lives as long as the program.
-HWND messageWindow()
-{
-    static HWND window = [] {
-        ensureWinsock();
-        WNDCLASSW windowClass {};
-        windowClass.lpfnWndProc = socketWindowProcedure;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = kWindowClass;
-        RegisterClassW(&windowClass);
-        return CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, windowClass.hInstance, nullptr);
-    }();
-    return window;
+    if ((events & kReadEvents) && reader)
+        reader->deliver();
+    if ((events & kWriteEvents) && writer)
+        writer->deliver();
 }
 
 } // namespace
 
+// An enabled writer whose socket is writable now, but that Winsock has not announced (a send
+// refused with WSAENOBUFS), is queued; while writers wait, they are looked at again.
+void Win32ReadinessWatcherFactory::Records::recheckWriters()
+{
+    bool waiting = false;
+    for (const auto& [socket, record] : current) {
+        if (record->writer && record->writer->enabled() && !record->writer->queueIfReady())
+            waiting = true;
+    }
+    if (waiting)
+        turns.recheckSoon();
+}
+
+Win32ReadinessWatcherFactory::Win32ReadinessWatcherFactory()
+    : m_records(std::make_unique<Records>())
+{
+}
+
+Win32ReadinessWatcherFactory::~Win32ReadinessWatcherFactory() = default;
+
 std::unique_ptr<ReadinessWatcher> Win32ReadinessWatcherFactory::watchReadable(SocketHandle socket, std::function<void()> onReady)
 {
-    return std::make_unique<Win32ReadinessWatcher>(socket, Direction::Read, std::move(onReady));
+    return std::make_unique<Win32ReadinessWatcher>(*m_records, socket, Direction::Read, std::move(onReady));
 }
 
 std::unique_ptr<ReadinessWatcher> Win32ReadinessWatcherFactory::watchWritable(SocketHandle socket, std::function<void()> onReady)
 {
-    return std::make_unique<Win32ReadinessWatcher>(socket, Direction::Write, std::move(onReady));
+    return std::make_unique<Win32ReadinessWatcher>(*m_records, socket, Direction::Write, std::move(onReady));
 }
 
 std::unique_ptr<RoundEndHook> Win32ReadinessWatcherFactory::afterEachRound(std::function<void()> onRoundEnd)
 {
-    return roundEndHooks().add(std::move(onRoundEnd));
+    return m_records->turns.roundEndHooks().add(std::move(onRoundEnd));
 }

@@ -1,28 +1,36 @@
-// Socket readiness on the window thread as window messages: WSAAsyncSelect posts a message to
+// Socket readiness on the window thread as window messages: WSAAsyncSelect posts a notice to
 // a hidden message-only window whenever a watched socket becomes readable or writable, and
-// the message loop (also a nested one: a message box, the pop-up menu) dispatches it, one at
-// a time, to the watcher's callback.
+// the deliveries run in turns behind the window's input (Win32SocketTurns.h), also inside a
+// nested loop (a message box, the pop-up menu).
 //
-// Winsock posts a readiness message once and again only after the call that re-enables it
-// (recv, send, accept). The watcher interface is level-triggered, so a watcher that becomes
-// enabled first asks the socket whether it is ready already and, if so, posts the message
-// itself; a message that arrives for a disabled watcher is dropped, since enabling it again
-// looks afresh.
+// Winsock posts a notice once and again only after the call that re-enables it (recv, send,
+// accept). The watcher interface is level-triggered, so a watcher that becomes enabled first
+// asks the socket whether it is ready already and, if so, queues itself; a delivery for a
+// disabled watcher is dropped, since enabling it again looks afresh. Winsock announces a
+// writable socket only after a send that would block; a send refused for want of buffers
+// (WSAENOBUFS) gets no notice, so an enabled writer is looked at again a little later.
 //
-// Winsock's messages are not delivered as they come: a socket that always has data (a client
-// flooding the room) gets several of them queued per turn (one per recv that left data behind,
-// one per re-registration, one of the watcher's own), and each would be another full turn for
-// it while the other sockets' messages wait behind an ever longer queue. So a socket's messages
-// are gathered into one pending delivery, queued behind those of the other sockets: every
-// ready socket has one turn per round. The round's end is a message of its own, behind the
-// round's deliveries, so that the server component writes what the round sent at once.
+// The factory owns every record, the turns and the round-end hooks; its watchers must not
+// outlive it.
 #pragma once
 
 #include "net/ReadinessWatcher.h"
 
+#include <memory>
+
 class Win32ReadinessWatcherFactory final : public ReadinessWatcherFactory {
 public:
+    Win32ReadinessWatcherFactory();
+    ~Win32ReadinessWatcherFactory() override;
+    Win32ReadinessWatcherFactory(const Win32ReadinessWatcherFactory&) = delete;
+    Win32ReadinessWatcherFactory& operator=(const Win32ReadinessWatcherFactory&) = delete;
+
     std::unique_ptr<ReadinessWatcher> watchReadable(SocketHandle socket, std::function<void()> onReady) override;
     std::unique_ptr<ReadinessWatcher> watchWritable(SocketHandle socket, std::function<void()> onReady) override;
     std::unique_ptr<RoundEndHook> afterEachRound(std::function<void()> onRoundEnd) override;
+
+    class Records;
+
+private:
+    std::unique_ptr<Records> m_records;
 };

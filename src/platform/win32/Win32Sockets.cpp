@@ -28,9 +28,40 @@ bool setNonBlocking(SOCKET socket)
 // A shortage of buffers or of the peer's patience for a moment: try again later.
 bool isTransient(int error) { return error == WSAEWOULDBLOCK || error == WSAEINPROGRESS || error == WSAEINTR; }
 
-// The system's words for an error code, in the system's language, as code page 936 text.
+struct ErrorWords {
+    int error;
+    const char* words;
+};
+
+// The reasons a listener or a connection can fail for, in the program's own words: the same
+// words the Linux program gives (its C library's), which the README quotes. Windows has no
+// text for Winsock's codes in some languages and Wine none at all.
+constexpr ErrorWords kErrorWords[] = {
+    { WSAEADDRINUSE, "Address already in use" },
+    { WSAEACCES, "Permission denied" },
+    { WSAEADDRNOTAVAIL, "Cannot assign requested address" },
+    { WSAENOBUFS, "No buffer space available" },
+    { WSAEMFILE, "Too many open files" },
+    { WSAENETDOWN, "Network is down" },
+    { WSAEAFNOSUPPORT, "Address family not supported by protocol" },
+    { WSAEPROTONOSUPPORT, "Protocol not supported" },
+    { WSAESOCKTNOSUPPORT, "Socket type not supported" },
+    { WSAEINVAL, "Invalid argument" },
+    { WSAEINPROGRESS, "Operation now in progress" },
+    { WSAENOTSOCK, "Socket operation on non-socket" },
+    { WSANOTINITIALISED, "Windows Sockets is not started" },
+    { WSASYSNOTREADY, "Windows Sockets is not ready" },
+    { WSAEPROVIDERFAILEDINIT, "Windows Sockets could not start its provider" },
+};
+
+// The reason for an error code: the program's own words where it has them, else the system's
+// in the system's language, as code page 936 text, else the code.
 std::string describeError(int error)
 {
+    for (const ErrorWords& known : kErrorWords) {
+        if (known.error == error)
+            return known.words;
+    }
     wchar_t* words = nullptr;
     DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
         static_cast<DWORD>(error), 0, reinterpret_cast<wchar_t*>(&words), 0, nullptr);
@@ -68,10 +99,19 @@ OwnedSocket openListener(uint16_t port, std::string& reason)
         return {};
     }
     SOCKET native = nativeOf(listener.get());
-    // Windows lets a restarted server bind while old connections linger by itself; exclusive
-    // use keeps a second program from binding the same port beside this one.
-    BOOL on = TRUE;
-    setsockopt(native, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
+    // No address option at all, which is how Windows wants a server to bind. Windows' own
+    // rules ("Using SO_REUSEADDR and SO_EXCLUSIVEADDRUSE"): since Windows Server 2003, "sockets
+    // are not in a sharable state by default", so a second program binding the port without
+    // options is refused with WSAEADDRINUSE; SO_REUSEADDR would let it in beside us ("the
+    // behavior for all sockets bound to that port is indeterminate"). And SO_EXCLUSIVEADDRUSE,
+    // which this listener used to set, blocks our own restart: "a socket with the
+    // SO_EXCLUSIVEADDRUSE set cannot necessarily be reused immediately after socket closure.
+    // For example, if a listening socket with SO_EXCLUSIVEADDRUSE set accepts a connection and
+    // is then subsequently closed, another socket (also with SO_EXCLUSIVEADDRUSE) cannot bind
+    // to the same port as the first socket until the original connection becomes inactive" -
+    // that is, until the clients of the dissolved room have closed their end. Without it, a
+    // restarted room listens at once. (Wine follows the Linux rules here, so only Windows
+    // shows the difference.)
     sockaddr_in address {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_ANY);

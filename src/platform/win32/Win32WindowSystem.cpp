@@ -22,31 +22,8 @@ bool isEscapeForConsole(const MSG& message)
     return true;
 }
 
-UINT iconFlags(MessageBoxIcon icon)
-{
-    switch (icon) {
-    case MessageBoxIcon::Error: return MB_ICONERROR;
-    case MessageBoxIcon::Question: return MB_ICONQUESTION;
-    case MessageBoxIcon::Warning: return MB_ICONWARNING;
-    case MessageBoxIcon::Information: return MB_ICONINFORMATION;
-    case MessageBoxIcon::None: break;
-    }
-    return 0;
-}
-
-UINT buttonFlags(MessageBoxButtons buttons)
-{
-    switch (buttons) {
-    case MessageBoxButtons::OkCancel: return MB_OKCANCEL;
-    case MessageBoxButtons::AbortRetryIgnore: return MB_ABORTRETRYIGNORE;
-    case MessageBoxButtons::YesNoCancel: return MB_YESNOCANCEL;
-    case MessageBoxButtons::YesNo: return MB_YESNO;
-    case MessageBoxButtons::RetryCancel: return MB_RETRYCANCEL;
-    case MessageBoxButtons::Ok: break;
-    }
-    return MB_OK;
-}
-
+// Every button MessageBoxW can answer with; a box that could not be shown (0) answers OK, as
+// one without a display does.
 MessageBoxResult resultOf(int pressed)
 {
     switch (pressed) {
@@ -56,6 +33,10 @@ MessageBoxResult resultOf(int pressed)
     case IDIGNORE: return MessageBoxResult::Ignore;
     case IDYES: return MessageBoxResult::Yes;
     case IDNO: return MessageBoxResult::No;
+    case IDCLOSE: return MessageBoxResult::Close;
+    case IDHELP: return MessageBoxResult::Help;
+    case IDTRYAGAIN: return MessageBoxResult::TryAgain;
+    case IDCONTINUE: return MessageBoxResult::Continue;
     default: return MessageBoxResult::Ok;
     }
 }
@@ -95,6 +76,11 @@ void Win32WindowSystem::stop()
 
 MessageBoxResult Win32WindowSystem::showMessageBox(std::string_view text, std::string_view caption, const MessageBoxStyle& style)
 {
-    UINT flags = iconFlags(style.icon) | buttonFlags(style.buttons) | MB_TASKMODAL | (style.topmost ? MB_TOPMOST : 0);
+    // The style word is MessageBox's own (icon, buttons, default button, modality and the rest),
+    // passed on as it is. Without an owner window a box is modal to nothing; task-modal makes
+    // it disable the console while it is open, unless the caller asked for system-modal.
+    UINT flags = style.word;
+    if (!(flags & MB_SYSTEMMODAL))
+        flags |= MB_TASKMODAL;
     return resultOf(MessageBoxW(nullptr, cp936ToWide(text).c_str(), cp936ToWide(caption).c_str(), flags));
 }

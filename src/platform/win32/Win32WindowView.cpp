@@ -1,6 +1,9 @@
 // A console window on Win32 (see Win32WindowView.h).
 #include "platform/win32/Win32WindowView.h"
 
+#include "platform/win32/Win32ConsoleFont.h"
+#include "platform/win32/Win32ListBox.h"
+
 #include "console/EditBoxModel.h"
 #include "platform/win32/CodePage936.h"
 #include "runtime/FatalError.h"
@@ -14,8 +17,6 @@ constexpr wchar_t kEditClass[] = L"EDIT";
 constexpr wchar_t kListBoxClass[] = L"LISTBOX";
 // Where the pop-up opens relative to the mouse pointer.
 constexpr int kPopupOffset = 3;
-constexpr int kConsoleFontPoints = 9;
-constexpr int kPointsPerInch = 72;
 
 ATOM registerWindowClass(WNDPROC procedure)
 {
@@ -50,129 +51,7 @@ DWORD alignmentStyle(EditAlignment alignment)
     return ES_LEFT;
 }
 
-// The console's font: SimSun (宋体), the classic user-interface font of a Chinese Windows,
-// at 9 points, for which the form was laid out: the banner box holds its two lines in 25
-// pixels, and the roster's entries are a line and a pixel tall. The size is asked for as the
-// height of the line (a positive lfHeight), not of the characters, so that where SimSun is
-// missing the Chinese font that stands in for it (found by its character set: Microsoft
-// YaHei on Windows, WenQuanYi under Wine), whose lines have more space between them, still
-// fits two lines in the banner.
-HFONT createConsoleFont()
-{
-    LOGFONTW font {};
-    GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font);
-    HDC screen = GetDC(nullptr);
-    font.lfHeight = MulDiv(kConsoleFontPoints, GetDeviceCaps(screen, LOGPIXELSY), kPointsPerInch);
-    ReleaseDC(nullptr, screen);
-    font.lfWidth = 0;
-    font.lfCharSet = GB2312_CHARSET;
-    lstrcpynW(font.lfFaceName, L"SimSun", LF_FACESIZE);
-    return CreateFontIndirectW(&font);
-}
-
-// The height of a line of the font, in pixels.
-int lineHeight(HFONT font)
-{
-    HDC screen = GetDC(nullptr);
-    HGDIOBJ previous = SelectObject(screen, font);
-    TEXTMETRICW metrics {};
-    GetTextMetricsW(screen, &metrics);
-    SelectObject(screen, previous);
-    ReleaseDC(nullptr, screen);
-    return metrics.tmHeight;
-}
-
 } // namespace
-
-// A LISTBOX showing a ListBoxModel. It tells the user's choices (a click on an entry, also on
-// the selected one; a move with the keyboard) from the program's changes, which Windows does
-// not report.
-class Win32WindowView::ListBoxControl final : public ListBoxObserver {
-public:
-    ListBoxControl(HWND control, ListBoxModel& model, std::function<void()> onUserSelection)
-        : m_control(control)
-        , m_model(&model)
-        , m_onUserSelection(std::move(onUserSelection))
-    {
-        m_model->setObserver(this);
-        SetWindowSubclassProcedure();
-    }
-    ~ListBoxControl()
-    {
-        if (m_model)
-            m_model->setObserver(nullptr);
-        if (IsWindow(m_control)) {
-            SetWindowLongPtrW(m_control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_original));
-            SetWindowLongPtrW(m_control, GWLP_USERDATA, 0);
-        }
-    }
-
-    HWND control() const { return m_control; }
-
-    void beforeInsert(int32_t) override { }
-    void afterInsert(int32_t index) override
-    {
-        SendMessageW(m_control, LB_INSERTSTRING, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(cp936ToWide(m_model->text(index)).c_str()));
-    }
-    void beforeRemove(int32_t) override { }
-    void afterRemove(int32_t index) override { SendMessageW(m_control, LB_DELETESTRING, static_cast<WPARAM>(index), 0); }
-    void selectionChanged(int32_t index) override { SendMessageW(m_control, LB_SETCURSEL, static_cast<WPARAM>(index), 0); }
-
-    // LBN_SELCHANGE: the user moved the selection. A change by the mouse is told when the
-    // button goes up, as a click; one by the keyboard at once.
-    void onSelectionNotified()
-    {
-        followSelection();
-        if (m_buttonDown)
-            m_clickChangedSelection = true;
-        else
-            m_onUserSelection();
-    }
-
-private:
-    void followSelection()
-    {
-        LRESULT selected = SendMessageW(m_control, LB_GETCURSEL, 0, 0);
-        m_model->select(selected == LB_ERR ? kNoEntry : static_cast<int32_t>(selected));
-    }
-
-    void SetWindowSubclassProcedure()
-    {
-        SetWindowLongPtrW(m_control, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-        m_original = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(m_control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&procedure)));
-    }
-
-    static LRESULT CALLBACK procedure(HWND control, UINT message, WPARAM wParam, LPARAM lParam)
-    {
-        auto* self = reinterpret_cast<ListBoxControl*>(GetWindowLongPtrW(control, GWLP_USERDATA));
-        if (!self)
-            return DefWindowProcW(control, message, wParam, lParam);
-        WNDPROC original = self->m_original;
-        if (message == WM_LBUTTONDOWN) {
-            self->m_buttonDown = true;
-            self->m_clickChangedSelection = false;
-        }
-        LRESULT result = CallWindowProcW(original, control, message, wParam, lParam);
-        if (message == WM_LBUTTONUP && self->m_buttonDown) {
-            self->m_buttonDown = false;
-            // A click on an entry, whether or not it changed the selection, is the user's choice.
-            LRESULT hit = SendMessageW(control, LB_ITEMFROMPOINT, 0, lParam);
-            bool onEntry = HIWORD(hit) == 0 && LOWORD(hit) < self->m_model->count();
-            if (onEntry || self->m_clickChangedSelection) {
-                self->followSelection();
-                self->m_onUserSelection();
-            }
-        }
-        return result;
-    }
-
-    HWND m_control;
-    ListBoxModel* m_model;
-    std::function<void()> m_onUserSelection;
-    WNDPROC m_original = nullptr;
-    bool m_buttonDown = false;
-    bool m_clickChangedSelection = false;
-};
 
 bool isConsoleWindow(HWND window)
 {
@@ -192,14 +71,49 @@ Win32WindowView::Win32WindowView(const WindowDescription& description, WindowVie
         style |= WS_MINIMIZEBOX;
     if (description.maximiseButton)
         style |= WS_MAXIMIZEBOX;
-    // The stored size is the outer size, frame and caption included, as CreateWindow takes it.
+    // The stored size is the outer size, frame and caption included, as CreateWindow takes it,
+    // in the form's 96-DPI pixels: once the window knows its monitor, it takes that monitor's scale.
     m_window = CreateWindowExW(0, kWindowClass, cp936ToWide(description.caption).c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
         description.outerWidth, description.outerHeight, nullptr, nullptr, GetModuleHandleW(nullptr), this);
     // A room without its window would run on where the administrator can neither see it nor
     // close it (Wine without a display makes no windows at all).
     if (!m_window)
         fatalError(0, "载入启动窗口失败");
-    m_font = createConsoleFont();
+    m_dpi = windowDpi(m_window);
+    m_font = createConsoleFont(m_dpi);
+    if (m_dpi != kFormDpi) {
+        SetWindowPos(m_window, nullptr, 0, 0, scaleToDpi(description.outerWidth, m_dpi), scaleToDpi(description.outerHeight, m_dpi),
+            SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+// A per-monitor aware window is told when it moves to a monitor of another scale (or the
+// user changes the scale): the controls, their font and the roster's entries take the new
+// one, and the window the rectangle Windows suggests for it. (Wine draws at one DPI for all.)
+void Win32WindowView::applyDpi(int dpi, const RECT* suggested)
+{
+    m_dpi = dpi;
+    HFONT previous = m_font;
+    m_font = createConsoleFont(m_dpi);
+    for (const auto& [control, geometry] : m_layout) {
+        SetWindowPos(control, nullptr, scaleToDpi(geometry.left, m_dpi), scaleToDpi(geometry.top, m_dpi), scaleToDpi(geometry.width, m_dpi),
+            scaleToDpi(geometry.height, m_dpi), SWP_NOZORDER | SWP_NOACTIVATE);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), TRUE);
+    }
+    for (const auto& list : m_listBoxes)
+        setEntryHeight(list->control());
+    if (previous)
+        DeleteObject(previous);
+    if (suggested) {
+        SetWindowPos(m_window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left, suggested->bottom - suggested->top,
+            SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+// Each entry is a line of the font tall and a form pixel more.
+void Win32WindowView::setEntryHeight(HWND listBox) const
+{
+    SendMessageW(listBox, LB_SETITEMHEIGHT, 0, MAKELPARAM(lineHeight(m_font) + scaleToDpi(kListEntryExtraHeight, m_dpi), 0));
 }
 
 Win32WindowView::~Win32WindowView()
@@ -225,11 +139,14 @@ HWND Win32WindowView::createChild(const wchar_t* className, DWORD style, DWORD e
         style |= WS_TABSTOP;
     if (unit.flags & kUnitDisabled)
         style |= WS_DISABLED;
-    // Unit geometry is in client coordinates.
-    HWND control = CreateWindowExW(extendedStyle, className, L"", WS_CHILD | style, unit.geometry.left, unit.geometry.top, unit.geometry.width,
-        unit.geometry.height, m_window, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(unit.unitId & 0xFFFF)), GetModuleHandleW(nullptr), nullptr);
+    // Unit geometry is in client coordinates, in the form's 96-DPI pixels.
+    const Geometry& at = unit.geometry;
+    HWND control = CreateWindowExW(extendedStyle, className, L"", WS_CHILD | style, scaleToDpi(at.left, m_dpi), scaleToDpi(at.top, m_dpi),
+        scaleToDpi(at.width, m_dpi), scaleToDpi(at.height, m_dpi), m_window, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(unit.unitId & 0xFFFF)),
+        GetModuleHandleW(nullptr), nullptr);
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
     m_controls[unit.unitId] = control;
+    m_layout.emplace_back(control, at);
     return control;
 }
 
@@ -261,10 +178,9 @@ void Win32WindowView::addListBox(const UnitDescription& unit, ListBoxModel& mode
 {
     // Unsorted, single selection, a vertical scroll bar when the entries need one, notifying.
     HWND control = createChild(kListBoxClass, WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, WS_EX_CLIENTEDGE, unit);
-    // Each entry is one pixel taller than a line of the font.
-    SendMessageW(control, LB_SETITEMHEIGHT, 0, MAKELPARAM(lineHeight(m_font) + kListEntryExtraHeight, 0));
+    setEntryHeight(control);
     uint32_t unitId = unit.unitId;
-    m_listBoxes.push_back(std::make_unique<ListBoxControl>(control, model, [this, unitId] { m_events.onUserSelection(unitId); }));
+    m_listBoxes.push_back(std::make_unique<Win32ListBox>(control, model, [this, unitId] { m_events.onUserSelection(unitId); }));
     for (int32_t index = 0; index < model.count(); ++index)
         m_listBoxes.back()->afterInsert(index);
 }
@@ -280,8 +196,10 @@ void Win32WindowView::show()
     if (m_description.centred) {
         RECT area {};
         SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-        int left = area.left + (area.right - area.left - m_description.outerWidth) / 2;
-        int top = area.top + (area.bottom - area.top - m_description.outerHeight) / 2;
+        RECT outer {};
+        GetWindowRect(m_window, &outer);
+        int left = area.left + (area.right - area.left - (outer.right - outer.left)) / 2;
+        int top = area.top + (area.bottom - area.top - (outer.bottom - outer.top)) / 2;
         SetWindowPos(m_window, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     }
     ShowWindow(m_window, SW_SHOW);
@@ -388,6 +306,9 @@ LRESULT Win32WindowView::handle(UINT message, WPARAM wParam, LPARAM lParam)
         }
         break;
     }
+    case WM_DPICHANGED:
+        applyDpi(LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+        return 0;
     case WM_TIMER: {
         auto found = m_timers.find(wParam);
         if (found == m_timers.end())

@@ -1,0 +1,99 @@
+// A LISTBOX control showing a ListBoxModel, for the console's window on Win32: it tells the
+// user's choices (a click on an entry, also on the selected one; a move with the keyboard)
+// from the program's changes, which Windows does not report.
+#pragma once
+
+#include "console/ListBoxModel.h"
+#include "platform/win32/CodePage936.h"
+
+#include <windows.h>
+
+#include <functional>
+
+class Win32ListBox final : public ListBoxObserver {
+public:
+    Win32ListBox(HWND control, ListBoxModel& model, std::function<void()> onUserSelection)
+        : m_control(control)
+        , m_model(&model)
+        , m_onUserSelection(std::move(onUserSelection))
+    {
+        m_model->setObserver(this);
+        SetWindowSubclassProcedure();
+    }
+    ~Win32ListBox()
+    {
+        if (m_model)
+            m_model->setObserver(nullptr);
+        if (IsWindow(m_control)) {
+            SetWindowLongPtrW(m_control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_original));
+            SetWindowLongPtrW(m_control, GWLP_USERDATA, 0);
+        }
+    }
+
+    HWND control() const { return m_control; }
+
+    void beforeInsert(int32_t) override { }
+    void afterInsert(int32_t index) override
+    {
+        SendMessageW(m_control, LB_INSERTSTRING, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(cp936ToWide(m_model->text(index)).c_str()));
+    }
+    void beforeRemove(int32_t) override { }
+    void afterRemove(int32_t index) override { SendMessageW(m_control, LB_DELETESTRING, static_cast<WPARAM>(index), 0); }
+    void selectionChanged(int32_t index) override { SendMessageW(m_control, LB_SETCURSEL, static_cast<WPARAM>(index), 0); }
+
+    // LBN_SELCHANGE: the user moved the selection. A change by the mouse is told when the
+    // button goes up, as a click; one by the keyboard at once.
+    void onSelectionNotified()
+    {
+        followSelection();
+        if (m_buttonDown)
+            m_clickChangedSelection = true;
+        else
+            m_onUserSelection();
+    }
+
+private:
+    void followSelection()
+    {
+        LRESULT selected = SendMessageW(m_control, LB_GETCURSEL, 0, 0);
+        m_model->select(selected == LB_ERR ? kNoEntry : static_cast<int32_t>(selected));
+    }
+
+    void SetWindowSubclassProcedure()
+    {
+        SetWindowLongPtrW(m_control, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        m_original = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(m_control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&procedure)));
+    }
+
+    static LRESULT CALLBACK procedure(HWND control, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        auto* self = reinterpret_cast<Win32ListBox*>(GetWindowLongPtrW(control, GWLP_USERDATA));
+        if (!self)
+            return DefWindowProcW(control, message, wParam, lParam);
+        WNDPROC original = self->m_original;
+        if (message == WM_LBUTTONDOWN) {
+            self->m_buttonDown = true;
+            self->m_clickChangedSelection = false;
+        }
+        LRESULT result = CallWindowProcW(original, control, message, wParam, lParam);
+        if (message == WM_LBUTTONUP && self->m_buttonDown) {
+            self->m_buttonDown = false;
+            // A click on an entry, whether or not it changed the selection, is the user's choice.
+            LRESULT hit = SendMessageW(control, LB_ITEMFROMPOINT, 0, lParam);
+            bool onEntry = HIWORD(hit) == 0 && LOWORD(hit) < self->m_model->count();
+            if (onEntry || self->m_clickChangedSelection) {
+                self->followSelection();
+                self->m_onUserSelection();
+            }
+        }
+        return result;
+    }
+
+    HWND m_control;
+    ListBoxModel* m_model;
+    std::function<void()> m_onUserSelection;
+    WNDPROC m_original = nullptr;
+    bool m_buttonDown = false;
+    bool m_clickChangedSelection = false;
+};
+
