@@ -2,6 +2,8 @@
 // tells about the relay process, and connecting clients at the pace the relay accepts them.
 #pragma once
 
+#include "LoadOptions.h"
+
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
@@ -10,38 +12,6 @@
 constexpr uint64_t kNsPerMs = 1'000'000;
 constexpr uint64_t kNsPerSecond = 1'000'000'000;
 constexpr double kBytesPerMib = 1024.0 * 1024.0;
-
-struct Options {
-    std::string host = "127.0.0.1";
-    int port = 19730;
-    int clients = 10;
-    int senders = -1; // min(clients, 10)
-    int messages = 200;
-    int bytes = 64;
-    double timeoutSeconds = 30;
-    bool echo = true;
-    pid_t serverPid = 0;
-    int idleClients = 0;
-    int window = 1;
-    // Messages sent one at a time by client 0 before the main load, for the fan-out latency.
-    int fanoutMessages = 0;
-    // Messages per second per sender instead of the window's pace (0: as fast as the window).
-    double rate = 0;
-    // Clients that connect before the others and never read; each sends floodBytes of text
-    // without line ends. With no frozen clients, floodBytes > 0 makes the senders send that
-    // much text instead of messages, and the run measures the relay's CPU per MiB.
-    int frozen = 0;
-    uint64_t floodBytes = 0;
-    // Of the frozen clients, only the first this many flood (-1: all of them).
-    int flooders = -1;
-    // The relay's listen backlog: at most this many of our connections wait for its accept.
-    // The default suits ncat, which listens with 10; ours and the ceiling take far more.
-    int listenBacklog = 8;
-    std::string label = "server";
-};
-
-Options parseOptions(int argc, char** argv);
-[[noreturn]] void usage(const char* why);
 
 uint64_t nowNs();
 void sleepMs(int ms);
@@ -73,9 +43,15 @@ bool connectAll(const Options& options, int count, std::vector<int>& fds, int re
 void closeInOrder(std::vector<int>& fds);
 
 // Text without line ends, NUL bytes or any keyword of the default word library: what a client
-// pastes into the room, as long as asked.
+// pastes into the room, as long as asked. Only small letters and blanks, which neither the load's
+// messages (see LoadMessages.h) nor our relay's own texts are made of, so that a receiver can
+// count the flood's bytes among the rest.
 const std::string& floodPattern();
 
-// The three measurements besides the relay load.
+// Whether a byte may be part of the flood pattern.
+bool isFloodByte(char byte);
+
+// The measurements besides the relay load: IdleMemory.cpp, FloodCost.cpp, RoomEvents.cpp.
 int measureIdleMemory(const Options& options);
 int measureFlood(const Options& options);
+int measureRoomEvents(const Options& options);

@@ -56,7 +56,8 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 
 ready_mark="$prefix/.chatroom-ready"
-# The display started here: "NUMBER XVFB_PID WATCHER_PID".
+# The display started here: "NUMBER XVFB_PID WATCHER_PID NETWORK_NAMESPACE". Xvfb listens on
+# an abstract socket only, which exists in the network namespace it was started in alone.
 display_record="$prefix/.chatroom-display"
 # The DISPLAY that the running session's desktop was started on.
 session_record="$prefix/.chatroom-session"
@@ -99,16 +100,22 @@ start_server() {
 
 # The number of the display recorded for this prefix, when its X server and watcher still run.
 recorded_display() {
-  local number xvfb watcher
-  read -r number xvfb watcher 2>/dev/null <"$display_record" || return 1
+  local number xvfb watcher netns
+  read -r number xvfb watcher netns 2>/dev/null <"$display_record" || return 1
   process_runs "$xvfb" && process_runs "$watcher" || return 1
+  # A display of another network namespace cannot be reached from this one.
+  [ "$netns" = "$(network_namespace)" ] || return 1
   echo "$number"
+}
+
+network_namespace() {
+  readlink /proc/self/ns/net 2>/dev/null || echo unknown
 }
 
 # Ends the prefix's Wine server and the display recorded for it, and waits until both are gone.
 stop_prefix() {
-  local number="" xvfb="" watcher=""
-  read -r number xvfb watcher 2>/dev/null <"$display_record" || true
+  local number="" xvfb="" watcher="" netns=""
+  read -r number xvfb watcher netns 2>/dev/null <"$display_record" || true
   # The watcher first: it started in a session of its own, so its group is its own.
   if [ -n "$watcher" ]; then
     kill -- "-$watcher" 2>/dev/null || kill "$watcher" 2>/dev/null || true
@@ -163,14 +170,14 @@ watch_display() {
       </dev/null >/dev/null 2>&1 9>&- &
     echo $!
   )"
-  echo "$display_number $display_pid $watcher" >"$display_record"
+  echo "$display_number $display_pid $watcher $(network_namespace)" >"$display_record"
 }
 
 # The watcher's loop (--watch-display XVFB_PID). The decision to end the display is taken
 # under the prefix's lock, so no wine-run.sh is between choosing the display and starting its
 # session then; the grace covers the programs that chose it before and reach the server late.
 watch_until_unused() {
-  local xvfb=$1 number recorded watcher
+  local xvfb=$1 number recorded watcher netns
   while process_runs "$xvfb"; do
     "$wine_server" -w || true
     sleep "$display_grace_seconds"
@@ -180,7 +187,7 @@ watch_until_unused() {
     exec 9>&-
   done
   kill "$xvfb" 2>/dev/null || true
-  if read -r number recorded watcher 2>/dev/null <"$display_record" && [ "$recorded" = "$xvfb" ]; then
+  if read -r number recorded watcher netns 2>/dev/null <"$display_record" && [ "$recorded" = "$xvfb" ]; then
     rm -f "$display_record"
   fi
 }

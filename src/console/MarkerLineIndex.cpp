@@ -41,6 +41,7 @@ void MarkerLineIndex::rebuild(std::string_view content)
     m_chains.clear();
     m_unfinishedStart = 0;
     m_resumeAt = 0;
+    m_expectedLine = 0;
     extend(content);
 }
 
@@ -81,14 +82,22 @@ void MarkerLineIndex::extend(std::string_view content)
 void MarkerLineIndex::addLine(std::string_view content, uint32_t start, uint32_t length)
 {
     auto index = static_cast<uint32_t>(m_lines.size());
-    m_lines.push_back({ start, length, kNone });
+    m_lines.push_back({ start, length, kNone, kNone });
     if (length < kKeyBytes)
         return;
-    auto [chain, added] = m_chains.try_emplace(keyOf(content.substr(start, length)), Chain { index, index });
-    if (added)
-        return;
-    m_lines[chain->second.last].nextWithSameKey = index;
-    chain->second.last = index;
+    std::string_view text = content.substr(start, length);
+    auto [chain, added] = m_chains.try_emplace(keyOf(text), Chain { index, index });
+    if (!added) {
+        m_lines[chain->second.last].nextWithSameKey = index;
+        chain->second.last = index;
+    }
+    // Every line ending with this text shares its last bytes: the chain holds the first.
+    for (uint32_t earlier = chain->second.first;; earlier = m_lines[earlier].nextWithSameKey) {
+        if (endsWith(content, m_lines[earlier], text)) {
+            m_lines[index].firstEndingWithIt = earlier;
+            return;
+        }
+    }
 }
 
 bool MarkerLineIndex::endsWith(std::string_view content, const Line& line, std::string_view text) const
@@ -96,17 +105,29 @@ bool MarkerLineIndex::endsWith(std::string_view content, const Line& line, std::
     return line.length >= text.size() && content.substr(line.start + line.length - text.size(), text.size()) == text;
 }
 
+bool MarkerLineIndex::isLineText(std::string_view content, uint32_t index, std::string_view text) const
+{
+    return index < m_lines.size() && m_lines[index].length == text.size() && content.substr(m_lines[index].start, text.size()) == text;
+}
+
 std::optional<int32_t> MarkerLineIndex::findMarker(std::string_view content, std::string_view text) const
 {
-    if (!m_usable || text.empty() || !std::all_of(text.begin(), text.end(), isLineTextByte))
+    if (!m_usable)
         return std::nullopt;
     // X "=1" occurs only where a line's text ends with X: the first such line answers.
     auto answer = [&](const Line& line) { return static_cast<int32_t>(line.start + line.length - text.size() + 1); };
+    if (isLineText(content, m_expectedLine, text) && m_lines[m_expectedLine].firstEndingWithIt != kNone)
+        return answer(m_lines[m_lines[m_expectedLine++].firstEndingWithIt]);
+    if (text.empty() || !std::all_of(text.begin(), text.end(), isLineTextByte))
+        return std::nullopt;
     if (text.size() >= kKeyBytes) {
         auto chain = m_chains.find(keyOf(text));
         for (uint32_t index = chain == m_chains.end() ? kNone : chain->second.first; index != kNone; index = m_lines[index].nextWithSameKey) {
-            if (endsWith(content, m_lines[index], text))
-                return answer(m_lines[index]);
+            if (!endsWith(content, m_lines[index], text))
+                continue;
+            if (isLineText(content, index, text))
+                m_expectedLine = index + 1;
+            return answer(m_lines[index]);
         }
     } else {
         for (const Line& line : m_lines) {

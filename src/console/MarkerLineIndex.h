@@ -6,7 +6,8 @@
 // completes). In such a text '=' only ever starts a line's end, so X "=1" can only occur as
 // the end of a line whose text ends with X: the first such line gives the answer. Lines are
 // found by the last bytes of their text, so that a lookup visits only the lines that share
-// them. Any other text makes the index step aside (answers nothing) until the content is
+// them; and since the relay asks for the roster's markers in the order they were written, the
+// line after the one asked for last is compared first, which spares the hashing. Any other text makes the index step aside (answers nothing) until the content is
 // replaced, and the caller searches the text itself.
 #pragma once
 
@@ -32,6 +33,9 @@ private:
         uint32_t start = 0; // offset of the line's text
         uint32_t length = 0; // of its text, without "=1" CR LF
         uint32_t nextWithSameKey = kNone; // the following line whose text ends the same way
+        // The first line whose text ends with this one's (this one, or an earlier line whose
+        // text is longer), or kNone for texts too short to be chained.
+        uint32_t firstEndingWithIt = kNone;
     };
     struct Chain {
         uint32_t first;
@@ -41,6 +45,7 @@ private:
 
     void addLine(std::string_view content, uint32_t start, uint32_t length);
     bool endsWith(std::string_view content, const Line& line, std::string_view text) const;
+    bool isLineText(std::string_view content, uint32_t index, std::string_view text) const;
     int32_t findInUnfinishedLine(std::string_view content, std::string_view text) const;
 
     bool m_usable = true;
@@ -52,4 +57,6 @@ private:
     // line end that is not complete yet.
     size_t m_unfinishedStart = 0;
     size_t m_resumeAt = 0;
+    // The line whose text is likely asked for next.
+    mutable uint32_t m_expectedLine = 0;
 };
