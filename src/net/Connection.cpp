@@ -110,8 +110,8 @@ bool Connection::deliver(std::string_view wire)
         sent = *taken;
     }
     if (sent < wire.size()) {
-        m_queue.push(wire.substr(sent));
-        m_services.budget.add(wire.size() - sent);
+        // The whole message is kept (once for all the queues that hold it), its rest queued.
+        m_queue.push(m_services.budget.messages().share(wire), sent);
         updateWriteWatch();
     }
     return true;
@@ -129,7 +129,6 @@ bool Connection::flush()
             break;
         }
         m_queue.consume(*taken);
-        m_services.budget.remove(*taken);
         if (*taken < rest.size())
             break;
     }
@@ -138,7 +137,6 @@ bool Connection::flush()
 
 void Connection::dropQueued()
 {
-    m_services.budget.remove(m_queue.size());
     m_queue.clear();
 }
 
@@ -176,6 +174,7 @@ void Connection::close()
     m_services.dispatch.retire(std::move(m_writeWatcher));
     if (!m_socket)
         return;
+    sockets::liftUnsentLimit(m_socket.get());
     flush();
     dropQueued();
     sockets::discardInput(m_socket.get(), kCloseDrainLimit);
@@ -185,6 +184,10 @@ void Connection::close()
 void flushUntilDeadline(std::span<Connection* const> connections, int milliseconds)
 {
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    for (Connection* connection : connections) {
+        if (connection->socket() != kNoSocket)
+            sockets::liftUnsentLimit(connection->socket());
+    }
     for (;;) {
         std::vector<SocketHandle> waiting;
         for (Connection* connection : connections) {

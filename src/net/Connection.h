@@ -14,6 +14,7 @@
 #pragma once
 
 #include "net/ConnectionTransport.h"
+#include "net/DeliveryBudget.h"
 #include "net/DeliveryQueue.h"
 #include "net/ReadinessDispatch.h"
 #include "net/ReadinessWatcher.h"
@@ -26,29 +27,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-
-// The bytes waiting for clients, in queues and in the round's gathering, against the caps.
-class DeliveryBudget {
-public:
-    // What one client may have waiting beyond the kernel's buffers: far above what a chat room
-    // ever has in flight to one reader, small enough for a thousand stalled readers.
-    static constexpr size_t kClientCap = 2 * 1024 * 1024;
-    // What all clients together may have waiting.
-    static constexpr size_t kTotalCap = 256 * 1024 * 1024;
-
-    // The caps count the whole message, as if the socket took none of it: what is accepted can
-    // always be kept whole.
-    bool admits(size_t waitingForClient, size_t message) const
-    {
-        return waitingForClient + message <= kClientCap && m_waiting + message <= kTotalCap;
-    }
-    void add(size_t bytes) { m_waiting += bytes; }
-    void remove(size_t bytes) { m_waiting -= bytes; }
-    size_t waiting() const { return m_waiting; }
-
-private:
-    size_t m_waiting = 0;
-};
 
 // What every connection of one server shares.
 struct ConnectionServices {

@@ -6,7 +6,6 @@
 
 DeliveryQueue::DeliveryQueue(DeliveryQueue&& other) noexcept
     : m_messages(std::move(other.m_messages))
-    , m_frontSent(std::exchange(other.m_frontSent, 0))
     , m_size(std::exchange(other.m_size, 0))
 {
 }
@@ -15,39 +14,39 @@ DeliveryQueue& DeliveryQueue::operator=(DeliveryQueue&& other) noexcept
 {
     if (this != &other) {
         m_messages = std::move(other.m_messages);
-        m_frontSent = std::exchange(other.m_frontSent, 0);
         m_size = std::exchange(other.m_size, 0);
     }
     return *this;
 }
 
-void DeliveryQueue::push(std::string_view message)
+void DeliveryQueue::push(SharedMessages::Message message, size_t offset)
 {
-    if (message.empty())
+    if (!message || offset >= message->size())
         return;
     if (!m_messages)
-        m_messages = std::make_unique<std::deque<std::string>>();
-    m_messages->emplace_back(message);
-    m_size += message.size();
+        m_messages = std::make_unique<std::deque<Entry>>();
+    m_size += message->size() - offset;
+    m_messages->push_back({ std::move(message), offset });
 }
 
 std::string_view DeliveryQueue::front() const
 {
     if (empty())
         return {};
-    return std::string_view(m_messages->front()).substr(m_frontSent);
+    const Entry& front = m_messages->front();
+    return std::string_view(*front.message).substr(front.sent);
 }
 
 void DeliveryQueue::consume(size_t count)
 {
     if (empty())
         return;
-    count = std::min(count, m_messages->front().size() - m_frontSent);
-    m_frontSent += count;
+    Entry& front = m_messages->front();
+    count = std::min(count, front.message->size() - front.sent);
+    front.sent += count;
     m_size -= count;
-    if (m_frontSent == m_messages->front().size()) {
+    if (front.sent == front.message->size()) {
         m_messages->pop_front();
-        m_frontSent = 0;
         if (m_messages->empty())
             m_messages.reset();
     }
@@ -56,6 +55,5 @@ void DeliveryQueue::consume(size_t count)
 void DeliveryQueue::clear()
 {
     m_messages.reset();
-    m_frontSent = 0;
     m_size = 0;
 }

@@ -1,7 +1,10 @@
 // One client's outgoing messages that its socket has not taken yet, in order. Messages go in
 // whole and come out as the socket takes them, so the client never receives a cut message
-// followed by another; the server component decides what may go in (its caps).
+// followed by another; the server component decides what may go in (its caps). The messages
+// are shared with the other queues that hold them (SharedMessages.h).
 #pragma once
+
+#include "net/SharedMessages.h"
 
 #include <cstddef>
 #include <deque>
@@ -22,7 +25,8 @@ public:
     // Bytes still to send, over all queued messages.
     size_t size() const { return m_size; }
 
-    void push(std::string_view message);
+    // The message from `offset` on (the socket took the bytes before it already).
+    void push(SharedMessages::Message message, size_t offset = 0);
     // The unsent rest of the oldest message; empty when nothing is queued.
     std::string_view front() const;
     // Marks `count` bytes of the front message as sent (at most its rest).
@@ -32,7 +36,10 @@ public:
 private:
     // Most clients never have anything queued, and an empty std::deque already holds a block
     // of its own: the messages get one only while there are any.
-    std::unique_ptr<std::deque<std::string>> m_messages;
-    size_t m_frontSent = 0;
+    struct Entry {
+        SharedMessages::Message message;
+        size_t sent; // its bytes that the socket has taken (or that were not for this client)
+    };
+    std::unique_ptr<std::deque<Entry>> m_messages;
     size_t m_size = 0;
 };

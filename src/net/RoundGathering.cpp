@@ -43,7 +43,6 @@ bool RoundGathering::gather(Connection& target, std::string_view wire)
     if (run.begin == run.end)
         run.begin = start;
     run.end = start + wire.size();
-    m_budget.add(wire.size());
     if (!run.listed) {
         run.listed = true;
         m_for.push_back(&target);
@@ -63,6 +62,7 @@ size_t RoundGathering::copyOf(std::string_view wire)
     m_lastStart = m_buffer.size();
     m_lastSize = wire.size();
     m_buffer.append(wire);
+    m_budget.addGathered(wire.size());
     return m_lastStart;
 }
 
@@ -73,7 +73,6 @@ void RoundGathering::writeRun(Connection& target)
         return;
     std::string_view bytes = std::string_view(m_buffer).substr(run.begin, run.size());
     run.begin = run.end = 0;
-    m_budget.remove(bytes.size());
     target.deliver(bytes);
 }
 
@@ -98,6 +97,7 @@ void RoundGathering::writeAll()
     }
     m_for.clear();
     m_lastSize = 0;
+    m_budget.removeGathered(m_buffer.size());
     m_buffer.clear();
 }
 

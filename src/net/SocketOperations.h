@@ -51,6 +51,11 @@ IoResult sendBytes(SocketHandle socket, const char* data, size_t size);
 // connection (which could destroy what was sent just before).
 void discardInput(SocketHandle socket, size_t limit);
 
+// While a connection is open the backend may keep the kernel from holding much of its stream
+// unsent (the rest waits in the connection's queue). Closing lifts that: whatever is left is
+// handed to the kernel as far as its buffer takes it, and goes on after the close.
+void liftUnsentLimit(SocketHandle socket);
+
 // True when the peer has closed or reset the connection, whatever input is still unread.
 bool peerHasEnded(SocketHandle socket);
 

@@ -38,11 +38,13 @@ TcpServer::TcpServer(ReadinessWatcherFactory& watchers, EventSink raiseEvent, in
     , m_gathering(watchers, m_dispatch, m_budget)
 {
     m_dispatch.onOutermostEntry([this] { m_closing.closeExpired(); });
+    m_reportAtRoundEnd = watchers.afterEachRound([this] { reportEvicted(); });
     startListening();
 }
 
 TcpServer::~TcpServer()
 {
+    m_reportAtRoundEnd.reset();
     m_gathering.stop();
     std::vector<Connection*> sending = m_closing.all();
     for (auto& client : m_clients)
@@ -110,6 +112,8 @@ void TcpServer::admit(OwnedSocket socket, std::string address, const TransportFa
 // or nothing when it is gone (or could not join).
 TcpServer::Client* TcpServer::join(std::unique_ptr<Client> client)
 {
+    // A client that gave way may have held this name: its leaving is told first.
+    reportEvicted();
     const std::string& address = client->address();
     // The name may still be held by a client whose connection has ended (a reset, or a close
     // whose notification has not been handled yet) and whose port the peer now uses again:
@@ -138,6 +142,8 @@ TcpServer::Client* TcpServer::join(std::unique_ptr<Client> client)
 void TcpServer::onClientReadable(uint64_t clientId)
 {
     ReadinessDispatch::Scope scope(m_dispatch);
+    // Where the loop has no rounds, the clients that gave way are reported here.
+    reportEvicted();
     Client* client = findById(clientId);
     if (!client)
         return;
@@ -208,13 +214,51 @@ bool TcpServer::sendData(std::string_view client, std::string_view bytes, Messag
         return true;
     Connection& connection = *target->connection;
     std::string_view wire = connection.transport().frame(bytes, kind, m_frameScratch);
-    if (!m_budget.admits(connection.queuedBytes() + connection.gatheredRun().size(), wire.size()))
+    size_t waiting = connection.queuedBytes() + connection.gatheredRun().size();
+    if (!m_budget.clientAdmits(waiting, wire.size()))
+        return false;
+    if (!m_budget.totalAdmits(wire) && !makeRoomFor(*target, waiting, wire))
         return false;
     if (m_gathering.gather(connection, wire))
         return true;
     // Nothing may overtake what was gathered or queued already.
     m_gathering.writeRun(connection);
     return connection.deliver(wire);
+}
+
+// All queues together are full. The clients that hold the most give way, the largest queue
+// first, until the message fits: they are behind by more than the client being sent to, so a
+// client that keeps up never pays for those that do not. Never the client being sent to, nor
+// one whose event is being handled. Each leaves at once; its leaving is reported later
+// (reportEvicted), since the caller may be relaying to the roster right now.
+bool TcpServer::makeRoomFor(const Client& target, size_t targetWaiting, std::string_view wire)
+{
+    std::vector<Client*> behind;
+    for (const auto& client : m_clients) {
+        if (client.get() != &target && !client->inEvent && client->connection->queuedBytes() > targetWaiting)
+            behind.push_back(client.get());
+    }
+    std::ranges::sort(behind, std::ranges::greater {}, [](const Client* client) { return client->connection->queuedBytes(); });
+    for (Client* client : behind) {
+        if (m_budget.totalAdmits(wire))
+            break;
+        std::unique_ptr<Client> evicted = removeClient(client);
+        m_evicted.push_back(evicted->address());
+        // What the socket takes now goes; the rest of its queue is dropped with the connection.
+        evicted->connection->close();
+        closeConnection(std::move(evicted));
+    }
+    return m_budget.totalAdmits(wire);
+}
+
+// Clients that gave way are reported as left, each with the event a leaving client raises.
+void TcpServer::reportEvicted()
+{
+    while (!m_evicted.empty()) {
+        std::string address = std::move(m_evicted.front());
+        m_evicted.erase(m_evicted.begin());
+        raise(ClientLeft, std::move(address));
+    }
 }
 
 void TcpServer::disconnectClient(std::string_view client)

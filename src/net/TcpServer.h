@@ -102,6 +102,8 @@ private:
     std::unique_ptr<Client> removeWaiting(uint64_t clientId);
     void endClient(std::unique_ptr<Client> client);
     void closeConnection(std::unique_ptr<Client> client);
+    bool makeRoomFor(const Client& target, size_t targetWaiting, std::string_view wire);
+    void reportEvicted();
     void refreshReadWatch(Client& client);
     void refreshAllReadWatches();
     Client* raiseForClient(uint64_t clientId, Event event, ByteBlock data = {});
@@ -126,6 +128,10 @@ private:
     // Every client by id, on the roster or waiting.
     std::unordered_map<uint64_t, Client*> m_byId;
     ClosingConnections m_closing;
+    // Clients that gave way to the total cap, whose leaving is still to be reported; at the
+    // end of each round, where the loop has rounds.
+    std::vector<std::string> m_evicted;
+    std::unique_ptr<RoundEndHook> m_reportAtRoundEnd;
     std::string m_frameScratch;
     std::string m_currentClient;
     ByteBlock m_currentData;

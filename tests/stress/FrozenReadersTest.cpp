@@ -1,7 +1,9 @@
 // Clients that connect and never read, as a prankster's or laptops asleep on the Wi-Fi: the
 // room goes on without waiting for them, and closing the room waits one deadline for all of
 // them together. The bounds below are stall checks, far above what a healthy relay takes and
-// far below the seconds per line that waiting on each frozen reader used to cost.
+// far below the seconds per line that waiting on each frozen reader used to cost. With the
+// total of all queues at its cap, the clients that take nothing give way to those that read.
+#include "BytePattern.h"
 #include "StressRoom.h"
 
 #include <chrono>
@@ -62,6 +64,89 @@ TEST_F(FrozenReaders, TheCloseTellsTheOthersAndTakesOneDeadline)
     }
     EXPECT_EQ(server().waitForExit(), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - asked, kCloseLimit);
+}
+
+// The total cap made small (the program takes it from the environment for tests) and reached
+// by clients that never read: the readers still get every piece, whole and in order, and the
+// frozen ones leave with the leave notice instead.
+class TotalCap : public StressRoom {
+protected:
+    static constexpr size_t kTotalCap = 1024 * 1024;
+    static constexpr size_t kPiece = 64 * 1024;
+    static constexpr int kFrozen = 3;
+    static constexpr int kReadWaitMs = 10000;
+
+    void prepareServer(ServerProcess& process) override
+    {
+        StressRoom::prepareServer(process);
+        process.setEnvironmentVariable("CHATROOM_TEST_TOTAL_QUEUE_CAP", std::to_string(kTotalCap));
+    }
+
+    // What a reader heard, the given notices taken out as they come whole; `found` counts them.
+    struct Hearing {
+        LoopbackClient* client;
+        const std::vector<std::string>* notices;
+        std::string content;
+        std::string recent; // may still hold the start of a notice
+        size_t found = 0;
+
+        size_t size() const { return content.size() + recent.size(); }
+        bool hearMore()
+        {
+            std::string more = client->readSome(kReadWaitMs);
+            recent += more;
+            size_t longest = 0;
+            for (const std::string& notice : *notices) {
+                longest = std::max(longest, notice.size());
+                if (size_t at = recent.find(notice); at != std::string::npos) {
+                    recent.erase(at, notice.size());
+                    ++found;
+                }
+            }
+            if (recent.size() >= longest) {
+                size_t settled = recent.size() - (longest - 1);
+                content.append(recent, 0, settled);
+                recent.erase(0, settled);
+            }
+            return !more.empty();
+        }
+    };
+};
+
+TEST_F(TotalCap, ReadersKeepEveryPieceAndTheFrozenLeave)
+{
+    startServer();
+    std::vector<LoopbackClient*> frozen = connectClients(kFrozen, { .receiveBuffer = kSmallReceiveBuffer });
+    LoopbackClient& alice = connectClient();
+    LoopbackClient& bob = connectClient();
+    syncByProbe(alice);
+    std::vector<std::string> notices;
+    for (LoopbackClient* client : frozen)
+        notices.push_back(leaveNotice(true, client->address()));
+
+    // Distinct pieces, far more than the frozen connections and the cap hold; the readers take
+    // each piece before the next is sent, as chat clients keep pace.
+    BytePattern pattern("abcdefghijklmnopqrstuvwxyz");
+    const size_t total = ((largestSendBuffer() + 4 * kTotalCap) / kPiece + 1) * kPiece;
+    Hearing readers[] = { { &alice, &notices, {}, {}, 0 }, { &bob, &notices, {}, {}, 0 } };
+    for (size_t sent = 0; sent < total && !HasFailure();) {
+        alice.send(pattern.slice(sent, kPiece));
+        sent += kPiece;
+        for (Hearing& reader : readers) {
+            while (reader.size() < sent && !HasFailure())
+                EXPECT_TRUE(reader.hearMore()) << reader.client->address() << " stopped hearing at " << reader.size();
+        }
+    }
+    for (Hearing& reader : readers) {
+        while ((reader.found < notices.size() || reader.size() < total) && !HasFailure())
+            EXPECT_TRUE(reader.hearMore()) << reader.client->address() << " heard " << reader.found << " of the frozen clients leave";
+        std::string content = reader.content + reader.recent;
+        EXPECT_EQ(content.size(), total) << reader.client->address();
+        EXPECT_TRUE(content == pattern.slice(0, total)) << reader.client->address() << " missed or garbled a piece";
+    }
+    for (LoopbackClient* client : frozen)
+        client->close();
+    syncByProbe(bob);
 }
 
 } // namespace

@@ -26,6 +26,8 @@ constexpr int kBacklog = 16;
 // A stale socket is replaced once; something that comes back at once is not ours to fight.
 constexpr int kBindAttempts = 2;
 constexpr uid_t kRootUid = 0;
+// The most a turned-away connection's request may be; more is not owed a clean close.
+constexpr size_t kTurnedAwayDiscard = 64 * 1024;
 
 // Placed among the descriptors the room keeps for itself, so that it costs no client a place.
 int openReserveDescriptor()
@@ -241,6 +243,8 @@ void ControlEndpoint::admitOnReserve(OwnedSocket socket)
         // Somebody is on the reserve already: told, in what the socket takes now, and closed.
         std::string answer = m_answers.problem(ControlProblem::Crowded);
         sockets::sendBytes(socket.get(), answer.data(), answer.size());
+        // A request left unread would make the close a reset, which destroys the answer.
+        sockets::discardInput(socket.get(), kTurnedAwayDiscard);
         return;
     }
     // The connection moves into the reserve's place and frees its own: the descriptors the rest

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -19,6 +20,12 @@ namespace {
 
 // What discardInput reads per call.
 constexpr size_t kDiscardChunk = 64 * 1024;
+// What the kernel may hold of a client's stream beyond what is on its way. Without a bound
+// the kernel grows a connection's buffer to megabytes, and a message sent to a thousand
+// clients that never read is copied into every one of those buffers, holding up the loop for
+// seconds; with it the rest waits in the client's queue, one copy shared by all of them. A
+// reader is refilled as it takes data, so this costs it nothing.
+constexpr int kUnsentLimit = 32 * 1024;
 // The most descriptors kept free for the rest of the program, and the share of the limit
 // that caps it when the limit is small.
 constexpr rlim_t kReservedDescriptors = 64;
@@ -111,8 +118,10 @@ Accepted acceptConnection(SocketHandle listener)
     }
     accepted.outcome = AcceptOutcome::Accepted;
     accepted.socket = OwnedSocket(toSocketHandle(fd));
-    if (length <= sizeof peer && peer.sin_family == AF_INET)
+    if (length <= sizeof peer && peer.sin_family == AF_INET) {
         accepted.address = addressText(peer);
+        setsockopt(fd, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &kUnsentLimit, sizeof kUnsentLimit);
+    }
     return accepted;
 }
 
@@ -142,6 +151,13 @@ IoResult sendBytes(SocketHandle socket, const char* data, size_t size)
             return { IoOutcome::WouldBlock };
         return { IoOutcome::Failed };
     }
+}
+
+void liftUnsentLimit(SocketHandle socket)
+{
+    // 0 is the system's default: no limit of the connection's own.
+    int systemDefault = 0;
+    setsockopt(descriptorOf(socket), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &systemDefault, sizeof systemDefault);
 }
 
 void discardInput(SocketHandle socket, size_t limit)

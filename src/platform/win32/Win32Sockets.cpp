@@ -168,6 +168,9 @@ IoResult sendBytes(SocketHandle socket, const char* data, size_t size)
     return { isTransient(error) || error == WSAENOBUFS ? IoOutcome::WouldBlock : IoOutcome::Failed };
 }
 
+// Winsock keeps no limit of ours on unsent bytes.
+void liftUnsentLimit(SocketHandle) { }
+
 void discardInput(SocketHandle socket, size_t limit)
 {
     char sink[kDiscardChunk];
