@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds chatroom-server and its tests with AddressSanitizer and UndefinedBehaviorSanitizer and
-# runs every test, then builds the Windows program and runs its tests under Wine, the window,
+# runs every test (the web page's in a headless Chromium among them), then builds the Windows program and runs its tests under Wine, the window,
 # screenshot and installer tests on a virtual display among them (scripts/test-windows.sh),
 # and the end-to-end suites against it. Installs what is missing first, then runs in a network
 # namespace of its own where it can. Exits non-zero when any test fails.

@@ -2,6 +2,7 @@
 #include "admin/CommandLine.h"
 
 #include "admin/AdminProtocol.h"
+#include "app/RoomOptions.h"
 
 namespace {
 
@@ -16,8 +17,11 @@ std::string utf8(std::u8string_view text)
 
 std::string helpText(const ControlTransport& transport)
 {
-    return utf8(u8"usage: chatroom-server                    run the chat room: the console window, or headless\n"
-                u8"                                          when there is no display\n"
+    return utf8(u8"usage: chatroom-server [OPTION]...        run the chat room: the console window, or headless\n"
+                u8"                                          when there is no display; browsers join it at\n"
+                u8"                                          http://ADDRESS:19731/\n"
+                u8"         --web-port PORT                  the web entrance listens on PORT instead\n"
+                u8"         --no-web                         no web entrance\n"
                 u8"       chatroom-server admin list         print the connected clients, one address a line,\n"
                 u8"                                          in the order of the console's list\n"
                 u8"       chatroom-server admin VERB ADDRESS do to that client what the console's pop-up menu\n"
@@ -101,5 +105,11 @@ std::optional<CommandOutcome> runCommandLine(const std::vector<std::string_view>
         return CommandOutcome { kExitDone, helpText(transport), {} };
     if (first == kAdminWord)
         return runAdmin({ arguments.begin() + 1, arguments.end() }, transport);
+    if (startsWithRoomOption(arguments)) {
+        std::string problem;
+        if (parseRoomOptions(arguments, problem))
+            return std::nullopt;
+        return failure(kExitMalformed, problem + "; chatroom-server --help lists what it takes");
+    }
     return failure(kExitMalformed, "unknown argument '" + std::string(first) + "'; chatroom-server --help lists what it takes");
 }

@@ -1,7 +1,8 @@
 // The program's command line on systems where the room can run without a window: no
-// arguments run the room; `--help` lists what the program takes; `admin REQUEST` hands one
-// request to the room of the same user that is already running and prints the answer. How the
-// request reaches that room is the platform's (a Unix domain socket on Linux), passed in.
+// arguments, or only the room's options (RoomOptions.h), run the room; `--help` lists what the
+// program takes; `admin REQUEST` hands one request to the room of the same user that is
+// already running and prints the answer. How the request reaches that room is the platform's
+// (a Unix domain socket on Linux), passed in.
 #pragma once
 
 #include <functional>
@@ -35,5 +36,6 @@ struct CommandOutcome {
     std::string standardError;  // UTF-8, one line
 };
 
-// Nothing when the arguments (those after the program's name) ask for the room itself.
+// Nothing when the arguments (those after the program's name) ask for the room itself, with
+// well-formed options.
 std::optional<CommandOutcome> runCommandLine(const std::vector<std::string_view>& arguments, const ControlTransport& transport);

@@ -30,10 +30,11 @@ void registerServiceHandlers()
     registerHandlerTable(handlers);
 }
 
-int applicationEntry()
+int applicationEntry(const RoomOptions& options)
 {
     initRuntime();
     createServiceState();
+    service().webPort = options.webPort;
     registerServiceHandlers();
     registerEndRoutine(releaseServiceState);
     loadStartWindow(kConsoleWindowId);

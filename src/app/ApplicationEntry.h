@@ -1,10 +1,12 @@
 // The chat room service's entry, called once by the program frame.
 #pragma once
 
-// Starts the runtime, creates the service state, registers the end routine, loads the
+#include "app/RoomOptions.h"
+
+// Starts the runtime, creates the service state (with the options of the command line), registers the end routine, loads the
 // console window and runs the message loop; returns 0 when the console has been closed, or
 // without running the loop the failure status the start-up handler set (a port that cannot
 // be opened).
-int applicationEntry();
+int applicationEntry(const RoomOptions& options = {});
 // The handler table in the order of the console's handler references.
 void registerServiceHandlers();

@@ -13,12 +13,16 @@
 #include "runtime/TextArray.h"
 
 #include <cstdint>
+#include <optional>
 
 // The exit status of a room that could not open its port: the service manager then sees a
 // failed start (and may try again), not a room that serves nobody.
 constexpr int32_t kExitStatusCannotListen = 1;
 
 struct ServiceState {
+    // The web entrance's port, nothing when the room has none; the entry sets it from the
+    // command line before the console opens.
+    std::optional<uint16_t> webPort;
     // Set by the start-up handler when the room cannot run; the entry then ends the program
     // with it instead of running the room.
     int32_t exitStatus = 0;

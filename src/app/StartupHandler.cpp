@@ -1,6 +1,7 @@
 // The start-up handler: makes sure the room can take clients (or tells the administrator why
-// not and ends it), loads the robot's word library from beside the program (or says what is
-// wrong with it) and writes the host's name and first address into the banner.
+// not and ends it), opens the web entrance (or says why it cannot), loads the robot's word
+// library from beside the program (or says what is wrong with it) and writes the host's name
+// and first address into the banner.
 #include "app/Handlers.h"
 
 #include "app/Robot.h"
@@ -10,6 +11,7 @@
 #include "net/TcpServer.h"
 #include "runtime/Files.h"
 #include "runtime/MessageBox.h"
+#include "web/WebEntrance.h"
 
 #include <string>
 
@@ -18,6 +20,7 @@ constexpr std::string_view kWordLibraryName = "reply.ini";
 // Shown in the banner when the machine has no IPv4 address at all.
 constexpr std::string_view kNoAddress = "无";
 constexpr std::string_view kErrorCaption = "错误：";
+constexpr std::string_view kWarningCaption = "警告：";
 
 void showError(std::string_view text)
 {
@@ -64,12 +67,28 @@ bool refuseToRunWithoutListener()
     return true;
 }
 
+// Browsers join through the web entrance. A port that cannot be opened costs the room its
+// browsers only: the administrator is told which port and why, and the room runs for TCP
+// clients.
+void openWebEntranceOrWarn()
+{
+    std::optional<uint16_t> port = service().webPort;
+    if (!port)
+        return;
+    const Listener& entrance = openWebEntrance(serverComponent(服务器1), *port);
+    if (entrance.isListening())
+        return;
+    messageBox(concatText("无法在TCP端口", std::to_string(*port), "上打开网页入口（", concatText(entrance.failure(), "），浏览器无法加入；聊天室照常运行。")),
+        kMessageBoxIconWarning, kWarningCaption);
+}
+
 } // namespace
 
 void onWindowCreated()
 {
     if (refuseToRunWithoutListener())
         return;
+    openWebEntranceOrWarn();
     ServiceState& state = service();
     TextArray addresses = getLocalAddresses();
     // The robot is on when the library was read, even if it held nothing to answer; a file that

@@ -17,6 +17,13 @@
 // that its peer acts on the server's texts and never on a relayed imitation of one.
 enum class MessageKind { Relayed, ServerText };
 
+// Why the server closes a connection of its own accord.
+enum class CloseReason {
+    Disconnected, // the administrator removed it from the roster (a kick)
+    RoomClosing,  // the server component closes with the room
+    TimedOut,     // it did not join the roster in time, or newer connections pushed it out
+};
+
 // What a transport made of the bytes it was given.
 struct Incoming {
     // Data for a data-arrival event; empty when there is none.
@@ -41,6 +48,13 @@ public:
     // The bytes on the wire for one message: `message` itself, or what the transport wrote
     // into `scratch`. The result is used before the next call.
     virtual std::string_view frame(std::string_view message, MessageKind kind, std::string& scratch) = 0;
+    // The last bytes before the server closes the connection of its own accord (a closing
+    // handshake, or an answer to a request that took too long); nothing by default.
+    virtual std::string farewell(CloseReason reason)
+    {
+        (void)reason;
+        return {};
+    }
 };
 
 // Raw TCP: the room's bytes both ways, unchanged, on the roster from the accept on.

@@ -37,7 +37,10 @@ TcpServer::TcpServer(ReadinessWatcherFactory& watchers, EventSink raiseEvent, in
     })
     , m_gathering(watchers, m_dispatch, m_budget)
 {
-    m_dispatch.onOutermostEntry([this] { m_closing.closeExpired(); });
+    m_dispatch.onOutermostEntry([this] {
+        m_closing.closeExpired();
+        giveUpOverdueWaiting();
+    });
     m_reportAtRoundEnd = watchers.afterEachRound([this] { reportEvicted(); });
     startListening();
 }
@@ -46,6 +49,9 @@ TcpServer::~TcpServer()
 {
     m_reportAtRoundEnd.reset();
     m_gathering.stop();
+    // A transport that ends its connections with a closing handshake says the room is going.
+    for (auto& client : m_clients)
+        sendFarewell(*client->connection, CloseReason::RoomClosing);
     std::vector<Connection*> sending = m_closing.all();
     for (auto& client : m_clients)
         sending.push_back(client->connection.get());
@@ -106,6 +112,31 @@ void TcpServer::admit(OwnedSocket socket, std::string address, const TransportFa
     refreshReadWatch(*client);
     m_byId.emplace(id, client.get());
     m_waiting.emplace(id, std::move(client));
+    m_joinDeadlines.add(id);
+    giveUpOverdueWaiting();
+}
+
+// Waiting connections past their deadline, or pushed out by newer ones beyond the cap, are
+// told so (when their transport has words for it) and closed.
+void TcpServer::giveUpOverdueWaiting()
+{
+    if (m_waiting.empty())
+        return;
+    for (uint64_t id : m_joinDeadlines.overdue(m_waiting.size(), [this](uint64_t waiting) { return m_waiting.contains(waiting); })) {
+        std::unique_ptr<Client> client = removeWaiting(id);
+        sendFarewell(*client->connection, CloseReason::TimedOut);
+        closeConnection(std::move(client));
+    }
+}
+
+void TcpServer::sendFarewell(Connection& connection, CloseReason reason)
+{
+    std::string farewell = connection.transport().farewell(reason);
+    if (farewell.empty())
+        return;
+    // Behind everything gathered for it this round.
+    m_gathering.writeRun(connection);
+    connection.deliver(farewell);
 }
 
 // Puts the client on the roster and raises client entered; the client as it is afterwards,
@@ -265,8 +296,10 @@ void TcpServer::disconnectClient(std::string_view client)
 {
     if (client.empty())
         return;
-    if (Client* target = findByAddress(client))
+    if (Client* target = findByAddress(client)) {
+        sendFarewell(*target->connection, CloseReason::Disconnected);
         endClient(removeClient(target));
+    }
 }
 
 // The client is off the roster: its connection closes (after what is still queued for it, as

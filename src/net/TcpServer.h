@@ -14,6 +14,7 @@
 #include "net/ClosingConnections.h"
 #include "net/Connection.h"
 #include "net/ConnectionTransport.h"
+#include "net/JoinDeadlines.h"
 #include "net/Listener.h"
 #include "net/ReadinessDispatch.h"
 #include "net/ReadinessWatcher.h"
@@ -100,6 +101,8 @@ private:
     Client* findById(uint64_t id) const;
     std::unique_ptr<Client> removeClient(Client* client);
     std::unique_ptr<Client> removeWaiting(uint64_t clientId);
+    void giveUpOverdueWaiting();
+    void sendFarewell(Connection& connection, CloseReason reason);
     void endClient(std::unique_ptr<Client> client);
     void closeConnection(std::unique_ptr<Client> client);
     bool makeRoomFor(const Client& target, size_t targetWaiting, std::string_view wire);
@@ -125,6 +128,8 @@ private:
     std::unordered_map<std::string, Client*, AddressHash, std::equal_to<>> m_byAddress;
     // Accepted connections whose transport has not joined them to the roster yet.
     std::unordered_map<uint64_t, std::unique_ptr<Client>> m_waiting;
+    // How many may wait, and for how long (an entrance's slow or silent requests).
+    JoinDeadlines m_joinDeadlines;
     // Every client by id, on the roster or waiting.
     std::unordered_map<uint64_t, Client*> m_byId;
     ClosingConnections m_closing;

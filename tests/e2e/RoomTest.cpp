@@ -1,6 +1,8 @@
 // The end-to-end fixture (see RoomTest.h).
 #include "RoomTest.h"
 
+#include <cstdlib>
+
 #include <fstream>
 
 namespace {
@@ -48,7 +50,13 @@ void RoomTest::restartServer()
 
 LoopbackClient& RoomTest::connectClient(const LoopbackClient::ConnectOptions& options)
 {
-    m_clients.push_back(std::make_unique<LoopbackClient>(ServerProcess::kPort, options));
+    // With CHATROOM_E2E_WEB_CLIENTS set, every second client joins through the web entrance,
+    // so that the suites run on a room of TCP clients and browsers alike.
+    static const bool mixInWebClients = std::getenv("CHATROOM_E2E_WEB_CLIENTS") != nullptr;
+    LoopbackClient::ConnectOptions chosen = options;
+    chosen.webSocket = options.webSocket || (mixInWebClients && m_clients.size() % 2 == 1);
+    uint16_t port = chosen.webSocket ? ServerProcess::kWebPort : ServerProcess::kPort;
+    m_clients.push_back(std::make_unique<LoopbackClient>(port, chosen));
     return *m_clients.back();
 }
 

@@ -236,7 +236,9 @@ void ServerProcess::spawn()
     for (auto& variable : environment)
         envp.push_back(variable.data());
     envp.push_back(nullptr);
-    std::vector<std::string> words = wine ? wine->commandLine(m_executable, {}) : std::vector<std::string> { m_executable };
+    std::vector<std::string> words = wine ? wine->commandLine(m_executable, m_arguments) : std::vector<std::string> { m_executable };
+    if (!wine)
+        words.insert(words.end(), m_arguments.begin(), m_arguments.end());
     std::vector<char*> argv;
     for (auto& word : words)
         argv.push_back(word.data());
@@ -277,9 +279,11 @@ bool ServerProcess::spawnAndAwaitListening()
                 + "; standard error:\n" + standardError());
         }
         std::set<unsigned long> listeners = listeningSocketInodes(kPort);
-        if (holdsListener(listeners))
+        bool ours = holdsListener(listeners);
+        // The web entrance opens just after the room's port: a test may join through it at once.
+        if (ours && (!m_webPort || holdsListener(listeningSocketInodes(*m_webPort))))
             return true;
-        if (!listeners.empty()) {
+        if (!ours && !listeners.empty()) {
             // Somebody else's: this one will never listen.
             stop();
             return false;

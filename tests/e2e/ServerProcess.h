@@ -20,12 +20,15 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 #include <sys/resource.h>
 #include <sys/types.h>
 
 class ServerProcess {
 public:
     static constexpr uint16_t kPort = 19730;
+    // Browsers' port, which the program opens by default right after the room's.
+    static constexpr uint16_t kWebPort = 19731;
     // The status of a program that found its port taken.
     static constexpr int kCannotListenStatus = 1;
 
@@ -65,6 +68,13 @@ public:
 
     // For the starts that follow: the program's limit on open descriptors, soft and hard alike.
     void setDescriptorLimit(rlim_t limit) { m_descriptorLimit = limit; }
+    // For the starts that follow: the program's arguments, and the web port that start()
+    // waits for besides the room's (nothing: none).
+    void setArguments(std::vector<std::string> arguments, std::optional<uint16_t> webPort)
+    {
+        m_arguments = std::move(arguments);
+        m_webPort = webPort;
+    }
     // For the starts that follow: a variable of the program's environment, in place of the
     // test's own (or of the configuration home given above).
     void setEnvironmentVariable(const std::string& name, const std::string& value) { m_extraEnvironment[name] = value; }
@@ -101,5 +111,7 @@ private:
     std::string m_stdoutPath;
     pid_t m_pid = -1;
     std::optional<rlim_t> m_descriptorLimit;
+    std::vector<std::string> m_arguments;
+    std::optional<uint16_t> m_webPort = kWebPort;
     std::map<std::string, std::string> m_extraEnvironment;
 };

@@ -1,5 +1,5 @@
 // Code page 936 to UTF-8 on every backend: the same bytes must come out on Linux (iconv) and
-// Windows (MultiByteToWideChar), also for bytes that are not valid code page 936.
+// Windows (MultiByteToWideChar), also for bytes that are not valid code page 936; and back.
 #include "runtime/Cp936.h"
 
 #include <gtest/gtest.h>
@@ -30,6 +30,25 @@ TEST(Cp936ToUtf8, InvalidBytesBecomeReplacementCharactersAlike)
     };
     for (const Case& c : cases)
         EXPECT_EQ(cp936ToUtf8(c.cp936), c.utf8);
+}
+
+TEST(Utf8ToCp936, CharactersWithoutAFormBecomeOneQuestionMarkEach)
+{
+    struct Case {
+        std::string utf8;
+        std::string cp936;
+    };
+    const Case cases[] = {
+        { "", "" },
+        { std::string("a\0b\r\n", 5), std::string("a\0b\r\n", 5) },
+        { "\xE8\x81\x8A\xE5\xA4\xA9", "\xC1\xC4\xCC\xEC" }, // 聊天
+        { "\xE2\x82\xAC", "\x80" }, // the euro sign
+        { "a\xF0\x9F\x98\x80" "b", "a?b" }, // an emoji, beyond the BMP: one mark
+        { "\xE0\xB8\x81\xE8\x81\x8A", "?\xC1\xC4" }, // Thai, then 聊
+        { "\xEF\xBF\xBD", "?" },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(utf8ToCp936(c.utf8), c.cp936) << c.utf8;
 }
 
 TEST(Cp936ToUtf8, LinesEndWithLineFeedsOnly)

@@ -1,6 +1,7 @@
 // The loopback chat client of the tests (see LoopbackClient.h).
 #include "support/LoopbackClient.h"
 
+#include "support/ClientFrames.h"
 #include "support/TestSockets.h"
 
 #include <algorithm>
@@ -10,6 +11,12 @@
 #include <utility>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <iconv.h>
+#endif
+
 namespace test_support {
 
 namespace {
@@ -18,6 +25,11 @@ namespace {
 constexpr int kPortAttempts = 50;
 // The most one read takes from the socket.
 constexpr size_t kReadChunk = 64 * 1024;
+// What one binary frame of a web client carries at most: well under the entrance's limit.
+constexpr size_t kWebFramePayload = 32 * 1024;
+constexpr uint8_t kTextOpcode = 0x1;
+constexpr uint8_t kBinaryOpcode = 0x2;
+constexpr uint8_t kCloseOpcode = 0x8;
 // The most one send call hands over (Winsock counts in int).
 constexpr size_t kMostPerSend = 1 << 30;
 
@@ -71,6 +83,38 @@ public:
 private:
     SocketFd m_fd;
 };
+
+// The server's texts come as UTF-8 and were code page 936 on the server: back they go.
+std::string utf8ToCp936(const std::string& utf8)
+{
+#ifdef _WIN32
+    constexpr UINT kCodePage936 = 936;
+    int wideCount = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), int(utf8.size()), nullptr, 0);
+    std::wstring wide(size_t(wideCount > 0 ? wideCount : 0), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), int(utf8.size()), wide.data(), wideCount);
+    int byteCount = WideCharToMultiByte(kCodePage936, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(size_t(byteCount > 0 ? byteCount : 0), '\0');
+    WideCharToMultiByte(kCodePage936, 0, wide.data(), int(wide.size()), out.data(), byteCount, nullptr, nullptr);
+    if (!utf8.empty() && out.empty())
+        throw std::runtime_error("a text frame that is not code page 936 in UTF-8");
+    return out;
+#else
+    iconv_t converter = ::iconv_open("CP936", "UTF-8");
+    if (converter == reinterpret_cast<iconv_t>(-1))
+        throw std::runtime_error("iconv has no CP936");
+    std::string out(utf8.size() * 2 + 4, '\0');
+    char* in = const_cast<char*>(utf8.data());
+    size_t inLeft = utf8.size();
+    char* outPtr = out.data();
+    size_t outLeft = out.size();
+    size_t result = ::iconv(converter, &in, &inLeft, &outPtr, &outLeft);
+    ::iconv_close(converter);
+    if (result == static_cast<size_t>(-1))
+        throw std::runtime_error("a text frame that is not code page 936 in UTF-8");
+    out.resize(out.size() - outLeft);
+    return out;
+#endif
+}
 
 } // namespace
 
@@ -153,7 +197,51 @@ std::string LoopbackClient::openConnection(uint16_t port, const ConnectOptions& 
     m_received.clear();
     m_ended = false;
     m_reset = false;
+    m_webSocket = false;
+    m_frames.clear();
+    m_serverTexts.clear();
+    m_closeCode = 0;
+    if (options.webSocket)
+        return webHandshake(port);
     return {};
+}
+
+// The handshake of a program (no Origin); what follows the server's answer is frames.
+std::string LoopbackClient::webHandshake(uint16_t port)
+{
+    std::string failure = sendAll("GET /ws HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port)
+        + "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
+          "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n");
+    if (!failure.empty())
+        return failure;
+    int64_t deadline = nowMs() + kDefaultWaitMs;
+    size_t end = std::string::npos;
+    while ((end = m_received.find("\r\n\r\n")) == std::string::npos && receiveMore(deadline)) { }
+    if (end == std::string::npos || !m_received.starts_with("HTTP/1.1 101 "))
+        return "the web entrance on port " + std::to_string(port) + " answered: " + m_received.substr(0, m_received.find('\r'));
+    m_frames = m_received.substr(end + 4);
+    m_received.clear();
+    m_webSocket = true;
+    takeFrames();
+    return {};
+}
+
+// Whole frames go from m_frames to what the test reads.
+void LoopbackClient::takeFrames()
+{
+    size_t used = 0;
+    while (std::optional<ServerFrame> frame = readServerFrame(std::string_view(m_frames).substr(used))) {
+        used += frame->size;
+        if (frame->opcode == kBinaryOpcode) {
+            m_received += frame->payload;
+        } else if (frame->opcode == kTextOpcode) {
+            m_received += utf8ToCp936(frame->payload);
+            m_serverTexts.push_back(std::move(frame->payload));
+        } else if (frame->opcode == kCloseOpcode) {
+            m_closeCode = frame->closeCode();
+        }
+    }
+    m_frames.erase(0, used);
 }
 
 void LoopbackClient::close()
@@ -181,14 +269,35 @@ void LoopbackClient::shutdownSending()
 
 void LoopbackClient::send(std::string_view bytes)
 {
-    std::string failure = sendAll(bytes);
+    std::string failure;
+    if (!m_webSocket) {
+        failure = sendAll(bytes);
+    } else {
+        for (size_t at = 0; at < bytes.size() && failure.empty(); at += kWebFramePayload)
+            failure = sendAll(encodeClientFrame({ kBinaryOpcode, std::string(bytes.substr(at, kWebFramePayload)) }));
+    }
+    if (!failure.empty())
+        throw std::runtime_error(failure);
+}
+
+void LoopbackClient::sendText(std::string_view utf8)
+{
+    if (!m_webSocket)
+        throw std::logic_error("a text frame from a client that is no web client");
+    std::string failure = sendAll(textFrame(utf8));
     if (!failure.empty())
         throw std::runtime_error(failure);
 }
 
 bool LoopbackClient::trySend(std::string_view bytes)
 {
-    return sendAll(bytes).empty();
+    if (!m_webSocket)
+        return sendAll(bytes).empty();
+    for (size_t at = 0; at < bytes.size(); at += kWebFramePayload) {
+        if (!sendAll(encodeClientFrame({ kBinaryOpcode, std::string(bytes.substr(at, kWebFramePayload)) })).empty())
+            return false;
+    }
+    return true;
 }
 
 std::string LoopbackClient::sendAll(std::string_view bytes)
@@ -226,7 +335,12 @@ bool LoopbackClient::receiveMore(int64_t deadline)
         char buffer[kReadChunk];
         auto got = ::recv(m_fd, buffer, sizeof buffer, 0);
         if (got > 0) {
-            m_received.append(buffer, size_t(got));
+            if (m_webSocket) {
+                m_frames.append(buffer, size_t(got));
+                takeFrames();
+            } else {
+                m_received.append(buffer, size_t(got));
+            }
             return true;
         }
         if (got < 0 && isTransientError(lastSocketError()))
@@ -262,8 +376,9 @@ std::string LoopbackClient::readToEnd(int waitMs)
 
 std::string LoopbackClient::readSome(int waitMs)
 {
-    if (m_received.empty())
-        receiveMore(nowMs() + waitMs);
+    // A read may bring only part of a web client's frame: it waits on for the rest.
+    int64_t deadline = nowMs() + waitMs;
+    while (m_received.empty() && receiveMore(deadline)) { }
     return std::exchange(m_received, {});
 }
 

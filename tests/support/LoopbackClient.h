@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace test_support {
 
@@ -30,6 +31,11 @@ struct LoopbackConnectOptions {
     // Another loopback address (127.x.y.z) to connect from, for a test that goes through
     // thousands of connections without using up the ports of 127.0.0.1.
     uint32_t sourceHost = kLoopbackHost;
+    // Join as a browser does, through the web entrance on the port given: the WebSocket
+    // handshake first, then every send goes out as binary frames, and reads give the bytes of
+    // the server's frames (relayed bytes as they are, the server's own texts converted back
+    // from UTF-8 to code page 936), so that a test reads the same bytes as from a TCP client.
+    bool webSocket = false;
 };
 
 class LoopbackClient {
@@ -70,6 +76,8 @@ public:
     void send(std::string_view bytes);
     // The same, with false instead of an exception.
     bool trySend(std::string_view bytes);
+    // A client joined through the web entrance: sends UTF-8 in one text frame, as a page does.
+    void sendText(std::string_view utf8);
 
     // The next `count` bytes, or fewer when the stream ends or the wait runs out first.
     std::string readExactly(size_t count, int waitMs = kDefaultWaitMs);
@@ -84,6 +92,13 @@ public:
     void receivePending();
     // What has arrived and no read has taken yet.
     const std::string& unread() const { return m_received; }
+
+    // For a client joined through the web entrance: the server's own texts, as they came in
+    // text frames (UTF-8), in order; and the status code of the server's close frame, 0 while
+    // none has come.
+    bool isWebClient() const { return m_webSocket; }
+    const std::vector<std::string>& serverTexts() const { return m_serverTexts; }
+    uint16_t closeCode() const { return m_closeCode; }
 
     // True once the stream has ended (orderly or by a reset).
     bool hasEnded() const { return m_ended; }
@@ -101,6 +116,8 @@ private:
     // wait ran out or the stream has ended.
     bool receiveMore(int64_t deadline);
     std::string takeUnread(size_t count);
+    std::string webHandshake(uint16_t port);
+    void takeFrames();
 
     SocketFd m_fd = -1;
     std::string m_address;
@@ -108,6 +125,10 @@ private:
     std::string m_received;
     bool m_ended = false;
     bool m_reset = false;
+    bool m_webSocket = false;
+    std::string m_frames; // raw bytes of server frames not yet whole
+    std::vector<std::string> m_serverTexts;
+    uint16_t m_closeCode = 0;
 };
 
 } // namespace test_support

@@ -9,6 +9,7 @@
 #include "admin/AdminRequests.h"
 #include "admin/CommandLine.h"
 #include "app/ApplicationEntry.h"
+#include "app/RoomOptions.h"
 #include "console/ConsoleModule.h"
 #include "platform/posix/ControlClient.h"
 #include "platform/headless/HeadlessWindowSystem.h"
@@ -19,6 +20,7 @@
 #include "runtime/ProgramFrame.h"
 
 #include <cstdio>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -26,13 +28,13 @@ namespace {
 
 // The room, with its control socket open from the window system's start until the console has
 // closed.
-int runRoom(int argc, char** argv, ReadinessWatcherFactory& watchers, WindowSystem& windowSystem, WindowViewFactory views)
+int runRoom(int argc, char** argv, const RoomOptions& options, ReadinessWatcherFactory& watchers, WindowSystem& windowSystem, WindowViewFactory views)
 {
     registerConsoleModule(watchers, std::move(views));
-    return startProgram(argc, argv, windowSystem, [&watchers] {
+    return startProgram(argc, argv, windowSystem, [&watchers, &options] {
         initRuntime();
         ControlEndpoint endpoint(watchers, { answerAdminRequest, answerForProblem });
-        return applicationEntry();
+        return applicationEntry(options);
     });
 }
 
@@ -46,17 +48,20 @@ int main(int argc, char** argv)
         std::fputs(command->standardError.c_str(), stderr);
         return command->exitStatus;
     }
+    // The command line has checked the options already.
+    std::string problem;
+    RoomOptions options = parseRoomOptions(arguments, problem).value_or(RoomOptions {});
     if (runsHeadless()) {
         // Without an epoll set (no descriptor left at start) Qt's offscreen platform serves.
         EpollWatchers watchers;
         if (watchers.valid()) {
             HeadlessWindowSystem windowSystem(watchers);
-            return runRoom(argc, argv, watchers, windowSystem, [&windowSystem](const WindowDescription&, WindowViewEvents&) {
+            return runRoom(argc, argv, options, watchers, windowSystem, [&windowSystem](const WindowDescription&, WindowViewEvents&) {
                 return std::make_unique<HeadlessWindowView>(windowSystem.loop());
             });
         }
     }
     QtReadinessWatcherFactory watchers;
     QtWindowSystem windowSystem(watchers);
-    return runRoom(argc, argv, watchers, windowSystem, createWindowView);
+    return runRoom(argc, argv, options, watchers, windowSystem, createWindowView);
 }

@@ -1,4 +1,5 @@
-// Code page 936 conversions on Win32: MultiByteToWideChar(936) and WideCharToMultiByte.
+// Code page 936 conversions on Win32: MultiByteToWideChar(936) and WideCharToMultiByte, and
+// UTF-8 through UTF-16 (CP_UTF8).
 //
 // Windows reads the user-defined area of code page 936 (for instance AA A1 to AF FE) as
 // private-use characters, where the C library on Linux rejects those bytes. Text shown on
@@ -20,10 +21,17 @@ constexpr wchar_t kPrivateUseFirst = 0xE000;
 constexpr wchar_t kPrivateUseLast = 0xF8FF;
 constexpr unsigned char kFirstNonAscii = 0x80;
 constexpr size_t kMaxCharacterBytes = 2;
+constexpr wchar_t kMissingCharacter = L'?';
+constexpr const char* kMissingMark = "?";
+constexpr wchar_t kHighSurrogateFirst = 0xD800;
+constexpr wchar_t kLowSurrogateFirst = 0xDC00;
+constexpr wchar_t kLowSurrogateLast = 0xDFFF;
 
 enum class UserDefinedArea { Keep, Reject };
 
 bool isPrivateUse(wchar_t c) { return c >= kPrivateUseFirst && c <= kPrivateUseLast; }
+bool isHighSurrogate(wchar_t c) { return c >= kHighSurrogateFirst && c < kLowSurrogateFirst; }
+bool isLowSurrogate(wchar_t c) { return c >= kLowSurrogateFirst && c <= kLowSurrogateLast; }
 
 // Appends the strict conversion of `bytes` to `out`; false, with `out` unchanged, when the
 // bytes are not valid code page 936 or map into the private use area while it is rejected.
@@ -104,6 +112,38 @@ std::optional<std::string> wideToCp936Exactly(std::wstring_view text)
     if (usedDefault || (bytes.empty() && !text.empty()))
         return std::nullopt;
     return bytes;
+}
+
+std::string utf8ToCp936(std::string_view utf8)
+{
+    if (utf8.empty() || utf8.size() > static_cast<size_t>(INT_MAX))
+        return {};
+    int count = static_cast<int>(utf8.size());
+    int needed = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), count, nullptr, 0);
+    if (needed <= 0)
+        return {};
+    std::wstring wide(static_cast<size_t>(needed), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), count, wide.data(), needed);
+    // A character beyond the BMP is a surrogate pair, which code page 936 lacks: one "?" for
+    // the pair, not one for each half.
+    std::wstring characters;
+    characters.reserve(wide.size());
+    for (size_t i = 0; i < wide.size(); ++i) {
+        if (isHighSurrogate(wide[i]) && i + 1 < wide.size() && isLowSurrogate(wide[i + 1])) {
+            characters += kMissingCharacter;
+            ++i;
+            continue;
+        }
+        characters += wide[i];
+    }
+    // No best fit: a character without a form of its own becomes "?", never a look-alike.
+    int wideCount = static_cast<int>(characters.size());
+    int bytes = WideCharToMultiByte(kCodePage936, WC_NO_BEST_FIT_CHARS, characters.data(), wideCount, nullptr, 0, kMissingMark, nullptr);
+    if (bytes <= 0)
+        return {};
+    std::string cp936(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(kCodePage936, WC_NO_BEST_FIT_CHARS, characters.data(), wideCount, cp936.data(), bytes, kMissingMark, nullptr);
+    return cp936;
 }
 
 std::string cp936ToUtf8(std::string_view text)

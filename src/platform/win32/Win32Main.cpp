@@ -1,9 +1,13 @@
 // The Windows program's entry point and composition root: a GUI program with a wide command
 // line, which is handed to the program frame as code page 936 texts, as the rest of the
 // program reads them. It makes the backend's objects (the readiness watchers on window
-// messages and the Win32 window system) and hands them to the console and the frame.
+// messages and the Win32 window system) and hands them to the console and the frame. The
+// room's options (RoomOptions.h) are read here; with no console to print to, a wrong one is
+// shown in a message box and the program ends.
 #include "app/ApplicationEntry.h"
+#include "app/RoomOptions.h"
 #include "console/ConsoleModule.h"
+#include "runtime/MessageBox.h"
 #include "platform/win32/CodePage936.h"
 #include "platform/win32/Win32ReadinessWatchers.h"
 #include "platform/win32/Win32WindowSystem.h"
@@ -12,8 +16,15 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+namespace {
+// As the Linux program's command line ends on a malformed request.
+constexpr int kExitStatusBadOption = 2;
+} // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
@@ -27,8 +38,19 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     for (std::string& text : texts)
         arguments.push_back(text.data());
     arguments.push_back(nullptr);
+    std::vector<std::string_view> afterName;
+    for (size_t i = 1; i < texts.size(); ++i)
+        afterName.push_back(texts[i]);
+    std::string problem;
+    std::optional<RoomOptions> options = parseRoomOptions(afterName, problem);
     Win32ReadinessWatcherFactory watchers;
     Win32WindowSystem windowSystem;
     registerConsoleModule(watchers);
-    return startProgram(count, arguments.data(), windowSystem, applicationEntry);
+    return startProgram(count, arguments.data(), windowSystem, [&] {
+        if (options)
+            return applicationEntry(*options);
+        initRuntime();
+        messageBox("chatroom-server: " + problem, kMessageBoxIconError);
+        return kExitStatusBadOption;
+    });
 }

@@ -302,6 +302,7 @@
   function updateComposer() {
     ui.message.disabled = muted();
     ui.send.disabled = muted() || state !== 'open';
+    ui.message.placeholder = muted() ? '禁言中…' : state === 'open' ? '说点什么，按回车发送' : '未连接，暂时发不出消息';
   }
 
   function send() {

@@ -1,0 +1,26 @@
+# Writes a C++ source that holds the web page's three files as byte arrays, so the page is
+# part of the executable and needs no file beside it. Run as a script at build time:
+#   cmake -DPAGE_DIR=... -DOUTPUT=... -P EmbedWebPage.cmake
+# A file that does not exist yet is embedded as an empty text (the page is then a bare one).
+set(source "// Generated from src/web/page by cmake/EmbedWebPage.cmake; do not edit.\n#include \"web/PageSources.h\"\n\nnamespace {\n")
+foreach(part IN ITEMS index.html chat.css chat.js)
+  if(part STREQUAL "index.html")
+    set(name kTemplate)
+  elseif(part STREQUAL "chat.css")
+    set(name kStyle)
+  else()
+    set(name kScript)
+  endif()
+  set(hex "")
+  if(EXISTS "${PAGE_DIR}/${part}")
+    file(READ "${PAGE_DIR}/${part}" hex HEX)
+  endif()
+  string(LENGTH "${hex}" digits)
+  math(EXPR size "${digits} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "'\\\\x\\1'," bytes "${hex}")
+  string(APPEND source "constexpr char ${name}[] = { ${bytes} '\\0' };\nconstexpr std::size_t ${name}Size = ${size};\n")
+endforeach()
+string(APPEND source "}\n\nstd::string_view pageTemplateSource() { return { kTemplate, kTemplateSize }; }\nstd::string_view pageStyleSource() { return { kStyle, kStyleSize }; }\nstd::string_view pageScriptSource() { return { kScript, kScriptSize }; }\n")
+file(WRITE "${OUTPUT}.new" "${source}")
+file(COPY_FILE "${OUTPUT}.new" "${OUTPUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUTPUT}.new")

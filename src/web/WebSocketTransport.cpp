@@ -1,0 +1,130 @@
+// The browser's connection (see WebSocketTransport.h).
+#include "web/WebSocketTransport.h"
+
+#include "runtime/Cp936.h"
+#include "web/HttpAnswers.h"
+
+#include <utility>
+#include <vector>
+
+using websocket::Opcode;
+namespace close_code = websocket::close_code;
+
+WebSocketTransport::WebSocketTransport(std::shared_ptr<const WebPage> page)
+    : m_page(std::move(page))
+    , m_request(std::make_unique<HttpRequestReader>())
+{
+}
+
+Incoming WebSocketTransport::decode(std::string&& bytes)
+{
+    switch (m_phase) {
+    case Phase::Request:
+        return readRequest(std::move(bytes));
+    case Phase::Open: {
+        Incoming incoming;
+        readFrames(bytes, incoming);
+        return incoming;
+    }
+    case Phase::Closed:
+        break;
+    }
+    return {};
+}
+
+Incoming WebSocketTransport::readRequest(std::string&& bytes)
+{
+    Incoming incoming;
+    switch (m_request->feed(bytes)) {
+    case HttpRequestReader::State::Incomplete:
+        return incoming;
+    case HttpRequestReader::State::Failed:
+        incoming.answer = errorResponse(m_request->failure());
+        incoming.ends = true;
+        m_phase = Phase::Closed;
+        return incoming;
+    case HttpRequestReader::State::Complete:
+        break;
+    }
+    HttpAnswer answer = answerRequest(m_request->request(), *m_page);
+    incoming.answer = std::move(answer.bytes);
+    if (!answer.upgraded) {
+        incoming.ends = true;
+        m_phase = Phase::Closed;
+        return incoming;
+    }
+    // Frames a client sent right behind its request are read at once.
+    std::string rest = m_request->takeRest();
+    m_request.reset();
+    m_phase = Phase::Open;
+    incoming.joinsRoster = true;
+    readFrames(rest, incoming);
+    return incoming;
+}
+
+void WebSocketTransport::readFrames(std::string_view bytes, Incoming& incoming)
+{
+    std::vector<websocket::Message> messages;
+    uint16_t failure = m_frames.decode(bytes, messages);
+    for (websocket::Message& message : messages) {
+        switch (message.opcode) {
+        case Opcode::Text:
+            incoming.forRoom += utf8ToCp936(message.payload);
+            break;
+        case Opcode::Binary:
+            incoming.forRoom += message.payload;
+            break;
+        case Opcode::Ping:
+            websocket::appendFrame(incoming.answer, Opcode::Pong, message.payload);
+            break;
+        case Opcode::Close: {
+            // The close handshake: the same status back (none for none), then the end.
+            uint16_t code = websocket::closeCodeOf(message.payload);
+            if (code == close_code::kNone)
+                websocket::appendFrame(incoming.answer, Opcode::Close, {});
+            else
+                incoming.answer += websocket::closeFrame(code);
+            incoming.ends = true;
+            m_phase = Phase::Closed;
+            return;
+        }
+        case Opcode::Pong:
+        case Opcode::Continuation:
+            break;
+        }
+    }
+    if (failure != close_code::kNone)
+        close(failure, incoming);
+}
+
+void WebSocketTransport::close(uint16_t code, Incoming& incoming)
+{
+    incoming.answer += websocket::closeFrame(code);
+    incoming.ends = true;
+    m_phase = Phase::Closed;
+}
+
+std::string_view WebSocketTransport::frame(std::string_view message, MessageKind kind, std::string& scratch)
+{
+    // Nothing may follow a close frame.
+    if (m_phase == Phase::Closed)
+        return {};
+    scratch.clear();
+    if (kind == MessageKind::ServerText)
+        websocket::appendFrame(scratch, Opcode::Text, cp936ToUtf8(message));
+    else
+        websocket::appendFrame(scratch, Opcode::Binary, message);
+    return scratch;
+}
+
+// The server closes: a request that took too long is told so; a member gets the closing
+// handshake's first frame, "going away" when the room closes.
+std::string WebSocketTransport::farewell(CloseReason reason)
+{
+    Phase phase = std::exchange(m_phase, Phase::Closed);
+    if (phase == Phase::Request && reason == CloseReason::TimedOut)
+        return errorResponse(http_status::kRequestTimeout);
+    if (phase != Phase::Open)
+        return {};
+    return websocket::closeFrame(reason == CloseReason::RoomClosing ? close_code::kGoingAway : close_code::kNormal);
+}
