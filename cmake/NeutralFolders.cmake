@@ -1,7 +1,7 @@
 # The subsystem folders are the same on every platform: they may include no window system,
 # socket or operating system header. Configuring fails when one does, naming the line, so a
 # platform call can only enter through a backend under src/platform/.
-set(chatroom_neutral_folders src/runtime src/net src/web src/console src/app)
+set(chatroom_neutral_folders src/runtime src/store src/net src/web src/console src/app src/admin)
 set(chatroom_platform_header_pattern
   "#[ \t]*include[ \t]*<(Q[A-Za-z]*|sys/[a-z_]+\\.h|unistd\\.h|poll\\.h|fcntl\\.h|pwd\\.h|glob\\.h|ifaddrs\\.h|iconv\\.h|sqlite3\\.h|netinet/[a-z_]+\\.h|arpa/[a-z]+\\.h|net/if\\.h|windows\\.h|winsock2\\.h|ws2tcpip\\.h|iphlpapi\\.h)>")
 

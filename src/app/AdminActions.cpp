@@ -50,8 +50,6 @@ void onPrank() { noticeToSelected(kPrank); }
 void onWindowDestroyed()
 {
     // The connections still exist here; the server component closes them gracefully afterwards.
-    ServiceState& state = service();
-    state.rosterSize = itemCount(列表框1);
-    for (state.rosterIndex = 1; state.rosterIndex <= state.rosterSize; ++state.rosterIndex)
-        sendNotice(itemText(列表框1, state.rosterIndex - 1), kDissolution, false);
+    service().rosterSize = itemCount(列表框1);
+    scanRoster([](int32_t index) { sendNotice(itemText(列表框1, index), kDissolution, false); });
 }

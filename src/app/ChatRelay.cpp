@@ -22,8 +22,7 @@ void onDataArrival()
     // never change the roster, so its entries are used in place.
     const ListBoxModel& roster = listBoxModel(列表框1);
     RosterDelivery delivery;
-    for (state.rosterIndex = 1; state.rosterIndex <= state.rosterSize; ++state.rosterIndex)
-        delivery.sendAndMark(roster.textView(state.rosterIndex - 1), state.lastData.view(), MessageKind::Relayed);
+    scanRoster([&](int32_t index) { delivery.sendAndMark(roster.textView(index), state.lastData.view(), MessageKind::Relayed); });
 
     // The message line is the last CR LF-separated line of the text before the first NUL.
     // Data that starts with NUL has no line at all, so the robot has nothing to look at.
@@ -59,17 +58,17 @@ void onClientLeave()
     // list and one rewrite of the marker store.
     const ListBoxModel& roster = listBoxModel(列表框1);
     bool removed = false;
-    for (state.rosterIndex = 1; state.rosterIndex <= state.rosterSize; ++state.rosterIndex) {
-        int32_t index = state.rosterIndex - 1 - (removed ? 1 : 0);
+    scanRoster([&](int32_t position) {
+        int32_t index = position - (removed ? 1 : 0);
         std::string_view entry = roster.textView(index);
         if (!removed && compareText(entry, leaver) == 0) {
             deleteItem(列表框1, index);
             removeMarkers(leaver);
             removed = true;
-            continue;
+            return;
         }
         sendToEntry(entry, notice);
-    }
+    });
 }
 
 void onRosterSelect()

@@ -71,12 +71,10 @@ void sendNotice(std::string_view entry, const FramedText& notice, bool marksEntr
 
 void announceToRoom(std::string_view sender, std::string_view body)
 {
-    ServiceState& state = service();
     Text text = FramedText { sender, body }.continuedForm();
     // The count is the one read when the data-arrival handler started its relay. Sending and
     // marking never change the roster, so its entries are used in place.
     const ListBoxModel& roster = listBoxModel(列表框1);
     RosterDelivery delivery;
-    for (state.rosterIndex = 1; state.rosterIndex <= state.rosterSize; ++state.rosterIndex)
-        delivery.sendAndMark(roster.textView(state.rosterIndex - 1), text, MessageKind::ServerText);
+    scanRoster([&](int32_t index) { delivery.sendAndMark(roster.textView(index), text, MessageKind::ServerText); });
 }

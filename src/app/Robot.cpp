@@ -4,7 +4,7 @@
 #include "app/ClientTexts.h"
 #include "app/ServiceState.h"
 #include "runtime/Files.h"
-#include "runtime/ValueStore.h"
+#include "store/ValueStore.h"
 
 #include <chrono>
 

@@ -40,6 +40,17 @@ struct ServiceState {
 
 // The state, created by the entry (and on first use where a test runs handlers directly).
 ServiceState& service();
+
+// One roster scan: `visit` runs for each scan position from 1 to rosterSize (which the caller
+// has read), in roster order, with the shared rosterIndex set to it. `visit` gets the 0-based
+// list index the position addresses. Scans never nest (see rosterIndex).
+template <typename Visit>
+void scanRoster(Visit visit)
+{
+    ServiceState& state = service();
+    for (state.rosterIndex = 1; state.rosterIndex <= state.rosterSize; ++state.rosterIndex)
+        visit(state.rosterIndex - 1);
+}
 void createServiceState();
 // The end routine: releases the state. Runs once on a normal end, never on the fatal path.
 void releaseServiceState();

@@ -49,7 +49,10 @@ struct MenuItemProperties {
     std::string_view caption;
 };
 
+// Stands for the system's button-face colour wherever a colour is stored (not an RGB value).
 constexpr uint32_t kButtonFace = 0xFF000000;
+// A list box entry is this much taller than a line of its font.
+constexpr int kListEntryExtraHeight = 1;
 
 struct UnitDescription {
     uint32_t unitId;

@@ -8,6 +8,10 @@
 
 #include <vector>
 
+// The server component's events keep their numbers in the form's bindings.
+static_assert(kServerDataArrival == TcpServer::DataArrival && kServerClientEntered == TcpServer::ClientEntered
+    && kServerClientLeft == TcpServer::ClientLeft);
+
 namespace {
 
 // The program's window table. Controls are addressed by unit reference (window and unit

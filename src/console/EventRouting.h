@@ -15,7 +15,7 @@ constexpr int32_t kWindowCloseQueryFirst = 12;
 constexpr int32_t kMenuItemClick = 0;
 constexpr int32_t kListSelectionChanged = 0;
 constexpr int32_t kListDoubleClick = 1;
-// The server component's events (its Event numbers).
+// The server component's events (TcpServer::Event; ConsoleWindow.cpp checks that they agree).
 constexpr int32_t kServerDataArrival = 0;
 constexpr int32_t kServerClientEntered = 1;
 constexpr int32_t kServerClientLeft = 2;

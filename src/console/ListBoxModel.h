@@ -1,6 +1,8 @@
 // The entries of a list box and its selection: the one place they are kept. A view shows
 // them and hears of every change through its observer; the program changes them through
-// the control operations, the user only through the view (select()).
+// the control operations. select() is the user's choice: made through the view, or on the
+// user's behalf by the administrator's control channel (AdminRequests), and announced to
+// nobody.
 #pragma once
 
 #include <cstdint>

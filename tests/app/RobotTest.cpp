@@ -2,8 +2,8 @@
 // poll whose count an earlier run left past three, and votes that the store cannot record.
 #include "app/RoomFixture.h"
 #include "app/Robot.h"
-#include "runtime/TempConfigHome.h"
-#include "runtime/ValueStore.h"
+#include "store/TempConfigHome.h"
+#include "store/ValueStore.h"
 
 #include <sqlite3.h>
 

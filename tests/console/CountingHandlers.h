@@ -7,6 +7,8 @@
 #include "console/HandlerTable.h"
 #include "console/UnitReference.h"
 
+#include <gtest/gtest.h>
+
 #include <array>
 #include <functional>
 #include <utility>
@@ -81,6 +83,17 @@ inline int adminHandlerRuns()
     for (const MenuItemCase& item : kMenuItems)
         runs += handlerCalls().count[item.handler];
     return runs;
+}
+
+// After an item was chosen from the pop-up that a click on the roster opened: the roster's
+// handler ran once, the item's handler once and no other item's, and not while the pop-up was
+// still open. The same on every window system.
+inline void expectChosenItemRanAlone(const MenuItemCase& item, bool popupOpenDuringHandler)
+{
+    EXPECT_EQ(handlerCalls().count[kOnRosterSelect], 1);
+    EXPECT_EQ(handlerCalls().count[item.handler], 1);
+    EXPECT_EQ(adminHandlerRuns(), 1) << "another item's handler ran";
+    EXPECT_FALSE(popupOpenDuringHandler);
 }
 
 } // namespace console_test

@@ -1,26 +1,14 @@
-// The main of the in-process window tests. The tests run as the program's own entry, inside
-// the real program frame: the runtime and its Qt application (on the offscreen platform when
-// there is no display) exist before any test touches the console, and are taken down in
-// order afterwards. Death tests re-run this binary, so their children start the same way.
-#include "console/ConsoleModule.h"
+// The main of the in-process window tests on Qt (see TestsInProgramFrame.h), on the offscreen
+// platform when there is no display. Death tests re-run this binary, so their children start
+// the same way.
+#include "console/TestsInProgramFrame.h"
 #include "platform/qt/QtReadinessWatchers.h"
 #include "platform/qt/QtWindowSystem.h"
 #include "runtime/Files.h"
-#include "runtime/ProgramFrame.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-
-namespace {
-
-int runTests()
-{
-    initRuntime();
-    return RUN_ALL_TESTS();
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -34,6 +22,5 @@ int main(int argc, char** argv)
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     QtReadinessWatcherFactory watchers;
     QtWindowSystem windowSystem(watchers);
-    registerConsoleModule(watchers);
-    return startProgram(argc, argv, windowSystem, runTests);
+    return runTestsInProgramFrame(argc, argv, windowSystem, watchers);
 }

@@ -185,10 +185,10 @@ INSTANTIATE_TEST_SUITE_P(Verbs, AdminAction,
 TEST_F(Admin, KickDisconnectsAndTellsTheOthers)
 {
     startServer();
-    LoopbackClient& a = connectClient();
-    LoopbackClient& b = connectClient();
-    LoopbackClient& c = connectClient();
-    syncByProbe(a);
+    std::vector<LoopbackClient*> room = connectRoom(3);
+    LoopbackClient& a = *room[0];
+    LoopbackClient& b = *room[1];
+    LoopbackClient& c = *room[2];
 
     std::string kicked = b.address();
     CommandResult done = admin({ "kick", kicked });
@@ -208,9 +208,7 @@ TEST_F(Admin, KickDisconnectsAndTellsTheOthers)
 TEST_F(Admin, CloseDissolvesTheRoom)
 {
     startServer();
-    connectClient();
-    LoopbackClient& b = connectClient();
-    syncByProbe(b);
+    connectRoom(2);
 
     EXPECT_EQ(admin({ "close" }).status, kExitDone);
     expectAllReceive(dissolutionNotice(true));

@@ -68,8 +68,9 @@ TEST_F(Dissolution, InputArrivingDuringTheCloseIsDroppedQuietly)
 {
     startServer();
     LoopbackClient& talker = connectClient();
-    // Reads nothing through a small window, once the probe is through: when its connection
-    // is full, every send to it holds the server for the full wait limit.
+    // Reads nothing through a small window, once the probe is through: once its connection
+    // is full, what is sent to it waits in the server's queue, which the close flushes within
+    // its shared deadline.
     connectClient({ .receiveBuffer = kSmallReceiveBuffer });
     syncByProbe(talker);
 

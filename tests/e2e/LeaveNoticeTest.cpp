@@ -60,10 +60,10 @@ TEST_F(LeaveNotice, SilentClientLeavingIsAnnounced)
 TEST_F(LeaveNotice, FormFollowsTheLatestData)
 {
     startServer();
-    LoopbackClient& first = connectClient();
-    LoopbackClient& second = connectClient();
-    LoopbackClient& third = connectClient();
-    syncByProbe(third);
+    std::vector<LoopbackClient*> room = connectRoom(3);
+    LoopbackClient& first = *room[0];
+    LoopbackClient& second = *room[1];
+    LoopbackClient& third = *room[2];
 
     first.send(bytesOf("\0no text"));
     expectAllReceive(bytesOf("\0no text"));

@@ -49,13 +49,11 @@ class LargeMessage : public StressRoom { };
 TEST_F(LargeMessage, SixtyFourMiBReachEveryClientWhole)
 {
     startServer();
-    LoopbackClient& sender = connectClient();
-    LoopbackClient& first = connectClient();
-    LoopbackClient& second = connectClient();
-    syncByProbe(sender);
+    std::vector<LoopbackClient*> receivers = connectRoom(3);
+    LoopbackClient& sender = *receivers[0];
+    LoopbackClient& first = *receivers[1];
 
     BytePattern message(messageAlphabet(), 64);
-    std::vector<LoopbackClient*> receivers { &sender, &first, &second };
     std::vector<MessageCheck> checks(receivers.size());
     for (MessageCheck& check : checks)
         check.message = &message;

@@ -34,8 +34,9 @@ protected:
 
     // Fills the connection of `stalled` (connected with a small receive buffer, and reading
     // nothing from here on): `sender` sends more than the server's send buffer for it can
-    // grow to, and every other client reads it. Afterwards every relay makes the server wait
-    // its full second on that client.
+    // grow to, and every other client reads it. Afterwards every message for that client
+    // waits in the server's queue for it (until that is at its cap, when the client misses
+    // the message), and nobody else waits on it.
     void fillConnection(LoopbackClient& sender, const LoopbackClient& stalled) { fillConnections(sender, { &stalled }); }
 
     // The same for several stalled clients at once: one relay fills them all, and none of

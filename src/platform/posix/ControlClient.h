@@ -4,7 +4,7 @@
 // answer, within a bounded wait.
 #pragma once
 
-#include "app/CommandLine.h"
+#include "admin/CommandLine.h"
 
 #include <string_view>
 

@@ -3,7 +3,7 @@
 // the window thread's loop; nothing here ever waits for the peer.
 #pragma once
 
-#include "app/AdminProtocol.h"
+#include "admin/AdminProtocol.h"
 #include "net/ReadinessWatcher.h"
 
 #include <functional>

@@ -1,5 +1,5 @@
 // The one boundary where the system's code page 936 texts become Qt's Unicode strings for
-// display, with CR LF line ends as Qt expects them.
+// display; CR LF line ends become the LF that Qt's widgets break lines at.
 #pragma once
 
 #include <QString>

@@ -1,6 +1,7 @@
 // The list box control on Qt (see QtListBox.h).
 #include "platform/qt/QtListBox.h"
 
+#include "console/ConsoleForm.h"
 #include "platform/qt/DisplayText.h"
 
 #include <QKeyEvent>
@@ -76,7 +77,7 @@ void ListBoxItems::selectionChanged(int32_t index)
 QtListBox::QtListBox(ListBoxModel& model, QWidget* parent)
     : QListView(parent)
     , m_model(&model)
-    , m_items(new ListBoxItems(model, fontMetrics().height() + 1, this))
+    , m_items(new ListBoxItems(model, fontMetrics().height() + kListEntryExtraHeight, this))
 {
     setModel(m_items);
     setSelectionMode(QAbstractItemView::SingleSelection);

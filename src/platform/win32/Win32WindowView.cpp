@@ -17,9 +17,6 @@ constexpr wchar_t kEditClass[] = L"EDIT";
 constexpr wchar_t kListBoxClass[] = L"LISTBOX";
 // Where the pop-up opens relative to the mouse pointer.
 constexpr int kPopupOffset = 3;
-constexpr COLORREF kButtonFaceMarker = 0xFF000000;
-// A list box entry is this much taller than a line of its font.
-constexpr int kExtraEntryHeight = 1;
 
 ATOM registerWindowClass(WNDPROC procedure)
 {
@@ -39,7 +36,7 @@ ATOM registerWindowClass(WNDPROC procedure)
 
 COLORREF colourOf(uint32_t rgb)
 {
-    if (rgb == kButtonFaceMarker)
+    if (rgb == kButtonFace)
         return GetSysColor(COLOR_BTNFACE);
     return RGB(rgb & 0xFF, (rgb >> 8) & 0xFF, (rgb >> 16) & 0xFF);
 }
@@ -116,7 +113,7 @@ void Win32WindowView::applyDpi(int dpi, const RECT* suggested)
 // Each entry is a line of the font tall and a form pixel more.
 void Win32WindowView::setEntryHeight(HWND listBox) const
 {
-    SendMessageW(listBox, LB_SETITEMHEIGHT, 0, MAKELPARAM(lineHeight(m_font) + scaleToDpi(kExtraEntryHeight, m_dpi), 0));
+    SendMessageW(listBox, LB_SETITEMHEIGHT, 0, MAKELPARAM(lineHeight(m_font) + scaleToDpi(kListEntryExtraHeight, m_dpi), 0));
 }
 
 Win32WindowView::~Win32WindowView()

@@ -4,8 +4,8 @@
 #include "platform/win32/TempRegistryRoots.h"
 #include "platform/win32/UniqueHandle.h"
 #include "runtime/Text.h"
-#include "runtime/ValueStore.h"
-#include "runtime/ValueStoreTestSupport.h"
+#include "store/ValueStore.h"
+#include "store/ValueStoreTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 // run, and the user's keys are never touched.
 #pragma once
 
-#include "runtime/ValueStore.h"
+#include "store/ValueStore.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 // The control protocol's lines: which requests are taken and what they mean, and how the
 // command reads an answer, whole or not.
-#include "app/AdminProtocol.h"
+#include "admin/AdminProtocol.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The control protocol's lines (see AdminProtocol.h).
-#include "app/AdminProtocol.h"
+#include "admin/AdminProtocol.h"
 
 #include "runtime/Text.h"
 

@@ -5,10 +5,10 @@
 // benchmark) it is a plain loop on the epoll set, with no toolkit between a socket's
 // readiness and its handler. The command line also offers the administrator's control
 // commands, and the room serves them on a control socket for as long as it runs.
-#include "app/AdminProtocol.h"
-#include "app/AdminRequests.h"
+#include "admin/AdminProtocol.h"
+#include "admin/AdminRequests.h"
+#include "admin/CommandLine.h"
 #include "app/ApplicationEntry.h"
-#include "app/CommandLine.h"
 #include "app/RoomOptions.h"
 #include "console/ConsoleModule.h"
 #include "platform/posix/ControlClient.h"

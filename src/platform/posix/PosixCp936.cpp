@@ -1,4 +1,4 @@
-// Code page 936 conversions through the C library's iconv.
+// Code page 936 conversions (runtime/Cp936.h) through the C library's iconv.
 #include "runtime/Cp936.h"
 
 #include <cerrno>

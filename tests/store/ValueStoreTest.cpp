@@ -2,8 +2,8 @@
 // the robot's vote layout and grouped operations. Each test gets a fresh store of its own
 // (ValueStoreTestSupport.h), so the real one is never touched.
 #include "runtime/Text.h"
-#include "runtime/ValueStore.h"
-#include "runtime/ValueStoreTestSupport.h"
+#include "store/ValueStore.h"
+#include "store/ValueStoreTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -11,10 +11,41 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
 using namespace std::string_literals;
+
+// One step of a table of store operations on the current user's root: what is done or asked,
+// on which path, and the answer it must give.
+struct Step {
+    enum Kind { Write, Delete, ValueExists, KeyExists, ReadsAs } kind;
+    std::string path;
+    bool result = true;    // of Write, Delete, ValueExists and KeyExists
+    std::string text = {}; // Write: the text written; ReadsAs: the text read back
+};
+
+Step write(std::string path, std::string text) { return { Step::Write, std::move(path), true, std::move(text) }; }
+Step erase(std::string path, bool result) { return { Step::Delete, std::move(path), result }; }
+Step value(std::string path, bool exists) { return { Step::ValueExists, std::move(path), exists }; }
+Step key(std::string path, bool exists) { return { Step::KeyExists, std::move(path), exists }; }
+Step reads(std::string path, std::string text) { return { Step::ReadsAs, std::move(path), true, std::move(text) }; }
+
+void play(const std::vector<Step>& steps)
+{
+    for (size_t i = 0; i < steps.size(); ++i) {
+        const Step& step = steps[i];
+        SCOPED_TRACE(testing::Message() << "step " << i + 1 << ", path " << step.path);
+        switch (step.kind) {
+        case Step::Write: EXPECT_EQ(writeRegistryValue(kRootCurrentUser, step.path, std::string_view(step.text)), step.result); break;
+        case Step::Delete: EXPECT_EQ(deleteRegistryItem(kRootCurrentUser, step.path), step.result); break;
+        case Step::ValueExists: EXPECT_EQ(registryValueExists(kRootCurrentUser, step.path), step.result); break;
+        case Step::KeyExists: EXPECT_EQ(registryKeyExists(kRootCurrentUser, step.path), step.result); break;
+        case Step::ReadsAs: EXPECT_EQ(readRegistryText(kRootCurrentUser, step.path), step.text); break;
+        }
+    }
+}
 
 TEST(SplitRegistryPath, SplitsAtTheLastRealBackslash)
 {
@@ -96,12 +127,13 @@ TEST_F(ValueStoreTest, TrailingBackslashNamesTheDefaultValue)
 
 TEST_F(ValueStoreTest, BackslashInValueNameMovesTheSplit)
 {
-    std::string path = voterPath("host\\name");
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, path, "1"));
-    EXPECT_TRUE(registryKeyExists(kRootCurrentUser, kRobotKey + "\\host"));
-    EXPECT_EQ(readRegistryText(kRootCurrentUser, kRobotKey + "\\host\\name"), "1");
-    EXPECT_FALSE(registryValueExists(kRootCurrentUser, kRobotKey + "\\name"));
-    EXPECT_FALSE(registryValueExists(kRootCurrentUser, kRobotKey + "\\host"));
+    play({
+        write(voterPath("host\\name"), "1"),
+        key(kRobotKey + "\\host", true),
+        reads(kRobotKey + "\\host\\name", "1"),
+        value(kRobotKey + "\\name", false),
+        value(kRobotKey + "\\host", false),
+    });
 }
 
 TEST_F(ValueStoreTest, SecondByteBackslashNeverSplitsTheKeyPath)
@@ -263,56 +295,56 @@ TEST_F(ValueStoreTest, MalformedKeyPathsNameNothing)
 
 TEST_F(ValueStoreTest, DeleteRemovesTheValueThenTheKey)
 {
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, "A\\B\\v", "1"));
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, "A\\B\\w", "2"));
-
-    EXPECT_TRUE(deleteRegistryItem(kRootCurrentUser, "A\\B\\v"));
-    EXPECT_FALSE(registryValueExists(kRootCurrentUser, "A\\B\\v"));
-    EXPECT_TRUE(registryValueExists(kRootCurrentUser, "A\\B\\w"));
-    EXPECT_TRUE(registryKeyExists(kRootCurrentUser, "A\\B"));
-    // Neither a value nor a key of that name is left.
-    EXPECT_FALSE(deleteRegistryItem(kRootCurrentUser, "A\\B\\v"));
-
-    EXPECT_TRUE(deleteRegistryItem(kRootCurrentUser, "A\\B"));
-    EXPECT_FALSE(registryKeyExists(kRootCurrentUser, "A\\B"));
-    EXPECT_FALSE(registryValueExists(kRootCurrentUser, "A\\B\\w"));
-    EXPECT_TRUE(registryKeyExists(kRootCurrentUser, "A"));
-
-    EXPECT_TRUE(deleteRegistryItem(kRootCurrentUser, "A"));
-    EXPECT_FALSE(registryKeyExists(kRootCurrentUser, "A"));
-    EXPECT_FALSE(deleteRegistryItem(kRootCurrentUser, "A"));
-    // The root key itself is never deleted.
-    EXPECT_FALSE(deleteRegistryItem(kRootCurrentUser, ""));
+    play({
+        write("A\\B\\v", "1"),
+        write("A\\B\\w", "2"),
+        erase("A\\B\\v", true),
+        value("A\\B\\v", false),
+        value("A\\B\\w", true),
+        key("A\\B", true),
+        // Neither a value nor a key of that name is left.
+        erase("A\\B\\v", false),
+        erase("A\\B", true),
+        key("A\\B", false),
+        value("A\\B\\w", false),
+        key("A", true),
+        erase("A", true),
+        key("A", false),
+        erase("A", false),
+        // The root key itself is never deleted.
+        erase("", false),
+    });
 }
 
 TEST_F(ValueStoreTest, DeleteOfKeyWithSubkeysFailsAndKeepsEverything)
 {
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, "A\\own", "1"));
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, "A\\B\\v", "2"));
-
-    EXPECT_FALSE(deleteRegistryItem(kRootCurrentUser, "A"));
-    EXPECT_TRUE(registryKeyExists(kRootCurrentUser, "A"));
-    EXPECT_TRUE(registryKeyExists(kRootCurrentUser, "A\\B"));
-    EXPECT_EQ(readRegistryText(kRootCurrentUser, "A\\own"), "1");
-    EXPECT_EQ(readRegistryText(kRootCurrentUser, "A\\B\\v"), "2");
-
-    // A sibling whose name merely starts with the same letters is no subkey.
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, "P\\v", "1"));
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, "PQ\\v", "1"));
-    EXPECT_TRUE(deleteRegistryItem(kRootCurrentUser, "P"));
-    EXPECT_TRUE(registryKeyExists(kRootCurrentUser, "PQ"));
+    play({
+        write("A\\own", "1"),
+        write("A\\B\\v", "2"),
+        erase("A", false),
+        key("A", true),
+        key("A\\B", true),
+        reads("A\\own", "1"),
+        reads("A\\B\\v", "2"),
+        // A sibling whose name merely starts with the same letters is no subkey.
+        write("P\\v", "1"),
+        write("PQ\\v", "1"),
+        erase("P", true),
+        key("PQ", true),
+    });
 }
 
 TEST_F(ValueStoreTest, DeleteTakesAValueBeforeAKeyOfTheSameName)
 {
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, "A\\B", "value"));
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, "A\\B\\v", "in key"));
-
-    EXPECT_TRUE(deleteRegistryItem(kRootCurrentUser, "A\\B"));
-    EXPECT_FALSE(registryValueExists(kRootCurrentUser, "A\\B"));
-    EXPECT_TRUE(registryKeyExists(kRootCurrentUser, "A\\B"));
-    EXPECT_TRUE(deleteRegistryItem(kRootCurrentUser, "A\\B"));
-    EXPECT_FALSE(registryKeyExists(kRootCurrentUser, "A\\B"));
+    play({
+        write("A\\B", "value"),
+        write("A\\B\\v", "in key"),
+        erase("A\\B", true),
+        value("A\\B", false),
+        key("A\\B", true),
+        erase("A\\B", true),
+        key("A\\B", false),
+    });
 }
 
 TEST_F(ValueStoreTest, DeletingTheRobotKeyEndsThePoll)

@@ -1,7 +1,7 @@
 // Control requests run in the room through the console: an action is the menu item's own
 // handler on the named entry, and the entry the administrator had chosen in the console stays
 // chosen.
-#include "app/AdminRequests.h"
+#include "admin/AdminRequests.h"
 #include "app/RoomFixture.h"
 
 namespace {

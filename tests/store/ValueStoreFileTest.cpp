@@ -2,8 +2,8 @@
 // what happens when the file is removed or cannot be made, and the store shared by several
 // processes, one of them killed mid-run. Each test gets its own XDG_CONFIG_HOME.
 #include "runtime/Text.h"
-#include "runtime/ValueStore.h"
-#include "runtime/ValueStoreTestSupport.h"
+#include "store/ValueStore.h"
+#include "store/ValueStoreTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -4,12 +4,12 @@
 // keys on Windows), so that no test touches the user's real store.
 #pragma once
 
-#include "runtime/ValueStore.h"
+#include "store/ValueStore.h"
 
 #if defined(_WIN32)
 #include "platform/win32/TempRegistryRoots.h"
 #else
-#include "runtime/TempConfigHome.h"
+#include "store/TempConfigHome.h"
 #endif
 
 #include <gtest/gtest.h>

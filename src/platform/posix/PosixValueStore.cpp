@@ -1,11 +1,11 @@
-// The per-user value store on SQLite: registry keys and typed values in one file per user,
+// The per-user value store (store/ValueStore.h) on SQLite: registry keys and typed values in one file per user,
 // shared by every server that user runs. Each operation is one transaction on a WAL database
 // with a busy timeout, so a second server sees a change at its next call, two servers never
 // interleave inside an operation, and a process killed between operations loses nothing
 // committed. Names and data are code page 936 bytes and are stored as blobs, never as text.
-#include "runtime/ValueStore.h"
+#include "store/ValueStore.h"
 
-#include "runtime/RegistryPath.h"
+#include "store/RegistryPath.h"
 #include "runtime/Text.h"
 
 #include <sqlite3.h>

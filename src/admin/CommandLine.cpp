@@ -1,7 +1,7 @@
 // The command line: help, and the `admin` requests (see CommandLine.h).
-#include "app/CommandLine.h"
+#include "admin/CommandLine.h"
 
-#include "app/AdminProtocol.h"
+#include "admin/AdminProtocol.h"
 #include "app/RoomOptions.h"
 
 namespace {

@@ -1,8 +1,8 @@
 // The value store's path format (see RegistryPath.h).
-#include "runtime/RegistryPath.h"
+#include "store/RegistryPath.h"
 
 #include "runtime/Text.h"
-#include "runtime/ValueStore.h"
+#include "store/ValueStore.h"
 
 #include <cstdlib>
 

@@ -4,7 +4,7 @@
 // directory removed.
 #pragma once
 
-#include "runtime/ValueStore.h"
+#include "store/ValueStore.h"
 #include "support/TempDirectory.h"
 
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // Control requests run through the console (see AdminRequests.h).
-#include "app/AdminRequests.h"
+#include "admin/AdminRequests.h"
 
-#include "app/AdminProtocol.h"
+#include "admin/AdminProtocol.h"
 #include "console/ConsoleWindow.h"
 #include "console/EventRouting.h"
 #include "console/UnitReference.h"

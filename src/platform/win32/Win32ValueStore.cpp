@@ -1,4 +1,4 @@
-// The value store on the Windows registry itself. Paths and value names arrive as code page
+// The value store (store/ValueStore.h) on the Windows registry itself. Paths and value names arrive as code page
 // 936 texts and are split as the store's path rules say; each part is then converted to the
 // wide API, so the keys are exactly those that other tools (regedit, reg) show, on a Windows
 // of any language. String data is stored as UTF-16 with its NUL, as REG_SZ always is.
@@ -6,13 +6,13 @@
 // Every operation holds the store's lock (a per-user named mutex), so two servers of one user
 // never interleave; a group of operations (inRegistryTransaction) holds it throughout and
 // keeps an undo record, so that a failed group, or a failed operation, leaves nothing behind.
-#include "runtime/ValueStore.h"
+#include "store/ValueStore.h"
 
 #include "platform/win32/CodePage936.h"
 #include "platform/win32/RegistryKey.h"
 #include "platform/win32/RegistryLock.h"
 #include "platform/win32/RegistryUndo.h"
-#include "runtime/RegistryPath.h"
+#include "store/RegistryPath.h"
 #include "runtime/Text.h"
 
 #include <windows.h>

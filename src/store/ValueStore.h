@@ -1,12 +1,14 @@
-// The per-user value store: a registry of keys and typed values kept in an SQLite file in the
-// user's configuration directory, so that the robot's polls outlive a run and two servers of
-// one user share them. Paths are the store's own format: backslash-separated key path, then
-// the value name after the last backslash (a path ending in a backslash names the key's
-// default value). Every operation is one transaction; failures are folded into the result.
+// The per-user value store: a registry of keys and typed values, so that the robot's polls
+// outlive a run and two servers of one user share them. On Windows it is the user's registry
+// (HKEY_CURRENT_USER, platform/win32/Win32ValueStore.cpp); elsewhere an SQLite file in the
+// user's configuration directory (platform/posix/PosixValueStore.cpp). Paths are the store's
+// own format (RegistryPath.h): backslash-separated key path, then the value name after the
+// last backslash (a path ending in a backslash names the key's default value). Every
+// operation is one transaction; failures are folded into the result.
 #pragma once
 
 #include "runtime/ByteBlock.h"
-#include "runtime/RegistryPath.h"
+#include "store/RegistryPath.h"
 
 #include <chrono>
 #include <cstdint>
