@@ -1,14 +1,13 @@
-// The per-user value store (store/ValueStore.h) on SQLite: registry keys and typed values in one file per user,
-// shared by every server that user runs. Each operation is one transaction on a WAL database
+// The per-user value store (store/ValueStore.h) on SQLite: registry keys and typed values in
+// one file per user (SqliteStoreFile.h), shared by every server that user runs. Each operation is one transaction on a WAL database
 // with a busy timeout, so a second server sees a change at its next call, two servers never
 // interleave inside an operation, and a process killed between operations loses nothing
 // committed. Names and data are code page 936 bytes and are stored as blobs, never as text.
 #include "store/ValueStore.h"
 
-#include "store/RegistryPath.h"
+#include "platform/posix/SqliteStoreFile.h"
 #include "runtime/Text.h"
-
-#include <sqlite3.h>
+#include "store/RegistryPath.h"
 
 #include <algorithm>
 #include <atomic>
@@ -17,240 +16,17 @@
 #include <limits>
 #include <memory>
 #include <mutex>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
+
+using namespace sqlite_store;
 
 constexpr int kBusyTimeoutMs = 5000;
 // The busy timeout of the connection: kBusyTimeoutMs until the program sets its own.
 int g_busyTimeoutMs = kBusyTimeoutMs;
 
 std::atomic<uint64_t> g_failures { 0 };
-
-void noteFailure() { ++g_failures; }
-
-// Keys and values are looked up by their folded form (`*_fold`) and keep the spelling they
-// were first written with. A value's key is named by its folded path; the root key itself
-// ("") has no row but always exists.
-constexpr const char* kSchemaSql = R"sql(
-BEGIN IMMEDIATE;
-CREATE TABLE IF NOT EXISTS registry_keys (
-    root      INTEGER NOT NULL,
-    path_fold BLOB NOT NULL,
-    path      BLOB NOT NULL,
-    PRIMARY KEY (root, path_fold)
-) WITHOUT ROWID;
-CREATE TABLE IF NOT EXISTS registry_values (
-    root      INTEGER NOT NULL,
-    key_fold  BLOB NOT NULL,
-    name_fold BLOB NOT NULL,
-    name      BLOB NOT NULL,
-    type      INTEGER NOT NULL,
-    data      BLOB NOT NULL,
-    PRIMARY KEY (root, key_fold, name_fold)
-) WITHOUT ROWID;
-PRAGMA user_version = 1;
-COMMIT;
-)sql";
-
-enum StatementId {
-    SelectValue,
-    InsertKey,
-    UpsertValue,
-    DeleteValue,
-    SelectKey,
-    SelectSubkey,
-    DeleteKeyValues,
-    DeleteKey,
-    StatementCount
-};
-
-constexpr const char* kStatementSql[StatementCount] = {
-    "SELECT type, data FROM registry_values WHERE root = ?1 AND key_fold = ?2 AND name_fold = ?3",
-    "INSERT INTO registry_keys (root, path_fold, path) VALUES (?1, ?2, ?3) ON CONFLICT DO NOTHING",
-    ("INSERT INTO registry_values (root, key_fold, name_fold, name, type, data) VALUES (?1, ?2, ?3, ?4, ?5, ?6)"
-     " ON CONFLICT (root, key_fold, name_fold) DO UPDATE SET type = excluded.type, data = excluded.data"),
-    "DELETE FROM registry_values WHERE root = ?1 AND key_fold = ?2 AND name_fold = ?3",
-    "SELECT 1 FROM registry_keys WHERE root = ?1 AND path_fold = ?2",
-    // Subkeys of K are the paths from "K\" up to, not including, "K]" (']' follows '\').
-    "SELECT 1 FROM registry_keys WHERE root = ?1 AND path_fold >= ?2 AND path_fold < ?3 LIMIT 1",
-    "DELETE FROM registry_values WHERE root = ?1 AND key_fold = ?2",
-    "DELETE FROM registry_keys WHERE root = ?1 AND path_fold = ?2",
-};
-
-
-
-std::string homeDirectory()
-{
-    if (const char* home = std::getenv("HOME"); home && *home)
-        return home;
-    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
-    struct passwd entry;
-    struct passwd* found = nullptr;
-    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir)
-        return found->pw_dir;
-    return {};
-}
-
-// Creates the directory and its missing parents with mode 0700: the store is the user's own.
-bool makeDirectories(const std::string& directory)
-{
-    for (size_t slash = directory.find('/', 1);; slash = directory.find('/', slash + 1)) {
-        // Errors are judged by the result below: an existing part may refuse mkdir in many ways.
-        (void)mkdir(directory.substr(0, slash).c_str(), 0700);
-        if (slash == std::string::npos)
-            break;
-    }
-    struct stat info;
-    return stat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-// One use of a prepared statement: parameters bound in order, and reset when done so that
-// the statement holds no lock between operations.
-class Query {
-public:
-    explicit Query(sqlite3_stmt* statement)
-        : m_statement(statement)
-    {
-    }
-    ~Query()
-    {
-        sqlite3_reset(m_statement);
-        sqlite3_clear_bindings(m_statement);
-    }
-    Query(const Query&) = delete;
-    Query& operator=(const Query&) = delete;
-
-    Query& bind(int64_t number)
-    {
-        m_bound &= sqlite3_bind_int64(m_statement, m_next++, number) == SQLITE_OK;
-        return *this;
-    }
-    // Blobs, never text: the bytes are code page 936. An empty blob needs a non-null pointer,
-    // or SQLite binds NULL.
-    Query& bind(std::string_view bytes)
-    {
-        const char* data = bytes.empty() ? "" : bytes.data();
-        m_bound &= sqlite3_bind_blob64(m_statement, m_next++, data, bytes.size(), SQLITE_TRANSIENT) == SQLITE_OK;
-        return *this;
-    }
-    int step()
-    {
-        int result = m_bound ? sqlite3_step(m_statement) : SQLITE_ERROR;
-        if (result != SQLITE_ROW && result != SQLITE_DONE)
-            noteFailure();
-        return result;
-    }
-    bool run() { return step() == SQLITE_DONE; }
-
-    int64_t integer(int column) { return sqlite3_column_int64(m_statement, column); }
-    std::string blob(int column)
-    {
-        auto data = static_cast<const char*>(sqlite3_column_blob(m_statement, column));
-        int size = sqlite3_column_bytes(m_statement, column);
-        return data && size > 0 ? std::string(data, static_cast<size_t>(size)) : std::string();
-    }
-
-private:
-    sqlite3_stmt* m_statement;
-    int m_next { 1 };
-    bool m_bound { true };
-};
-
-// The open connection to one store file, for one process.
-class Store {
-public:
-    static std::unique_ptr<Store> open(const std::string& path, std::string& error)
-    {
-        std::unique_ptr<Store> store(new Store(path));
-        if (!store->connect(error))
-            return nullptr;
-        return store;
-    }
-
-    ~Store()
-    {
-        for (sqlite3_stmt* statement : m_statements)
-            sqlite3_finalize(statement);
-        sqlite3_close_v2(m_db);
-    }
-    Store(const Store&) = delete;
-    Store& operator=(const Store&) = delete;
-
-    // A forked child must not use or close its parent's connection (the file locks belong to
-    // the parent), and a store file removed or replaced meanwhile must be opened anew.
-    bool belongsToThisProcess() const { return m_pid == getpid(); }
-    bool isCurrentFor(const std::string& path) const
-    {
-        struct stat info;
-        return belongsToThisProcess() && path == m_path && stat(path.c_str(), &info) == 0
-            && info.st_dev == m_device && info.st_ino == m_inode;
-    }
-
-    sqlite3* db() const { return m_db; }
-    sqlite3_stmt* statement(StatementId id) const { return m_statements[id]; }
-
-private:
-    explicit Store(std::string path)
-        : m_path(std::move(path))
-        , m_pid(getpid())
-    {
-    }
-
-    bool connect(std::string& error)
-    {
-        size_t slash = m_path.rfind('/');
-        if (slash != std::string::npos && slash > 0 && !makeDirectories(m_path.substr(0, slash))) {
-            error = "cannot create its directory";
-            return false;
-        }
-        int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
-        if (sqlite3_open_v2(m_path.c_str(), &m_db, flags, nullptr) != SQLITE_OK)
-            return fail(error);
-        sqlite3_busy_timeout(m_db, g_busyTimeoutMs);
-        // WAL lets a reader and a writer work at once; FULL syncs every commit, so what was
-        // committed survives a crash of the process or the machine. A store kept on a file
-        // system without WAL support stays in its rollback journal mode, which is just as safe.
-        sqlite3_exec(m_db, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr);
-        if (sqlite3_exec(m_db, "PRAGMA synchronous = FULL", nullptr, nullptr, nullptr) != SQLITE_OK)
-            return fail(error);
-        if (sqlite3_exec(m_db, kSchemaSql, nullptr, nullptr, nullptr) != SQLITE_OK) {
-            fail(error);
-            if (!sqlite3_get_autocommit(m_db))
-                sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-            return false;
-        }
-        for (int id = 0; id < StatementCount; ++id) {
-            if (sqlite3_prepare_v3(m_db, kStatementSql[id], -1, SQLITE_PREPARE_PERSISTENT, &m_statements[id], nullptr) != SQLITE_OK)
-                return fail(error);
-        }
-        struct stat info;
-        if (stat(m_path.c_str(), &info) != 0) {
-            error = "the file vanished while it was opened";
-            return false;
-        }
-        m_device = info.st_dev;
-        m_inode = info.st_ino;
-        return true;
-    }
-
-    bool fail(std::string& error)
-    {
-        error = m_db ? sqlite3_errmsg(m_db) : "out of memory";
-        return false;
-    }
-
-    std::string m_path;
-    pid_t m_pid;
-    sqlite3* m_db { nullptr };
-    sqlite3_stmt* m_statements[StatementCount] {};
-    dev_t m_device {};
-    ino_t m_inode {};
-};
 
 std::recursive_mutex g_storeMutex;
 // Above zero while a group of operations runs as one transaction (inRegistryTransaction):
@@ -277,7 +53,7 @@ Store* currentStore()
     dropStore();
     std::string error = "no configuration directory (neither XDG_CONFIG_HOME nor HOME is set)";
     if (!path.empty())
-        g_store = Store::open(path, error);
+        g_store = Store::open(path, g_busyTimeoutMs, error);
     if (!g_store) {
         noteFailure();
         static bool reported = false;
@@ -357,6 +133,8 @@ bool writeValue(int32_t root, std::string_view path, ValueType type, std::string
 
 
 } // namespace
+
+void sqlite_store::noteFailure() { ++g_failures; }
 
 std::string valueStorePath()
 {
