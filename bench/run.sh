@@ -9,7 +9,9 @@
 #   - a pair of clients exchanging 20 messages a second while 0 ... 1,000 others never read,
 #     ten of them flooding;
 #   - the CPU per MiB of text without line ends, our robot on and off;
-#   - resident memory per idle client.
+#   - resident memory per idle client;
+#   - a room of 100 and 1,000 of which half are WebSocket clients of the web entrance, against
+#     the same room all TCP (fan-out CPU per delivery), and idle WebSocket against idle TCP clients.
 # Every measurement is taken in five rounds; a target counts as met only when its worst round
 # meets it. Every server is started fresh for each measurement and killed on exit; every step
 # has a time limit. The measurements run in a network namespace of their own where one can be
