@@ -20,6 +20,7 @@
 namespace {
 
 constexpr int kConnectTimeoutSeconds = 5;
+constexpr uint32_t kWebSourceAddress = 0x7f000002; // 127.0.0.2
 constexpr size_t kFloodPatternSize = 64 * 1024;
 
 } // namespace
@@ -134,6 +135,18 @@ int connectClient(const sockaddr_in& address, int receiveBuffer, const std::stri
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     if (receiveBuffer > 0)
         setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    // The relay names a member by address and port; the kernel may give a connection to the
+    // web port the same local port as one to the room's port, so the WebSocket clients come
+    // from a loopback address of their own.
+    if (webHost) {
+        sockaddr_in source {};
+        source.sin_family = AF_INET;
+        source.sin_addr.s_addr = htonl(kWebSourceAddress);
+        if (bind(fd, reinterpret_cast<const sockaddr*>(&source), sizeof source) != 0) {
+            close(fd);
+            return -1;
+        }
+    }
     if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         close(fd);
         return -1;
