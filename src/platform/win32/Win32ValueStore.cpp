@@ -171,7 +171,6 @@ std::string Win32ValueStore::expandReferences(std::string_view text) const
 {
     return wideToCp936(expandEnvironment(cp936ToWide(text)));
 }
-} // namespace
 
 bool Win32ValueStore::writeRaw(int32_t root, std::string_view path, const RawRegistryValue& value)
 {
