@@ -2,7 +2,7 @@
 // title bar buttons, the units of its form, which of them are shown, and a screenshot saved
 // beside the test binary for a person to look at.
 #include "console/ConsoleFixture.h"
-#include "runtime/Files.h"
+#include "platform/posix/PosixFiles.h"
 
 #include <QImage>
 #include <QLabel>
@@ -132,7 +132,8 @@ TEST_F(ConsoleWindowLayout, ScreenshotForAPerson)
     rosterWidget()->setCurrentRow(1);
     QCoreApplication::processEvents();
 
-    QString path = QString::fromStdString(joinPath(programDirectory(), "console.png"));
+    PosixFiles files;
+    QString path = QString::fromStdString(files.joinPath(files.programDirectory(), "console.png"));
     QFile::remove(path);
     ASSERT_TRUE(m_window->grab().save(path));
     QImage saved(path);
