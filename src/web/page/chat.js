@@ -285,6 +285,7 @@
     });
     ws.addEventListener('message', (event) => {
       if (socket !== ws) return;
+      immediateRetries = 0; // a member now: a turned-away connection gets no message
       if (typeof event.data === 'string') onServerText(event.data);
       else onRelayed(new Uint8Array(event.data));
     });
