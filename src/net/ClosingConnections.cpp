@@ -10,7 +10,7 @@ void ClosingConnections::close(std::unique_ptr<Connection> connection)
         return; // the connection's destructor closes it
     Connection* raw = connection.get();
     raw->onDrained([this, raw] { remove(raw); });
-    m_connections.push_back({ std::move(connection), std::chrono::steady_clock::now() + std::chrono::milliseconds(kFlushMs) });
+    m_connections.push_back({ std::move(connection), std::chrono::steady_clock::now() + m_flushTime });
 }
 
 void ClosingConnections::closeExpired()

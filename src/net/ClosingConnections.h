@@ -19,6 +19,8 @@ public:
     ClosingConnections(const ClosingConnections&) = delete;
     ClosingConnections& operator=(const ClosingConnections&) = delete;
 
+    // Changes how long a connection closed from now on may send (kFlushMs unless set).
+    void setFlushTime(std::chrono::milliseconds time) { m_flushTime = time; }
     // Closes the connection now when its queue goes out at once, else keeps it until then.
     void close(std::unique_ptr<Connection> connection);
     // Closes those whose deadline has passed: they give up what their peers did not take.
@@ -37,6 +39,8 @@ private:
         std::chrono::steady_clock::time_point deadline;
     };
     void remove(const Connection* connection);
+
+    std::chrono::milliseconds m_flushTime { kFlushMs };
 
     std::vector<Closing> m_connections;
     // Closed on expiry but kept until the next expiry check: the expiry check runs on entry

@@ -21,6 +21,7 @@
 #include "net/RoundGathering.h"
 #include "runtime/ByteBlock.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -49,6 +50,10 @@ public:
     ~TcpServer();
     TcpServer(const TcpServer&) = delete;
     TcpServer& operator=(const TcpServer&) = delete;
+
+    // How long a client that leaves while its queue is long may still send it (kCloseFlushMs
+    // unless set): a program that reads large queues on a slow machine may give it longer.
+    void setCloseFlushTime(std::chrono::milliseconds time) { m_closing.setFlushTime(time); }
 
     int32_t port() const { return m_port; }
     // A value of 0 or less is stored as 1; a new value re-listens and keeps the clients.
