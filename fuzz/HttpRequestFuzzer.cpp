@@ -2,17 +2,17 @@
 // read without a fault; the result must not depend on where the reads cut them; a head read
 // whole never passes the limit; a complete head's field names are lower-case tokens; and every
 // answer is a well-formed status line whose only upgrade is to the request at /ws.
-#include "FuzzCheck.h"
+#include "PiecedInput.h"
 
 #include "web/HttpAnswers.h"
 #include "web/HttpRequest.h"
 
-#include <fuzzer/FuzzedDataProvider.h>
-
-#include <cstdint>
 #include <string>
 
 namespace {
+
+// A head is read in pieces of up to 64 bytes.
+constexpr size_t kMaxPiece = 64;
 
 struct Reading {
     HttpRequestReader::State state;
@@ -34,13 +34,10 @@ Reading readInPieces(std::string_view bytes, size_t piece)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    FuzzedDataProvider provider(data, size);
-    size_t piece = provider.ConsumeIntegralInRange<size_t>(1, 64);
-    std::string bytes = provider.ConsumeRemainingBytesAsString();
-
-    Reading whole = readInPieces(bytes, bytes.size() + 1);
-    Reading cut = readInPieces(bytes, piece);
-    FUZZ_CHECK(whole.state == cut.state && whole.failure == cut.failure, fuzzPrintBytes("input", bytes), fuzzPrintNumber("piece", static_cast<long long>(piece)));
+    const PiecedInput input = takePiecedInput(data, size, kMaxPiece);
+    const std::string& bytes = input.bytes;
+    const auto [whole, cut] = input.readWholeAndCut(readInPieces);
+    FUZZ_CHECK(whole.state == cut.state && whole.failure == cut.failure, input.print());
     if (whole.state != HttpRequestReader::State::Complete)
         return 0;
     FUZZ_CHECK(whole.request.target == cut.request.target && whole.request.fields == cut.request.fields && whole.rest == cut.rest, fuzzPrintBytes("input", bytes));

@@ -8,7 +8,7 @@
 #include "app/ApplicationEntry.h"
 #include "app/Handlers.h"
 #include "app/ServiceState.h"
-#include "console/ConsoleTestSupport.h"
+#include "console/QtConsoleDriver.h"
 #include "support/LoopbackClient.h"
 #include "support/NoticeTexts.h"
 

@@ -90,6 +90,7 @@ public:
     bool acted() const { return m_acted; }
     // True when the driver had to close a pop-up that the action should have closed.
     bool forcedClose() const { return m_forcedClose; }
+    bool finished() const { return m_acted && !openPopup(); }
 
 private:
     void tick()
@@ -152,37 +153,6 @@ private:
     int m_openTicks = 0;
     bool m_tripped = false;
 };
-
-// The pop-up's action whose caption is the given UTF-8 text, or nullptr.
-inline QAction* popupAction(QMenu* menu, const QString& caption)
-{
-    for (QAction* action : menu->actions()) {
-        if (action->text() == caption)
-            return action;
-    }
-    return nullptr;
-}
-
-// Chooses an item with the mouse, as the administrator does.
-inline void chooseWithMouse(QMenu* menu, const QString& caption)
-{
-    QAction* action = popupAction(menu, caption);
-    if (!action) {
-        QTest::keyClick(menu, Qt::Key_Escape);
-        return;
-    }
-    QPoint centre = menu->actionGeometry(action).center();
-    QTest::mouseMove(menu, centre);
-    QTest::mouseClick(menu, Qt::LeftButton, {}, centre);
-}
-
-// A user's click on the roster entry at `index`.
-inline void clickRosterEntry(int index)
-{
-    QtListBox* list = rosterWidget();
-    QRect rect = list->visualRect(list->model()->index(index, 0));
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
-}
 
 inline QString utf8(const char8_t* text) { return QString::fromUtf8(reinterpret_cast<const char*>(text)); }
 

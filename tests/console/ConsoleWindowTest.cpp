@@ -1,7 +1,7 @@
 // The console window as the administrator sees it: caption, outer size, centred position,
 // title bar buttons, the units of its form, which of them are shown, and a screenshot saved
 // beside the test binary for a person to look at.
-#include "console/ConsoleFixture.h"
+#include "console/QtConsoleDriver.h"
 #include "runtime/Files.h"
 
 #include <QImage>
@@ -18,7 +18,7 @@ namespace {
 
 using namespace console_test;
 
-using ConsoleWindowLayout = LoadedConsole;
+using ConsoleWindowLayout = LoadedConsole<QtConsoleDriver>;
 
 TEST_F(ConsoleWindowLayout, CaptionSizeAndTitleBar)
 {

@@ -2,7 +2,7 @@
 // "none", out-of-range reads and deletions that change nothing, appends without separator
 // (also on the hidden marker store), and marker searches that give exactly what findText
 // gives on the store's content.
-#include "console/ConsoleFixture.h"
+#include "console/QtConsoleDriver.h"
 #include "runtime/Text.h"
 
 #include <QTextEdit>
@@ -32,7 +32,7 @@ std::vector<QString> shownEntries()
     return shown;
 }
 
-using ListOperations = LoadedConsole;
+using ListOperations = LoadedConsole<QtConsoleDriver>;
 
 TEST_F(ListOperations, EmptyListReadsAsNothing)
 {
@@ -114,7 +114,7 @@ TEST_F(ListOperations, SelectionStaysWithItsEntry)
     EXPECT_EQ(itemText(列表框1, currentSelection(列表框1)), "");
 }
 
-using EditBoxOperations = LoadedConsole;
+using EditBoxOperations = LoadedConsole<QtConsoleDriver>;
 
 TEST_F(EditBoxOperations, AppendAddsAtTheEndWithoutSeparator)
 {
@@ -187,7 +187,7 @@ const std::vector<FindCase> kFindCases = {
     { "5.6:7=1\r\n4.5.6:7=1\r\n", "5.6:7=1", 1 },
 };
 
-using MarkerSearch = LoadedConsole;
+using MarkerSearch = LoadedConsole<QtConsoleDriver>;
 
 TEST_F(MarkerSearch, EqualsFindTextOnTheStoredContent)
 {

@@ -2,7 +2,7 @@
 // outer size, place and frame of the window, the banner box's and the roster's controls and
 // styles, the marker store that has no control at all, and the roster's entries following
 // its model through the control operations.
-#include "platform/win32/Win32ConsoleFixture.h"
+#include "platform/win32/Win32ConsoleDriver.h"
 
 #include <string>
 #include <vector>
@@ -14,7 +14,7 @@ using namespace win32_console_test;
 constexpr int kOuterWidth = 225;
 constexpr int kOuterHeight = 240;
 
-using Win32ConsoleLayout = LoadedConsole;
+using Win32ConsoleLayout = LoadedConsole<Win32ConsoleDriver>;
 
 TEST_F(Win32ConsoleLayout, CaptionOuterSizeAndFixedFrame)
 {

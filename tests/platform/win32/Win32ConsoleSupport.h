@@ -11,9 +11,8 @@
 #include "net/TcpServer.h"
 #include "platform/win32/CodePage936.h"
 #include "platform/win32/Win32WindowView.h"
-#include "platform/win32/WinsockSession.h"
+#include "support/LocalPorts.h"
 
-#include <winsock2.h>
 #include <windows.h>
 
 #include <functional>
@@ -87,35 +86,20 @@ inline bool pumpUntil(const std::function<bool()>& done, DWORD limitMs = kWaitLi
     }
 }
 
-// A port that nobody listens on right now: bound by a probe socket, read back, released.
-inline int freeTcpPort()
-{
-    ensureWinsock();
-    SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int length = sizeof address;
-    int port = 0;
-    if (bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
-        && getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    closesocket(probe);
-    return port;
-}
-
 // Loads the console (its created event runs whatever handler table is registered), moves its
 // server component off the fixed port and waits until the window is the active one, so that
-// the user's input reaches it. False when the window could not be loaded or activated (also
-// when Wine has no display to make windows on).
-inline bool loadConsole()
+// the user's input reaches it. Returns the port the server now listens on, or 0 when the
+// window could not be loaded or activated (also when Wine has no display to make windows on).
+inline int loadConsole()
 {
     if (!loadWindow(kConsoleWindowId))
-        return false;
-    serverComponent(服务器1).setPort(freeTcpPort());
+        return 0;
+    int port = test_support::freeTcpPort();
+    serverComponent(服务器1).setPort(port);
     HWND window = consoleWindow();
     SetForegroundWindow(window);
-    return window && pumpUntil([window] { return GetForegroundWindow() == window && GetActiveWindow() == window; });
+    bool active = window && pumpUntil([window] { return GetForegroundWindow() == window && GetActiveWindow() == window; });
+    return active ? port : 0;
 }
 
 // Closes the console if it is still loaded, so the next test can load it again.
