@@ -35,13 +35,12 @@ Reading readInPieces(std::string_view bytes, size_t piece)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const PiecedInput input = takePiecedInput(data, size, kMaxPiece);
-    const std::string& bytes = input.bytes;
     const auto [whole, cut] = input.readWholeAndCut(readInPieces);
     FUZZ_CHECK(whole.state == cut.state && whole.failure == cut.failure, input.print());
     if (whole.state != HttpRequestReader::State::Complete)
         return 0;
-    FUZZ_CHECK(whole.request.target == cut.request.target && whole.request.fields == cut.request.fields && whole.rest == cut.rest, fuzzPrintBytes("input", bytes));
-    FUZZ_CHECK(bytes.size() - whole.rest.size() <= HttpRequestReader::kMaxHeadBytes + bytes.find_first_not_of("\r\n"), fuzzPrintBytes("input", bytes));
+    FUZZ_CHECK(whole.request.target == cut.request.target && whole.request.fields == cut.request.fields && whole.rest == cut.rest, input.print());
+    FUZZ_CHECK(input.bytes.size() - whole.rest.size() <= HttpRequestReader::kMaxHeadBytes + input.bytes.find_first_not_of("\r\n"), input.print());
     for (const auto& [name, value] : whole.request.fields) {
         for (char c : name)
             FUZZ_CHECK(c > ' ' && c != ':' && !(c >= 'A' && c <= 'Z'), fuzzPrintBytes("name", name));
@@ -50,6 +49,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     HttpAnswer answer = answerRequest(whole.request, WebPage { "<p></p>", "default-src 'none'" });
     FUZZ_CHECK(answer.bytes.starts_with("HTTP/1.1 " + std::to_string(answer.status.code) + " "), fuzzPrintBytes("answer", answer.bytes));
     FUZZ_CHECK(answer.bytes.find("\r\n\r\n") != std::string::npos, fuzzPrintBytes("answer", answer.bytes));
-    FUZZ_CHECK(!answer.upgraded || (answer.status.code == 101 && whole.request.target.starts_with("/ws")), fuzzPrintBytes("input", bytes));
+    FUZZ_CHECK(!answer.upgraded || (answer.status.code == 101 && whole.request.target.starts_with("/ws")), input.print());
     return 0;
 }

@@ -49,13 +49,12 @@ std::string clientFrame(Opcode opcode, std::string_view payload)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const PiecedInput input = takePiecedInput(data, size, kMaxPiece);
-    const std::string& bytes = input.bytes;
     const auto [whole, cut] = input.readWholeAndCut(decodeInPieces);
     FUZZ_CHECK(whole.failure == cut.failure && whole.messages.size() == cut.messages.size(), input.print());
     for (size_t i = 0; i < whole.messages.size(); ++i) {
         const Message& message = whole.messages[i];
-        FUZZ_CHECK(message.opcode == cut.messages[i].opcode && message.payload == cut.messages[i].payload, fuzzPrintBytes("input", bytes));
-        FUZZ_CHECK(message.payload.size() <= FrameDecoder::kMaxMessageBytes, fuzzPrintBytes("input", bytes));
+        FUZZ_CHECK(message.opcode == cut.messages[i].opcode && message.payload == cut.messages[i].payload, input.print());
+        FUZZ_CHECK(message.payload.size() <= FrameDecoder::kMaxMessageBytes, input.print());
         FUZZ_CHECK(message.opcode != Opcode::Text || isValidUtf8(message.payload), fuzzPrintBytes("payload", message.payload));
         Decoded again = decodeInPieces(clientFrame(message.opcode, message.payload), 7);
         FUZZ_CHECK(again.failure == close_code::kNone && again.messages.size() == 1 && again.messages[0].payload == message.payload, fuzzPrintBytes("payload", message.payload));

@@ -87,7 +87,7 @@ TYPED_TEST(ConsoleEvents, ClickOnAnEntryPopsUpTheMenuAtThePointer)
     for (const MenuItemCase& item : kMenuItems)
         expected.push_back(reinterpret_cast<const char*>(item.caption));
     EXPECT_EQ(captions, expected);
-    EXPECT_EQ(shownAt, (ScreenPoint { pointer.x + TypeParam::kPopupOffset.x, pointer.y + TypeParam::kPopupOffset.y }));
+    EXPECT_EQ(shownAt, (ScreenPoint { pointer.x + kPopupOffset.x, pointer.y + kPopupOffset.y }));
     EXPECT_EQ(currentSelection(列表框1), 1);
     EXPECT_EQ(adminHandlerRuns(), 0) << "Esc chose an item";
 }

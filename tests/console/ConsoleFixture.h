@@ -22,6 +22,9 @@ struct ScreenPoint {
     friend std::ostream& operator<<(std::ostream& out, const ScreenPoint& point) { return out << '(' << point.x << ", " << point.y << ')'; }
 };
 
+// Where the administrator's pop-up opens, from the pointer.
+constexpr ScreenPoint kPopupOffset { 3, 3 };
+
 // How the user chooses an item of the pop-up.
 enum class ChoiceWay { Keys, LeftButton, RightButton };
 

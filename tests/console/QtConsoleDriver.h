@@ -22,8 +22,6 @@ struct QtConsoleDriver {
     using PopupDriver = console_test::PopupDriver;
     using PopupWatchdog = console_test::PopupWatchdog;
     static constexpr const char* kName = "Qt";
-    // Where the pop-up opens, from the pointer.
-    static constexpr ScreenPoint kPopupOffset { 3, 3 };
 
     static int load() { return loadConsoleOnFreePort(); }
     static void close() { closeConsole(); }

@@ -12,10 +12,11 @@
 
 #include <poll.h>
 
-class PollWatchers final : public CountingWatchers {
+class PollWatchers final : public ReadinessWatcherFactory, public CountingWatchers {
 public:
     explicit PollWatchers(bool withRounds = false)
-        : m_withRounds(withRounds)
+        : CountingWatchers([this](int timeoutMs) { waitAndDispatch(timeoutMs); })
+        , m_withRounds(withRounds)
     {
     }
 
@@ -35,7 +36,7 @@ public:
 private:
     // Calls every ready watcher once, in the order they were made, skipping those that an
     // earlier callback disabled or destroyed.
-    void waitAndDispatch(int timeoutMs) override
+    void waitAndDispatch(int timeoutMs)
     {
         std::vector<std::shared_ptr<Entry>> watched;
         std::vector<pollfd> fds;

@@ -37,8 +37,6 @@ struct Win32ConsoleDriver {
     using PopupDriver = win32_console_test::PopupDriver;
     using PopupWatchdog = win32_console_test::PopupWatchdog;
     static constexpr const char* kName = "Win32";
-    // Where the pop-up opens, from the pointer.
-    static constexpr ScreenPoint kPopupOffset { 3, 3 };
 
     static int load() { return loadConsole(); }
     static void close() { closeConsole(); }

@@ -10,10 +10,13 @@
 #include <winsock2.h>
 #include <windows.h>
 
-class Win32TestLoop final : public CountingWatchers {
+class Win32TestLoop final : public ReadinessWatcherFactory, public CountingWatchers {
 public:
     // The Win32 watchers always have rounds; the flag of the poll loop has no meaning here.
-    explicit Win32TestLoop(bool = true) { }
+    explicit Win32TestLoop(bool = true)
+        : CountingWatchers([this](int timeoutMs) { waitAndDispatch(timeoutMs); })
+    {
+    }
 
     std::unique_ptr<ReadinessWatcher> watchReadable(SocketHandle socket, std::function<void()> onReady) override
     {
@@ -33,7 +36,7 @@ public:
 private:
     // Counts the enabled watchers whose socket is no longer valid, waits for a message, then
     // dispatches those waiting.
-    void waitAndDispatch(int timeoutMs) override
+    void waitAndDispatch(int timeoutMs)
     {
         for (const auto& entry : m_entries) {
             WSAPOLLFD probe { static_cast<SOCKET>(static_cast<std::uintptr_t>(entry->socket)), POLLRDNORM, 0 };
