@@ -30,10 +30,10 @@ void registerServiceHandlers()
     registerHandlerTable(handlers);
 }
 
-int applicationEntry(const RoomOptions& options)
+int applicationEntry(const RoomOptions& options, ValueStore& store)
 {
     initRuntime();
-    createServiceState();
+    createServiceState(store);
     service().webPort = options.webPort;
     registerServiceHandlers();
     registerEndRoutine(releaseServiceState);

@@ -48,8 +48,9 @@ constexpr std::chrono::milliseconds kVoteStoreWait { 100 };
 // the vote is done.
 class StoreFailuresDuringVote {
 public:
-    StoreFailuresDuringVote()
-        : m_before(valueStoreFailureCount())
+    explicit StoreFailuresDuringVote(const ValueStore& store)
+        : m_store(store)
+        , m_before(store.failureCount())
     {
     }
     ~StoreFailuresDuringVote()
@@ -63,8 +64,9 @@ public:
     bool any() const { return count() > 0; }
 
 private:
-    uint64_t count() const { return valueStoreFailureCount() - m_before; }
+    uint64_t count() const { return m_store.failureCount() - m_before; }
 
+    const ValueStore& m_store;
     uint64_t m_before;
 };
 
@@ -83,10 +85,11 @@ bool decidesPoll(std::string_view count)
 void castVote(const VoteTexts& vote)
 {
     ServiceState& state = service();
-    setValueStoreWaitLimit(kVoteStoreWait);
-    StoreFailuresDuringVote failures;
+    ValueStore& store = state.valueStore;
+    store.setWaitLimit(kVoteStoreWait);
+    StoreFailuresDuringVote failures(store);
     Text voterPath = concatText(kVoteKey, "\\", state.eventClient);
-    bool alreadyVoted = registryValueExists(kRootCurrentUser, voterPath);
+    bool alreadyVoted = store.valueExists(kRootCurrentUser, voterPath);
     if (failures.any())
         return;
     if (alreadyVoted) {
@@ -97,19 +100,19 @@ void castVote(const VoteTexts& vote)
     // transaction: a server killed in between must not leave a voter whose vote was never
     // counted, and a second server must not count between this one's read and write.
     Text count;
-    bool recorded = inRegistryTransaction([&] {
-        if (!writeRegistryValue(kRootCurrentUser, voterPath, std::string_view("1")))
+    bool recorded = store.inTransaction([&] {
+        if (!store.writeValue(kRootCurrentUser, voterPath, std::string_view("1")))
             return false;
-        count = registryValueExists(kRootCurrentUser, kVoteCountPath)
-            ? toText(toNumber(readRegistryText(kRootCurrentUser, kVoteCountPath)) + 1)
+        count = store.valueExists(kRootCurrentUser, kVoteCountPath)
+            ? toText(toNumber(store.readText(kRootCurrentUser, kVoteCountPath)) + 1)
             : Text("1");
-        if (!writeRegistryValue(kRootCurrentUser, kVoteCountPath, std::string_view(count)))
+        if (!store.writeValue(kRootCurrentUser, kVoteCountPath, std::string_view(count)))
             return false;
         // No value of that name exists, so this removes the whole poll key. Should the key
         // not go for any other reason than a failing store, the count left behind decides
         // again at the next vote.
         if (decidesPoll(count))
-            deleteRegistryItem(kRootCurrentUser, kVoteKey);
+            store.deleteItem(kRootCurrentUser, kVoteKey);
         return !failures.any();
     });
     if (!recorded)

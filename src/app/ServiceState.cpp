@@ -7,12 +7,7 @@ namespace {
 std::optional<ServiceState> s_state;
 }
 
-ServiceState& service()
-{
-    if (!s_state)
-        s_state.emplace();
-    return *s_state;
-}
+ServiceState& service() { return s_state.value(); }
 
-void createServiceState() { s_state.emplace(); }
+void createServiceState(ValueStore& store) { s_state.emplace(store); }
 void releaseServiceState() { s_state.reset(); }

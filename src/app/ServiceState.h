@@ -1,5 +1,6 @@
-// The chat room service's process-wide state: the robot's switch and word library (with the
-// index its matching runs on, and the report of the vote store's failures), the client and
+// The chat room service's process-wide state: the value store the entry point made, the robot's
+// switch and word library (with the index its matching runs on, and the report of the vote
+// store's failures), the client and
 // data of the latest event, the roster scan position shared by every scan, and the status the
 // program ends with.
 // Besides this, the service keeps its roster in the list 列表框1 and its delivery markers in
@@ -11,6 +12,7 @@
 #include "runtime/ByteBlock.h"
 #include "runtime/Text.h"
 #include "runtime/TextArray.h"
+#include "store/ValueStore.h"
 
 #include <cstdint>
 #include <optional>
@@ -20,6 +22,14 @@
 constexpr int32_t kExitStatusCannotListen = 1;
 
 struct ServiceState {
+    explicit ServiceState(ValueStore& store)
+        : valueStore(store)
+    {
+    }
+
+    // Where the robot's polls are kept; made by the program's entry point, which outlives the
+    // state.
+    ValueStore& valueStore;
     // The web entrance's port, nothing when the room has none; the entry sets it from the
     // command line before the console opens.
     std::optional<uint16_t> webPort;
@@ -38,7 +48,9 @@ struct ServiceState {
     int32_t rosterIndex = 0;
 };
 
-// The state, created by the entry (and on first use where a test runs handlers directly).
+// The state, created by the entry before any handler runs. The service is one per process by
+// nature: the console's handlers, called through the handler table without arguments, reach
+// it here.
 ServiceState& service();
 
 // One roster scan: `visit` runs for each scan position from 1 to rosterSize (which the caller
@@ -51,6 +63,6 @@ void scanRoster(Visit visit)
     for (state.rosterIndex = 1; state.rosterIndex <= state.rosterSize; ++state.rosterIndex)
         visit(state.rosterIndex - 1);
 }
-void createServiceState();
+void createServiceState(ValueStore& store);
 // The end routine: releases the state. Runs once on a normal end, never on the fatal path.
 void releaseServiceState();

@@ -3,7 +3,6 @@
 #include "app/RoomFixture.h"
 #include "app/Robot.h"
 #include "store/TempConfigHome.h"
-#include "store/ValueStore.h"
 
 #include <sqlite3.h>
 
@@ -62,7 +61,8 @@ TEST(WordLibrary, AppendsBehindWhatIsThere)
 
 TEST(WordLibrary, FirstKeywordInFileOrderWins)
 {
-    createServiceState();
+    PosixValueStore store;
+    createServiceState(store);
     appendWordLibrary("你好\r\n你好呀\r\n\r\n好\r\n嗯", service().replyKeys, service().replyTexts);
     EXPECT_EQ(matchReply("你好吗"), "你好呀");
     EXPECT_EQ(matchReply("好的"), "嗯");
@@ -82,9 +82,9 @@ using RobotVote = Room;
 
 TEST_F(RobotVote, APollLeftPastThreeDecidesAtTheNextVote)
 {
-    TempConfigHome configHome;
+    TempConfigHome configHome(m_store);
     service().robotEnabled = 1;
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, kVoteCountPath, std::string_view("5")));
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, kVoteCountPath, std::string_view("5")));
     LoopbackClient& voter = connectClient();
     const std::string vote = "@关闭";
     ASSERT_TRUE(voter.trySend(vote));
@@ -92,8 +92,8 @@ TEST_F(RobotVote, APollLeftPastThreeDecidesAtTheNextVote)
     EXPECT_TRUE(waitForBytes(voter, decided.size()));
     EXPECT_EQ(voter.unread(), decided);
     EXPECT_EQ(service().robotEnabled, 0);
-    EXPECT_FALSE(registryValueExists(kRootCurrentUser, kVoteCountPath));
-    EXPECT_FALSE(registryKeyExists(kRootCurrentUser, kVoteKey));
+    EXPECT_FALSE(m_store.valueExists(kRootCurrentUser, kVoteCountPath));
+    EXPECT_FALSE(m_store.keyExists(kRootCurrentUser, kVoteKey));
 }
 
 // Another program's hold on the store file, through a connection of its own: `begin` runs when
@@ -140,10 +140,10 @@ TEST_F(RobotVote, AVoteTheStoreCannotRecordIsNotAnnounced)
     const std::string vote = "@关闭";
     for (const Obstacle& obstacle : obstacles) {
         SCOPED_TRACE(obstacle.what);
-        TempConfigHome configHome;
+        TempConfigHome configHome(m_store);
         service().robotEnabled = 1;
         // An earlier voter's vote: the one that fails must not be told as the second.
-        ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, kVoteCountPath, std::string_view("1")));
+        ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, kVoteCountPath, std::string_view("1")));
         LoopbackClient& voter = connectClient();
         const std::string voterPath = std::string(kVoteKey) + "\\" + voter.address();
         {
@@ -152,14 +152,14 @@ TEST_F(RobotVote, AVoteTheStoreCannotRecordIsNotAnnounced)
             // The relay comes before the robot's steps, in the same handler.
             ASSERT_TRUE(waitForBytes(voter, vote.size()));
         }
-        EXPECT_FALSE(registryValueExists(kRootCurrentUser, voterPath));
-        EXPECT_EQ(readRegistryText(kRootCurrentUser, kVoteCountPath), "1");
+        EXPECT_FALSE(m_store.valueExists(kRootCurrentUser, voterPath));
+        EXPECT_EQ(m_store.readText(kRootCurrentUser, kVoteCountPath), "1");
 
         ASSERT_TRUE(voter.trySend(vote));
         ASSERT_TRUE(waitForBytes(voter, 2 * vote.size()));
         expectStreams(voter, { { &voter, vote + vote + "\r\n\r\nVelqo机器人\r\n还需要1个人才能关闭我哦！" } });
-        EXPECT_EQ(readRegistryText(kRootCurrentUser, kVoteCountPath), "2");
-        EXPECT_EQ(readRegistryText(kRootCurrentUser, voterPath), "1");
+        EXPECT_EQ(m_store.readText(kRootCurrentUser, kVoteCountPath), "2");
+        EXPECT_EQ(m_store.readText(kRootCurrentUser, voterPath), "1");
         EXPECT_EQ(service().robotEnabled, 1);
     }
 }

@@ -1,6 +1,6 @@
 // A fresh configuration directory for one test: XDG_CONFIG_HOME points at a new temporary
 // directory while the object lives, so no test ever reads or writes the user's real value
-// store. On destruction the store's connection is closed, the variable restored and the
+// store. On destruction the given store's connection is closed, the variable restored and the
 // directory removed.
 #pragma once
 
@@ -13,7 +13,8 @@
 
 class TempConfigHome {
 public:
-    TempConfigHome()
+    explicit TempConfigHome(ValueStore& store)
+        : m_store(store)
     {
         if (const char* previous = std::getenv("XDG_CONFIG_HOME"))
             m_previous = previous;
@@ -22,7 +23,7 @@ public:
     // The directory itself goes after this, with the member.
     ~TempConfigHome()
     {
-        closeValueStore();
+        m_store.close();
         if (m_previous)
             setenv("XDG_CONFIG_HOME", m_previous->c_str(), 1);
         else
@@ -35,6 +36,7 @@ public:
     std::string storeFile() const { return path() + "/chatroom-server/registry.sqlite3"; }
 
 private:
+    ValueStore& m_store;
     test_support::TempDirectory m_directory { "chatroom-config" };
     std::optional<std::string> m_previous;
 };

@@ -59,15 +59,15 @@ TEST(ValueStorePath, FollowsXdgConfigHomeElseHome)
     for (const Case& c : cases) {
         ScopedEnv configHome("XDG_CONFIG_HOME", c.configHome);
         ScopedEnv home("HOME", c.home);
-        EXPECT_EQ(valueStorePath(), c.expected) << (c.configHome ? c.configHome : "(unset)");
+        EXPECT_EQ(PosixValueStore::path(), c.expected) << (c.configHome ? c.configHome : "(unset)");
     }
 }
 
 TEST_F(ValueStoreTest, FirstWriteCreatesThePrivateStoreDirectory)
 {
-    std::string nested = m_store.path() + "/a/b";
+    std::string nested = m_place.path() + "/a/b";
     ScopedEnv configHome("XDG_CONFIG_HOME", nested.c_str());
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, "K\\v", "x"));
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, "K\\v", "x"));
 
     for (std::string directory : { nested, nested + "/chatroom-server" }) {
         struct stat info;
@@ -80,24 +80,24 @@ TEST_F(ValueStoreTest, FirstWriteCreatesThePrivateStoreDirectory)
 
 TEST_F(ValueStoreTest, NamesAndDataAreStoredAsCp936Blobs)
 {
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, voterPath("127.0.0.1:5000"), "1"));
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, voterPath("127.0.0.1:5000"), "1"));
     // On disk the names are the code page 936 bytes, kept as blobs.
-    closeValueStore();
-    EXPECT_EQ(queryStoreFile(m_store.storeFile(), "SELECT path FROM registry_keys ORDER BY length(path) DESC"), kRobotKey);
-    EXPECT_EQ(queryStoreFile(m_store.storeFile(), "SELECT typeof(name) || typeof(data) || length(data) FROM registry_values"), "blobblob2");
+    m_store.close();
+    EXPECT_EQ(queryStoreFile(m_place.storeFile(), "SELECT path FROM registry_keys ORDER BY length(path) DESC"), kRobotKey);
+    EXPECT_EQ(queryStoreFile(m_place.storeFile(), "SELECT typeof(name) || typeof(data) || length(data) FROM registry_values"), "blobblob2");
 }
 
 TEST_F(ValueStoreTest, StoreFileRemovedWhileOpenIsCreatedAgain)
 {
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, "K\\old", "1"));
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, "K\\old", "1"));
     auto removeStore = [&] {
         for (const char* suffix : { "", "-wal", "-shm" })
-            unlink((m_store.storeFile() + suffix).c_str());
+            unlink((m_place.storeFile() + suffix).c_str());
     };
 
     removeStore();
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, "K\\new", "2"));
-    EXPECT_FALSE(registryValueExists(kRootCurrentUser, "K\\old"));
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, "K\\new", "2"));
+    EXPECT_FALSE(m_store.valueExists(kRootCurrentUser, "K\\old"));
 
     // Removed again, and this time another server creates the new file first: this process
     // must follow it to the new file rather than keep using the removed one.
@@ -105,38 +105,38 @@ TEST_F(ValueStoreTest, StoreFileRemovedWhileOpenIsCreatedAgain)
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0)
-        _exit(writeRegistryValue(kRootCurrentUser, "K\\other", "3") ? 0 : 1);
+        _exit(m_store.writeValue(kRootCurrentUser, "K\\other", "3") ? 0 : 1);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
-    EXPECT_EQ(readRegistryText(kRootCurrentUser, "K\\other"), "3");
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, "K\\mine", "4"));
-    closeValueStore();
-    EXPECT_EQ(queryStoreFile(m_store.storeFile(), "SELECT count(*) FROM registry_values"), "2");
+    EXPECT_EQ(m_store.readText(kRootCurrentUser, "K\\other"), "3");
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, "K\\mine", "4"));
+    m_store.close();
+    EXPECT_EQ(queryStoreFile(m_place.storeFile(), "SELECT count(*) FROM registry_values"), "2");
 }
 
 TEST_F(ValueStoreTest, StoreThatCannotBeOpenedFailsQuietly)
 {
     // The configuration directory lies below a regular file.
-    std::string blocker = m_store.path() + "/file";
+    std::string blocker = m_place.path() + "/file";
     ASSERT_EQ(close(creat(blocker.c_str(), 0600)), 0);
     ScopedEnv configHome("XDG_CONFIG_HOME", blocker.c_str());
 
-    EXPECT_FALSE(writeRegistryValue(kRootCurrentUser, "K\\v", "1"));
-    EXPECT_FALSE(registryValueExists(kRootCurrentUser, "K\\v"));
-    EXPECT_EQ(readRegistryText(kRootCurrentUser, "K\\v", "fallback"), "fallback");
-    EXPECT_EQ(readRegistryText(kRootCurrentUser, "K\\v"), "");
-    EXPECT_FALSE(deleteRegistryItem(kRootCurrentUser, "K"));
-    EXPECT_FALSE(registryKeyExists(kRootCurrentUser, ""));
+    EXPECT_FALSE(m_store.writeValue(kRootCurrentUser, "K\\v", "1"));
+    EXPECT_FALSE(m_store.valueExists(kRootCurrentUser, "K\\v"));
+    EXPECT_EQ(m_store.readText(kRootCurrentUser, "K\\v", "fallback"), "fallback");
+    EXPECT_EQ(m_store.readText(kRootCurrentUser, "K\\v"), "");
+    EXPECT_FALSE(m_store.deleteItem(kRootCurrentUser, "K"));
+    EXPECT_FALSE(m_store.keyExists(kRootCurrentUser, ""));
 }
 
 // Writes `count` distinct voter values for process number `process`; the number of failures.
-int writeVoters(int process, int count)
+int writeVoters(ValueStore& store, int process, int count)
 {
     int failures = 0;
     for (int i = 0; i < count; ++i) {
         std::string address = "127.0.0." + std::to_string(process) + ":" + std::to_string(5000 + i);
-        if (!writeRegistryValue(kRootCurrentUser, voterPath(address), "1"))
+        if (!store.writeValue(kRootCurrentUser, voterPath(address), "1"))
             ++failures;
     }
     return failures;
@@ -144,7 +144,7 @@ int writeVoters(int process, int count)
 
 // Forks `children` writers; the parent writes as process 0 meanwhile when `parentWrites`.
 // Every writer waits at a start gate (a pipe the parent closes), so that they overlap.
-void runConcurrentVoters(int children, bool parentWrites, int perProcess)
+void runConcurrentVoters(ValueStore& store, int children, bool parentWrites, int perProcess)
 {
     int gate[2];
     ASSERT_EQ(pipe(gate), 0);
@@ -155,7 +155,7 @@ void runConcurrentVoters(int children, bool parentWrites, int perProcess)
             close(gate[1]);
             char byte;
             while (read(gate[0], &byte, 1) < 0 && errno == EINTR) { }
-            _exit(writeVoters(process, perProcess) == 0 ? 0 : 1);
+            _exit(writeVoters(store, process, perProcess) == 0 ? 0 : 1);
         }
         if (pid > 0)
             pids.push_back(pid);
@@ -164,7 +164,7 @@ void runConcurrentVoters(int children, bool parentWrites, int perProcess)
     close(gate[0]);
     close(gate[1]);
     if (parentWrites) {
-        EXPECT_EQ(writeVoters(0, perProcess), 0);
+        EXPECT_EQ(writeVoters(store, 0, perProcess), 0);
     }
     for (pid_t pid : pids) {
         int status = 0;
@@ -173,12 +173,12 @@ void runConcurrentVoters(int children, bool parentWrites, int perProcess)
     }
 }
 
-void expectVoters(int firstProcess, int lastProcess, int perProcess)
+void expectVoters(ValueStore& store, int firstProcess, int lastProcess, int perProcess)
 {
     for (int process = firstProcess; process <= lastProcess; ++process) {
         for (int i = 0; i < perProcess; ++i) {
             std::string address = "127.0.0." + std::to_string(process) + ":" + std::to_string(5000 + i);
-            EXPECT_EQ(readRegistryText(kRootCurrentUser, voterPath(address)), "1") << address;
+            EXPECT_EQ(store.readText(kRootCurrentUser, voterPath(address)), "1") << address;
         }
     }
 }
@@ -186,24 +186,24 @@ void expectVoters(int firstProcess, int lastProcess, int perProcess)
 TEST_F(ValueStoreTest, TwoProcessesWritingAtOnceKeepEveryValue)
 {
     // Neither process has the store open yet: they also race to create it.
-    runConcurrentVoters(2, false, 50);
-    expectVoters(1, 2, 50);
-    closeValueStore();
-    EXPECT_EQ(queryStoreFile(m_store.storeFile(), "SELECT count(*) FROM registry_values"), "100");
-    EXPECT_EQ(queryStoreFile(m_store.storeFile(), "PRAGMA integrity_check"), "ok");
+    runConcurrentVoters(m_store, 2, false, 50);
+    expectVoters(m_store, 1, 2, 50);
+    m_store.close();
+    EXPECT_EQ(queryStoreFile(m_place.storeFile(), "SELECT count(*) FROM registry_values"), "100");
+    EXPECT_EQ(queryStoreFile(m_place.storeFile(), "PRAGMA integrity_check"), "ok");
 }
 
 // The parent has the store open when it forks; each child must work through a connection of
 // its own (an inherited one belongs to the parent's file locks).
 TEST_F(ValueStoreTest, ParentWithOpenStoreAndForkedChildrenWriteAtOnce)
 {
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, kCountPath, "1"));
-    runConcurrentVoters(2, true, 30);
-    expectVoters(0, 2, 30);
-    EXPECT_EQ(readRegistryText(kRootCurrentUser, kCountPath), "1");
-    closeValueStore();
-    EXPECT_EQ(queryStoreFile(m_store.storeFile(), "SELECT count(*) FROM registry_values"), "91");
-    EXPECT_EQ(queryStoreFile(m_store.storeFile(), "PRAGMA integrity_check"), "ok");
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, kCountPath, "1"));
+    runConcurrentVoters(m_store, 2, true, 30);
+    expectVoters(m_store, 0, 2, 30);
+    EXPECT_EQ(m_store.readText(kRootCurrentUser, kCountPath), "1");
+    m_store.close();
+    EXPECT_EQ(queryStoreFile(m_place.storeFile(), "SELECT count(*) FROM registry_values"), "91");
+    EXPECT_EQ(queryStoreFile(m_place.storeFile(), "PRAGMA integrity_check"), "ok");
 }
 
 TEST_F(ValueStoreTest, ProcessKilledBetweenOperationsLosesNothingCommitted)
@@ -211,8 +211,8 @@ TEST_F(ValueStoreTest, ProcessKilledBetweenOperationsLosesNothingCommitted)
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        int failures = writeVoters(1, 20);
-        failures += !writeRegistryValue(kRootCurrentUser, kCountPath, "2");
+        int failures = writeVoters(m_store, 1, 20);
+        failures += !m_store.writeValue(kRootCurrentUser, kCountPath, "2");
         if (failures == 0)
             kill(getpid(), SIGKILL);
         _exit(1);
@@ -221,18 +221,18 @@ TEST_F(ValueStoreTest, ProcessKilledBetweenOperationsLosesNothingCommitted)
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
 
-    expectVoters(1, 1, 20);
-    EXPECT_EQ(readRegistryText(kRootCurrentUser, kCountPath), "2");
-    closeValueStore();
-    EXPECT_EQ(queryStoreFile(m_store.storeFile(), "PRAGMA integrity_check"), "ok");
+    expectVoters(m_store, 1, 1, 20);
+    EXPECT_EQ(m_store.readText(kRootCurrentUser, kCountPath), "2");
+    m_store.close();
+    EXPECT_EQ(queryStoreFile(m_place.storeFile(), "PRAGMA integrity_check"), "ok");
 }
 
 // Counting is read, add one, write: as one group, two processes counting at once lose nothing.
 TEST_F(ValueStoreTest, CountsOfTwoProcessesInGroupsAddUp)
 {
     constexpr int kPerProcess = 40;
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, kCountPath, "0"));
-    closeValueStore();
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, kCountPath, "0"));
+    m_store.close();
     pid_t children[2];
     for (pid_t& child : children) {
         child = fork();
@@ -240,9 +240,9 @@ TEST_F(ValueStoreTest, CountsOfTwoProcessesInGroupsAddUp)
         if (child == 0) {
             int counted = 0;
             for (int i = 0; i < kPerProcess; ++i) {
-                counted += inRegistryTransaction([] {
-                    double count = toNumber(readRegistryText(kRootCurrentUser, kCountPath));
-                    return writeRegistryValue(kRootCurrentUser, kCountPath, std::string_view(toText(count + 1)));
+                counted += m_store.inTransaction([&] {
+                    double count = toNumber(m_store.readText(kRootCurrentUser, kCountPath));
+                    return m_store.writeValue(kRootCurrentUser, kCountPath, std::string_view(toText(count + 1)));
                 });
             }
             _exit(counted == kPerProcess ? 0 : 1);
@@ -253,7 +253,7 @@ TEST_F(ValueStoreTest, CountsOfTwoProcessesInGroupsAddUp)
         ASSERT_EQ(waitpid(child, &status, 0), child);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
     }
-    EXPECT_EQ(readRegistryText(kRootCurrentUser, kCountPath), std::to_string(2 * kPerProcess));
+    EXPECT_EQ(m_store.readText(kRootCurrentUser, kCountPath), std::to_string(2 * kPerProcess));
 }
 
 } // namespace

@@ -32,17 +32,17 @@ Step value(std::string path, bool exists) { return { Step::ValueExists, std::mov
 Step key(std::string path, bool exists) { return { Step::KeyExists, std::move(path), exists }; }
 Step reads(std::string path, std::string text) { return { Step::ReadsAs, std::move(path), true, std::move(text) }; }
 
-void play(const std::vector<Step>& steps)
+void play(ValueStore& store, const std::vector<Step>& steps)
 {
     for (size_t i = 0; i < steps.size(); ++i) {
         const Step& step = steps[i];
         SCOPED_TRACE(testing::Message() << "step " << i + 1 << ", path " << step.path);
         switch (step.kind) {
-        case Step::Write: EXPECT_EQ(writeRegistryValue(kRootCurrentUser, step.path, std::string_view(step.text)), step.result); break;
-        case Step::Delete: EXPECT_EQ(deleteRegistryItem(kRootCurrentUser, step.path), step.result); break;
-        case Step::ValueExists: EXPECT_EQ(registryValueExists(kRootCurrentUser, step.path), step.result); break;
-        case Step::KeyExists: EXPECT_EQ(registryKeyExists(kRootCurrentUser, step.path), step.result); break;
-        case Step::ReadsAs: EXPECT_EQ(readRegistryText(kRootCurrentUser, step.path), step.text); break;
+        case Step::Write: EXPECT_EQ(store.writeValue(kRootCurrentUser, step.path, std::string_view(step.text)), step.result); break;
+        case Step::Delete: EXPECT_EQ(store.deleteItem(kRootCurrentUser, step.path), step.result); break;
+        case Step::ValueExists: EXPECT_EQ(store.valueExists(kRootCurrentUser, step.path), step.result); break;
+        case Step::KeyExists: EXPECT_EQ(store.keyExists(kRootCurrentUser, step.path), step.result); break;
+        case Step::ReadsAs: EXPECT_EQ(store.readText(kRootCurrentUser, step.path), step.text); break;
         }
     }
 }
@@ -81,17 +81,17 @@ TEST(SplitRegistryPath, SplitsAtTheLastRealBackslash)
 TEST_F(ValueStoreTest, VoterValueCreatesTheKeyAndStoresTextWithItsNul)
 {
     std::string voter = voterPath("127.0.0.1:5000");
-    ASSERT_FALSE(registryKeyExists(kRootCurrentUser, kRobotKey));
-    EXPECT_FALSE(registryValueExists(kRootCurrentUser, voter));
+    ASSERT_FALSE(m_store.keyExists(kRootCurrentUser, kRobotKey));
+    EXPECT_FALSE(m_store.valueExists(kRootCurrentUser, voter));
 
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, voter, "1"));
-    EXPECT_TRUE(registryKeyExists(kRootCurrentUser, "SOFTWARE"));
-    EXPECT_TRUE(registryKeyExists(kRootCurrentUser, "SOFTWARE\\聊天室"));
-    EXPECT_TRUE(registryKeyExists(kRootCurrentUser, kRobotKey));
-    EXPECT_TRUE(registryValueExists(kRootCurrentUser, voter));
-    EXPECT_EQ(readRegistryText(kRootCurrentUser, voter), "1");
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, voter, "1"));
+    EXPECT_TRUE(m_store.keyExists(kRootCurrentUser, "SOFTWARE"));
+    EXPECT_TRUE(m_store.keyExists(kRootCurrentUser, "SOFTWARE\\聊天室"));
+    EXPECT_TRUE(m_store.keyExists(kRootCurrentUser, kRobotKey));
+    EXPECT_TRUE(m_store.valueExists(kRootCurrentUser, voter));
+    EXPECT_EQ(m_store.readText(kRootCurrentUser, voter), "1");
 
-    std::optional<RegistryValue> stored = readRegistryValue(kRootCurrentUser, voter);
+    std::optional<RegistryValue> stored = m_store.readValue(kRootCurrentUser, voter);
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->type, ValueType::String);
     EXPECT_EQ(stored->data, "1\0"s);
@@ -99,35 +99,35 @@ TEST_F(ValueStoreTest, VoterValueCreatesTheKeyAndStoresTextWithItsNul)
 
 TEST_F(ValueStoreTest, CountIsRewrittenInPlace)
 {
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, kCountPath, "1"));
-    EXPECT_EQ(readRegistryText(kRootCurrentUser, kCountPath), "1");
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, kCountPath, "2"));
-    EXPECT_EQ(readRegistryText(kRootCurrentUser, kCountPath), "2");
-    EXPECT_EQ(readRegistryValue(kRootCurrentUser, kCountPath)->data, "2\0"s);
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, kCountPath, "1"));
+    EXPECT_EQ(m_store.readText(kRootCurrentUser, kCountPath), "1");
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, kCountPath, "2"));
+    EXPECT_EQ(m_store.readText(kRootCurrentUser, kCountPath), "2");
+    EXPECT_EQ(m_store.readValue(kRootCurrentUser, kCountPath)->data, "2\0"s);
 
     // A later write of another type replaces the type too.
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, kCountPath, int32_t { 3 }));
-    EXPECT_EQ(readRegistryValue(kRootCurrentUser, kCountPath)->type, ValueType::Integer);
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, kCountPath, int32_t { 3 }));
+    EXPECT_EQ(m_store.readValue(kRootCurrentUser, kCountPath)->type, ValueType::Integer);
 }
 
 TEST_F(ValueStoreTest, TrailingBackslashNamesTheDefaultValue)
 {
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, kRobotKey + "\\", "default"));
-    EXPECT_TRUE(registryValueExists(kRootCurrentUser, kRobotKey + "\\"));
-    EXPECT_EQ(readRegistryText(kRootCurrentUser, kRobotKey + "\\"), "default");
-    EXPECT_EQ(readRegistryValue(kRootCurrentUser, kRobotKey + "\\")->data, "default\0"s);
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, kRobotKey + "\\", "default"));
+    EXPECT_TRUE(m_store.valueExists(kRootCurrentUser, kRobotKey + "\\"));
+    EXPECT_EQ(m_store.readText(kRootCurrentUser, kRobotKey + "\\"), "default");
+    EXPECT_EQ(m_store.readValue(kRootCurrentUser, kRobotKey + "\\")->data, "default\0"s);
     // The default value is not a value of the parent key named after the key.
-    EXPECT_FALSE(registryValueExists(kRootCurrentUser, kRobotKey));
+    EXPECT_FALSE(m_store.valueExists(kRootCurrentUser, kRobotKey));
 
     // Without any backslash the whole path is a value of the root key.
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, "TopLevel", "top"));
-    EXPECT_EQ(readRegistryText(kRootCurrentUser, "TopLevel"), "top");
-    EXPECT_FALSE(registryKeyExists(kRootCurrentUser, "TopLevel"));
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, "TopLevel", "top"));
+    EXPECT_EQ(m_store.readText(kRootCurrentUser, "TopLevel"), "top");
+    EXPECT_FALSE(m_store.keyExists(kRootCurrentUser, "TopLevel"));
 }
 
 TEST_F(ValueStoreTest, BackslashInValueNameMovesTheSplit)
 {
-    play({
+    play(m_store, {
         write(voterPath("host\\name"), "1"),
         key(kRobotKey + "\\host", true),
         reads(kRobotKey + "\\host\\name", "1"),
@@ -140,26 +140,26 @@ TEST_F(ValueStoreTest, SecondByteBackslashNeverSplitsTheKeyPath)
 {
     // Key "SOFTWARE\<95 5C>X" is one part below SOFTWARE, not "SOFTWARE\<95>" and "X".
     const std::string key = "SOFTWARE\\\x95\\X";
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, key + "\\v", "1"));
-    EXPECT_TRUE(registryKeyExists(kRootCurrentUser, key));
-    EXPECT_EQ(readRegistryText(kRootCurrentUser, key + "\\v"), "1");
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, key + "\\v", "1"));
+    EXPECT_TRUE(m_store.keyExists(kRootCurrentUser, key));
+    EXPECT_EQ(m_store.readText(kRootCurrentUser, key + "\\v"), "1");
 
-    ASSERT_TRUE(deleteRegistryItem(kRootCurrentUser, key));
-    EXPECT_FALSE(registryKeyExists(kRootCurrentUser, key));
+    ASSERT_TRUE(m_store.deleteItem(kRootCurrentUser, key));
+    EXPECT_FALSE(m_store.keyExists(kRootCurrentUser, key));
     // No half-character key was left behind under SOFTWARE, so it has no subkeys now.
-    EXPECT_TRUE(deleteRegistryItem(kRootCurrentUser, "SOFTWARE"));
+    EXPECT_TRUE(m_store.deleteItem(kRootCurrentUser, "SOFTWARE"));
 
     // The same character at the end is part of the value name, not an empty default name.
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, "K\\\x95\\", "named"));
-    EXPECT_EQ(readRegistryText(kRootCurrentUser, "K\\\x95\\"), "named");
-    EXPECT_FALSE(registryValueExists(kRootCurrentUser, "K\\"));
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, "K\\\x95\\", "named"));
+    EXPECT_EQ(m_store.readText(kRootCurrentUser, "K\\\x95\\"), "named");
+    EXPECT_FALSE(m_store.valueExists(kRootCurrentUser, "K\\"));
 }
 
 TEST_F(ValueStoreTest, OnlyTextValuesReadAsText)
 {
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, "K\\number", int32_t { 7 }));
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, "K\\negative", int32_t { -2 }));
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, "K\\bytes", ByteBlock("a\0b"s)));
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, "K\\number", int32_t { 7 }));
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, "K\\negative", int32_t { -2 }));
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, "K\\bytes", ByteBlock("a\0b"s)));
 
     struct Case {
         std::string path;
@@ -172,10 +172,10 @@ TEST_F(ValueStoreTest, OnlyTextValuesReadAsText)
         { "K\\bytes", ValueType::Binary, "a\0b"s },
     };
     for (const Case& c : cases) {
-        EXPECT_TRUE(registryValueExists(kRootCurrentUser, c.path)) << c.path;
-        EXPECT_EQ(readRegistryText(kRootCurrentUser, c.path), "") << c.path;
-        EXPECT_EQ(readRegistryText(kRootCurrentUser, c.path, "fallback"), "fallback") << c.path;
-        std::optional<RegistryValue> stored = readRegistryValue(kRootCurrentUser, c.path);
+        EXPECT_TRUE(m_store.valueExists(kRootCurrentUser, c.path)) << c.path;
+        EXPECT_EQ(m_store.readText(kRootCurrentUser, c.path), "") << c.path;
+        EXPECT_EQ(m_store.readText(kRootCurrentUser, c.path, "fallback"), "fallback") << c.path;
+        std::optional<RegistryValue> stored = m_store.readValue(kRootCurrentUser, c.path);
         ASSERT_TRUE(stored) << c.path;
         EXPECT_EQ(stored->type, c.type) << c.path;
         EXPECT_EQ(stored->data, c.data) << c.path;
@@ -184,25 +184,25 @@ TEST_F(ValueStoreTest, OnlyTextValuesReadAsText)
 
 TEST_F(ValueStoreTest, MissingValuesReadAsTheDefault)
 {
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, "K\\present", "here"));
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, "K\\empty", ""));
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, "K\\present", "here"));
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, "K\\empty", ""));
     for (std::string path : { "K\\absent", "Missing\\absent", "K\\", "" }) {
-        EXPECT_FALSE(registryValueExists(kRootCurrentUser, path)) << path;
-        EXPECT_EQ(readRegistryText(kRootCurrentUser, path), "") << path;
-        EXPECT_EQ(readRegistryText(kRootCurrentUser, path, "fallback"), "fallback") << path;
+        EXPECT_FALSE(m_store.valueExists(kRootCurrentUser, path)) << path;
+        EXPECT_EQ(m_store.readText(kRootCurrentUser, path), "") << path;
+        EXPECT_EQ(m_store.readText(kRootCurrentUser, path, "fallback"), "fallback") << path;
     }
-    EXPECT_EQ(readRegistryText(kRootCurrentUser, "K\\present", "fallback"), "here");
+    EXPECT_EQ(m_store.readText(kRootCurrentUser, "K\\present", "fallback"), "here");
     // An empty string that exists is read as itself, not as the default.
-    EXPECT_TRUE(registryValueExists(kRootCurrentUser, "K\\empty"));
-    EXPECT_EQ(readRegistryValue(kRootCurrentUser, "K\\empty")->data, "\0"s);
-    EXPECT_EQ(readRegistryText(kRootCurrentUser, "K\\empty", "fallback"), "");
+    EXPECT_TRUE(m_store.valueExists(kRootCurrentUser, "K\\empty"));
+    EXPECT_EQ(m_store.readValue(kRootCurrentUser, "K\\empty")->data, "\0"s);
+    EXPECT_EQ(m_store.readText(kRootCurrentUser, "K\\empty", "fallback"), "");
 }
 
 TEST_F(ValueStoreTest, TextEndsAtItsFirstNul)
 {
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, "K\\v", std::string_view("ab\0cd", 5)));
-    EXPECT_EQ(readRegistryValue(kRootCurrentUser, "K\\v")->data, "ab\0"s);
-    EXPECT_EQ(readRegistryText(kRootCurrentUser, "K\\v"), "ab");
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, "K\\v", std::string_view("ab\0cd", 5)));
+    EXPECT_EQ(m_store.readValue(kRootCurrentUser, "K\\v")->data, "ab\0"s);
+    EXPECT_EQ(m_store.readText(kRootCurrentUser, "K\\v"), "ab");
 }
 
 TEST_F(ValueStoreTest, ExpandableStringsExpandEnvironmentReferences)
@@ -229,38 +229,38 @@ TEST_F(ValueStoreTest, ExpandableStringsExpandEnvironmentReferences)
         { "", "" },
     };
     for (const Case& c : cases) {
-        ASSERT_TRUE(writeRegistryExpandableText(kRootCurrentUser, "K\\expand", c.stored));
-        EXPECT_EQ(readRegistryValue(kRootCurrentUser, "K\\expand")->type, ValueType::ExpandableString);
-        EXPECT_EQ(readRegistryText(kRootCurrentUser, "K\\expand", "fallback"), c.read) << c.stored;
+        ASSERT_TRUE(m_store.writeExpandableText(kRootCurrentUser, "K\\expand", c.stored));
+        EXPECT_EQ(m_store.readValue(kRootCurrentUser, "K\\expand")->type, ValueType::ExpandableString);
+        EXPECT_EQ(m_store.readText(kRootCurrentUser, "K\\expand", "fallback"), c.read) << c.stored;
     }
 }
 
 TEST_F(ValueStoreTest, NamesCompareWithoutAsciiCase)
 {
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, "Software\\Chat\\Count", "1"));
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, "Software\\Chat\\Count", "1"));
     for (std::string path : { "SOFTWARE\\CHAT\\COUNT", "software\\chat\\count", "sOfTwArE\\cHaT\\cOuNt" })
-        EXPECT_EQ(readRegistryText(kRootCurrentUser, path), "1") << path;
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, "SOFTWARE\\CHAT\\COUNT", "2"));
-    EXPECT_EQ(readRegistryText(kRootCurrentUser, "Software\\Chat\\Count"), "2");
-    EXPECT_TRUE(registryKeyExists(kRootCurrentUser, "SOFTWARE\\chat"));
+        EXPECT_EQ(m_store.readText(kRootCurrentUser, path), "1") << path;
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, "SOFTWARE\\CHAT\\COUNT", "2"));
+    EXPECT_EQ(m_store.readText(kRootCurrentUser, "Software\\Chat\\Count"), "2");
+    EXPECT_TRUE(m_store.keyExists(kRootCurrentUser, "SOFTWARE\\chat"));
 
     // Bytes of two-byte characters never fold: <81 41> and <81 61> are different characters,
     // and so are 聊 <C1 C4> and <E1 C4>.
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, "K\\\x81" "A", "upper"));
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, "K\\\x81" "a", "lower"));
-    EXPECT_EQ(readRegistryText(kRootCurrentUser, "K\\\x81" "A"), "upper");
-    EXPECT_EQ(readRegistryText(kRootCurrentUser, "K\\\x81" "a"), "lower");
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, "K\\聊", "1"));
-    EXPECT_FALSE(registryValueExists(kRootCurrentUser, "K\\\xE1\xC4"));
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, "K\\\x81" "A", "upper"));
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, "K\\\x81" "a", "lower"));
+    EXPECT_EQ(m_store.readText(kRootCurrentUser, "K\\\x81" "A"), "upper");
+    EXPECT_EQ(m_store.readText(kRootCurrentUser, "K\\\x81" "a"), "lower");
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, "K\\聊", "1"));
+    EXPECT_FALSE(m_store.valueExists(kRootCurrentUser, "K\\\xE1\xC4"));
 
-    EXPECT_TRUE(deleteRegistryItem(kRootCurrentUser, "software\\chat\\count"));
-    EXPECT_FALSE(registryValueExists(kRootCurrentUser, "Software\\Chat\\Count"));
+    EXPECT_TRUE(m_store.deleteItem(kRootCurrentUser, "software\\chat\\count"));
+    EXPECT_FALSE(m_store.valueExists(kRootCurrentUser, "Software\\Chat\\Count"));
 }
 
 TEST_F(ValueStoreTest, RootCodesAreSeparateNamespaces)
 {
     for (int32_t root : { 1, 2, 3, 4, 5 })
-        ASSERT_TRUE(writeRegistryValue(root, "K\\v", std::to_string(root)));
+        ASSERT_TRUE(m_store.writeValue(root, "K\\v", std::to_string(root)));
     struct Case {
         int32_t root;
         std::string expected;
@@ -271,31 +271,31 @@ TEST_F(ValueStoreTest, RootCodesAreSeparateNamespaces)
         { 0, "3" }, { 6, "3" }, { 99, "3" }, { -1, "3" }, { INT32_MIN, "3" },
     };
     for (const Case& c : cases)
-        EXPECT_EQ(readRegistryText(c.root, "K\\v"), c.expected) << c.root;
+        EXPECT_EQ(m_store.readText(c.root, "K\\v"), c.expected) << c.root;
 
-    ASSERT_TRUE(deleteRegistryItem(1, "K"));
-    EXPECT_FALSE(registryKeyExists(1, "K"));
-    EXPECT_TRUE(registryKeyExists(3, "K"));
-    ASSERT_TRUE(deleteRegistryItem(99, "K"));
-    EXPECT_FALSE(registryKeyExists(3, "K"));
-    EXPECT_EQ(readRegistryText(5, "K\\v"), "5");
+    ASSERT_TRUE(m_store.deleteItem(1, "K"));
+    EXPECT_FALSE(m_store.keyExists(1, "K"));
+    EXPECT_TRUE(m_store.keyExists(3, "K"));
+    ASSERT_TRUE(m_store.deleteItem(99, "K"));
+    EXPECT_FALSE(m_store.keyExists(3, "K"));
+    EXPECT_EQ(m_store.readText(5, "K\\v"), "5");
 }
 
 TEST_F(ValueStoreTest, MalformedKeyPathsNameNothing)
 {
     for (std::string path : { "\\K\\v", "A\\\\B\\v", "K\\\\v" }) {
-        EXPECT_FALSE(writeRegistryValue(kRootCurrentUser, path, "1")) << path;
-        EXPECT_FALSE(registryValueExists(kRootCurrentUser, path)) << path;
-        EXPECT_EQ(readRegistryText(kRootCurrentUser, path, "fallback"), "fallback") << path;
-        EXPECT_FALSE(deleteRegistryItem(kRootCurrentUser, path)) << path;
+        EXPECT_FALSE(m_store.writeValue(kRootCurrentUser, path, "1")) << path;
+        EXPECT_FALSE(m_store.valueExists(kRootCurrentUser, path)) << path;
+        EXPECT_EQ(m_store.readText(kRootCurrentUser, path, "fallback"), "fallback") << path;
+        EXPECT_FALSE(m_store.deleteItem(kRootCurrentUser, path)) << path;
     }
-    EXPECT_FALSE(registryKeyExists(kRootCurrentUser, "K"));
-    EXPECT_FALSE(registryKeyExists(kRootCurrentUser, "A"));
+    EXPECT_FALSE(m_store.keyExists(kRootCurrentUser, "K"));
+    EXPECT_FALSE(m_store.keyExists(kRootCurrentUser, "A"));
 }
 
 TEST_F(ValueStoreTest, DeleteRemovesTheValueThenTheKey)
 {
-    play({
+    play(m_store, {
         write("A\\B\\v", "1"),
         write("A\\B\\w", "2"),
         erase("A\\B\\v", true),
@@ -318,7 +318,7 @@ TEST_F(ValueStoreTest, DeleteRemovesTheValueThenTheKey)
 
 TEST_F(ValueStoreTest, DeleteOfKeyWithSubkeysFailsAndKeepsEverything)
 {
-    play({
+    play(m_store, {
         write("A\\own", "1"),
         write("A\\B\\v", "2"),
         erase("A", false),
@@ -336,7 +336,7 @@ TEST_F(ValueStoreTest, DeleteOfKeyWithSubkeysFailsAndKeepsEverything)
 
 TEST_F(ValueStoreTest, DeleteTakesAValueBeforeAKeyOfTheSameName)
 {
-    play({
+    play(m_store, {
         write("A\\B", "value"),
         write("A\\B\\v", "in key"),
         erase("A\\B", true),
@@ -350,59 +350,59 @@ TEST_F(ValueStoreTest, DeleteTakesAValueBeforeAKeyOfTheSameName)
 TEST_F(ValueStoreTest, DeletingTheRobotKeyEndsThePoll)
 {
     for (std::string address : { "127.0.0.1:5000", "127.0.0.1:5001", "10.0.0.2:40000" })
-        ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, voterPath(address), "1"));
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, kCountPath, "3"));
+        ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, voterPath(address), "1"));
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, kCountPath, "3"));
 
     // No value 机器人 in SOFTWARE\聊天室, so the key goes with every value in it.
-    EXPECT_TRUE(deleteRegistryItem(kRootCurrentUser, kRobotKey));
-    EXPECT_FALSE(registryKeyExists(kRootCurrentUser, kRobotKey));
-    EXPECT_FALSE(registryValueExists(kRootCurrentUser, kCountPath));
+    EXPECT_TRUE(m_store.deleteItem(kRootCurrentUser, kRobotKey));
+    EXPECT_FALSE(m_store.keyExists(kRootCurrentUser, kRobotKey));
+    EXPECT_FALSE(m_store.valueExists(kRootCurrentUser, kCountPath));
     for (std::string address : { "127.0.0.1:5000", "127.0.0.1:5001", "10.0.0.2:40000" })
-        EXPECT_FALSE(registryValueExists(kRootCurrentUser, voterPath(address))) << address;
-    EXPECT_TRUE(registryKeyExists(kRootCurrentUser, "SOFTWARE\\聊天室"));
+        EXPECT_FALSE(m_store.valueExists(kRootCurrentUser, voterPath(address))) << address;
+    EXPECT_TRUE(m_store.keyExists(kRootCurrentUser, "SOFTWARE\\聊天室"));
 
     // The next poll starts from nothing.
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, voterPath("127.0.0.1:5000"), "1"));
-    EXPECT_EQ(readRegistryText(kRootCurrentUser, kCountPath), "");
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, voterPath("127.0.0.1:5000"), "1"));
+    EXPECT_EQ(m_store.readText(kRootCurrentUser, kCountPath), "");
 }
 
 TEST_F(ValueStoreTest, GroupedOperationsAreKeptTogetherOrNotAtAll)
 {
     const std::string voter = voterPath("127.0.0.1:5000");
-    EXPECT_FALSE(inRegistryTransaction([&] {
-        EXPECT_TRUE(writeRegistryValue(kRootCurrentUser, voter, "1"));
-        EXPECT_TRUE(writeRegistryValue(kRootCurrentUser, kCountPath, "1"));
+    EXPECT_FALSE(m_store.inTransaction([&] {
+        EXPECT_TRUE(m_store.writeValue(kRootCurrentUser, voter, "1"));
+        EXPECT_TRUE(m_store.writeValue(kRootCurrentUser, kCountPath, "1"));
         // Inside, the group sees its own writes.
-        EXPECT_EQ(readRegistryText(kRootCurrentUser, kCountPath), "1");
+        EXPECT_EQ(m_store.readText(kRootCurrentUser, kCountPath), "1");
         return false;
     }));
-    EXPECT_FALSE(registryValueExists(kRootCurrentUser, voter));
-    EXPECT_FALSE(registryValueExists(kRootCurrentUser, kCountPath));
+    EXPECT_FALSE(m_store.valueExists(kRootCurrentUser, voter));
+    EXPECT_FALSE(m_store.valueExists(kRootCurrentUser, kCountPath));
     // The keys that came with the values went with them.
-    EXPECT_FALSE(registryKeyExists(kRootCurrentUser, "SOFTWARE"));
+    EXPECT_FALSE(m_store.keyExists(kRootCurrentUser, "SOFTWARE"));
 
-    EXPECT_TRUE(inRegistryTransaction([&] {
-        return writeRegistryValue(kRootCurrentUser, voter, "1") && writeRegistryValue(kRootCurrentUser, kCountPath, "1");
+    EXPECT_TRUE(m_store.inTransaction([&] {
+        return m_store.writeValue(kRootCurrentUser, voter, "1") && m_store.writeValue(kRootCurrentUser, kCountPath, "1");
     }));
-    EXPECT_EQ(readRegistryText(kRootCurrentUser, voter), "1");
-    EXPECT_EQ(readRegistryText(kRootCurrentUser, kCountPath), "1");
+    EXPECT_EQ(m_store.readText(kRootCurrentUser, voter), "1");
+    EXPECT_EQ(m_store.readText(kRootCurrentUser, kCountPath), "1");
 }
 
 // A failed group puts back everything it changed: values it overwrote or deleted, with their
 // types, and a key it deleted, with its values.
 TEST_F(ValueStoreTest, FailedGroupRestoresWhatItOverwroteAndDeleted)
 {
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, kCountPath, "2"));
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, "K\\number", int32_t { 7 }));
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, "K\\Sub\\bytes", ByteBlock("a\0b"s)));
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, "K\\Sub\\", "default"));
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, kCountPath, "2"));
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, "K\\number", int32_t { 7 }));
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, "K\\Sub\\bytes", ByteBlock("a\0b"s)));
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, "K\\Sub\\", "default"));
 
-    EXPECT_FALSE(inRegistryTransaction([&] {
-        EXPECT_TRUE(writeRegistryValue(kRootCurrentUser, kCountPath, "3"));
-        EXPECT_TRUE(writeRegistryValue(kRootCurrentUser, "K\\number", "now text"));
-        EXPECT_TRUE(deleteRegistryItem(kRootCurrentUser, kRobotKey));
-        EXPECT_TRUE(deleteRegistryItem(kRootCurrentUser, "K\\Sub"));
-        EXPECT_TRUE(writeRegistryValue(kRootCurrentUser, "K\\Sub\\bytes", "recreated"));
+    EXPECT_FALSE(m_store.inTransaction([&] {
+        EXPECT_TRUE(m_store.writeValue(kRootCurrentUser, kCountPath, "3"));
+        EXPECT_TRUE(m_store.writeValue(kRootCurrentUser, "K\\number", "now text"));
+        EXPECT_TRUE(m_store.deleteItem(kRootCurrentUser, kRobotKey));
+        EXPECT_TRUE(m_store.deleteItem(kRootCurrentUser, "K\\Sub"));
+        EXPECT_TRUE(m_store.writeValue(kRootCurrentUser, "K\\Sub\\bytes", "recreated"));
         return false;
     }));
 
@@ -418,7 +418,7 @@ TEST_F(ValueStoreTest, FailedGroupRestoresWhatItOverwroteAndDeleted)
         { "K\\Sub\\", ValueType::String, "default\0"s },
     };
     for (const Case& c : cases) {
-        std::optional<RegistryValue> stored = readRegistryValue(kRootCurrentUser, c.path);
+        std::optional<RegistryValue> stored = m_store.readValue(kRootCurrentUser, c.path);
         ASSERT_TRUE(stored) << c.path;
         EXPECT_EQ(stored->type, c.type) << c.path;
         EXPECT_EQ(stored->data, c.data) << c.path;

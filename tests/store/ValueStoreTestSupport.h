@@ -1,14 +1,17 @@
 // Shared by the value store's tests on every backend: the robot's paths, a scoped environment
-// variable, and the fixture that gives each test a fresh, empty store of its own (a temporary
-// configuration home for the SQLite file, or test keys standing in for the registry's root
-// keys on Windows), so that no test touches the user's real store.
+// variable, and the fixture that gives each test the target system's store, fresh and empty,
+// in a place of its own (a temporary configuration home for the SQLite file, or test keys
+// standing in for the registry's root keys on Windows), so that no test touches the user's
+// real store.
 #pragma once
 
 #include "store/ValueStore.h"
 
 #if defined(_WIN32)
 #include "platform/win32/TempRegistryRoots.h"
+#include "platform/win32/Win32ValueStore.h"
 #else
+#include "platform/posix/PosixValueStore.h"
 #include "store/TempConfigHome.h"
 #endif
 
@@ -25,8 +28,10 @@ inline std::string voterPath(const std::string& address) { return kRobotKey + "\
 
 #if defined(_WIN32)
 using TempValueStore = TempRegistryRoots;
+using PlatformValueStore = Win32ValueStore;
 #else
 using TempValueStore = TempConfigHome;
+using PlatformValueStore = PosixValueStore;
 #endif
 
 // Sets or clears an environment variable for one scope.
@@ -63,5 +68,6 @@ private:
 
 class ValueStoreTest : public testing::Test {
 protected:
-    TempValueStore m_store;
+    PlatformValueStore m_store;
+    TempValueStore m_place { m_store };
 };

@@ -1,7 +1,7 @@
 // The POSIX program's entry point and composition root: it makes the backend's objects (the
-// window thread's readiness watchers and the window system on them), hands them to the
-// console and the program frame, and hands control to the frame, which runs the chat room
-// service's entry. With a display that is Qt; headless (no display, the user service, the
+// value store, the window thread's readiness watchers and the window system on them), hands
+// them to the service, the console and the program frame, and hands control to the frame,
+// which runs the chat room service's entry. With a display that is Qt; headless (no display, the user service, the
 // benchmark) it is a plain loop on the epoll set, with no toolkit between a socket's
 // readiness and its handler. The command line also offers the administrator's control
 // commands, and the room serves them on a control socket for as long as it runs.
@@ -15,6 +15,7 @@
 #include "platform/headless/HeadlessWindowSystem.h"
 #include "platform/headless/HeadlessWindowView.h"
 #include "platform/posix/ControlEndpoint.h"
+#include "platform/posix/PosixValueStore.h"
 #include "platform/qt/QtReadinessWatchers.h"
 #include "platform/qt/QtWindowSystem.h"
 #include "runtime/ProgramFrame.h"
@@ -30,11 +31,12 @@ namespace {
 // closed.
 int runRoom(int argc, char** argv, const RoomOptions& options, ReadinessWatcherFactory& watchers, WindowSystem& windowSystem, WindowViewFactory views)
 {
+    PosixValueStore valueStore;
     registerConsoleModule(watchers, std::move(views));
-    return startProgram(argc, argv, windowSystem, [&watchers, &options] {
+    return startProgram(argc, argv, windowSystem, [&watchers, &options, &valueStore] {
         initRuntime();
         ControlEndpoint endpoint(watchers, { answerAdminRequest, answerForProblem });
-        return applicationEntry(options);
+        return applicationEntry(options, valueStore);
     });
 }
 

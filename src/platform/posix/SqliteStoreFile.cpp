@@ -76,9 +76,9 @@ std::string homeDirectory()
     return {};
 }
 
-std::unique_ptr<Store> Store::open(const std::string& path, int busyTimeoutMs, std::string& error)
+std::unique_ptr<Store> Store::open(const std::string& path, int busyTimeoutMs, FailureNote noteFailure, std::string& error)
 {
-    std::unique_ptr<Store> store(new Store(path));
+    std::unique_ptr<Store> store(new Store(path, std::move(noteFailure)));
     if (!store->connect(busyTimeoutMs, error))
         return nullptr;
     return store;

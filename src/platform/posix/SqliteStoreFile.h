@@ -1,6 +1,6 @@
-// The SQLite file behind the POSIX value store (PosixValueStore.cpp): its schema and
-// prepared statements, one connection to it per process, and one use of a statement. Names
-// and data are code page 936 bytes and are stored as blobs, never as text.
+// The SQLite file behind the POSIX value store (PosixValueStore.h): its schema and prepared
+// statements, one connection to it per process, and one use of a statement. Names and data
+// are code page 936 bytes and are stored as blobs, never as text.
 #pragma once
 
 #include <sqlite3.h>
@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -26,8 +27,8 @@ enum StatementId {
     StatementCount
 };
 
-// Counts a failure of the store itself (valueStoreFailureCount in store/ValueStore.h).
-void noteFailure();
+// Counts a failure of the store itself (ValueStore::failureCount).
+using FailureNote = std::function<void()>;
 
 // The user's home directory: $HOME, else the password database's.
 std::string homeDirectory();
@@ -36,8 +37,9 @@ std::string homeDirectory();
 // the statement holds no lock between operations.
 class Query {
 public:
-    explicit Query(sqlite3_stmt* statement)
+    Query(sqlite3_stmt* statement, const FailureNote& noteFailure)
         : m_statement(statement)
+        , m_noteFailure(noteFailure)
     {
     }
     ~Query()
@@ -65,7 +67,7 @@ public:
     {
         int result = m_bound ? sqlite3_step(m_statement) : SQLITE_ERROR;
         if (result != SQLITE_ROW && result != SQLITE_DONE)
-            noteFailure();
+            m_noteFailure();
         return result;
     }
     bool run() { return step() == SQLITE_DONE; }
@@ -80,6 +82,7 @@ public:
 
 private:
     sqlite3_stmt* m_statement;
+    const FailureNote& m_noteFailure;
     int m_next { 1 };
     bool m_bound { true };
 };
@@ -88,8 +91,8 @@ private:
 class Store {
 public:
     // Opens (and makes, with its directory) the store file; nothing, with `error` saying why,
-    // when that fails.
-    static std::unique_ptr<Store> open(const std::string& path, int busyTimeoutMs, std::string& error);
+    // when that fails. The statements' failures go to `noteFailure`.
+    static std::unique_ptr<Store> open(const std::string& path, int busyTimeoutMs, FailureNote noteFailure, std::string& error);
     ~Store();
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
@@ -100,11 +103,14 @@ public:
     bool isCurrentFor(const std::string& path) const;
 
     sqlite3* db() const { return m_db; }
-    sqlite3_stmt* statement(StatementId id) const { return m_statements[id]; }
+    // One use of a prepared statement.
+    Query query(StatementId id) const { return Query(m_statements[id], m_noteFailure); }
+    void noteFailure() const { m_noteFailure(); }
 
 private:
-    explicit Store(std::string path)
+    Store(std::string path, FailureNote noteFailure)
         : m_path(std::move(path))
+        , m_noteFailure(std::move(noteFailure))
         , m_pid(getpid())
     {
     }
@@ -112,6 +118,7 @@ private:
     bool fail(std::string& error);
 
     std::string m_path;
+    FailureNote m_noteFailure;
     pid_t m_pid;
     sqlite3* m_db { nullptr };
     sqlite3_stmt* m_statements[StatementCount] {};

@@ -6,21 +6,14 @@
 // namespace still protects two servers of one desktop.
 #include "platform/win32/RegistryLock.h"
 
-#include "platform/win32/UniqueHandle.h"
-
 #include <windows.h>
 #include <sddl.h>
 
-#include <mutex>
 #include <string>
 #include <vector>
 
 namespace {
 
-// Like the other backend's busy timeout: far longer than any group takes, short enough that
-// a hung server does not stall the other for good.
-constexpr DWORD kDefaultLockWaitMs = 5000;
-DWORD g_lockWaitMs = kDefaultLockWaitMs;
 constexpr const wchar_t* kMutexBaseName = L"chatroom-server-value-store-";
 
 // The current user's SID as text, or "" when it cannot be read.
@@ -55,32 +48,28 @@ HANDLE createStoreMutex()
     return nullptr;
 }
 
-std::mutex g_handleMutex;
-UniqueHandle g_storeMutex;
-// Locks held by this process; the handle is closed only when there are none.
-int g_holders = 0;
-
 } // namespace
 
-RegistryLock::RegistryLock()
+RegistryLock::RegistryLock(RegistryMutex& owner)
+    : m_mutex(owner)
 {
     HANDLE mutex = nullptr;
     {
-        std::lock_guard guard(g_handleMutex);
-        if (!g_storeMutex)
-            g_storeMutex = UniqueHandle(createStoreMutex());
-        mutex = g_storeMutex.get();
+        std::lock_guard guard(m_mutex.m_guard);
+        if (!m_mutex.m_handle)
+            m_mutex.m_handle = UniqueHandle(createStoreMutex());
+        mutex = m_mutex.m_handle.get();
         if (!mutex)
             return;
-        ++g_holders;
+        ++m_mutex.m_holders;
     }
     // WAIT_ABANDONED: a server died holding the lock. The lock is ours now; what that server
     // had written of an unfinished group stays (its undo record died with it).
-    DWORD result = WaitForSingleObject(mutex, g_lockWaitMs);
+    DWORD result = WaitForSingleObject(mutex, static_cast<DWORD>(m_mutex.m_waitMs));
     m_held = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
     if (!m_held) {
-        std::lock_guard guard(g_handleMutex);
-        --g_holders;
+        std::lock_guard guard(m_mutex.m_guard);
+        --m_mutex.m_holders;
     }
 }
 
@@ -88,16 +77,14 @@ RegistryLock::~RegistryLock()
 {
     if (!m_held)
         return;
-    std::lock_guard guard(g_handleMutex);
-    ReleaseMutex(g_storeMutex.get());
-    --g_holders;
+    std::lock_guard guard(m_mutex.m_guard);
+    ReleaseMutex(m_mutex.m_handle.get());
+    --m_mutex.m_holders;
 }
 
-void setRegistryLockWait(unsigned long milliseconds) { g_lockWaitMs = static_cast<DWORD>(milliseconds); }
-
-void closeRegistryLock()
+void RegistryMutex::close()
 {
-    std::lock_guard guard(g_handleMutex);
-    if (g_holders == 0)
-        g_storeMutex.reset();
+    std::lock_guard guard(m_guard);
+    if (m_holders == 0)
+        m_handle.reset();
 }

@@ -1,7 +1,8 @@
 // The Windows program's entry point and composition root: a GUI program with a wide command
 // line, which is handed to the program frame as code page 936 texts, as the rest of the
-// program reads them. It makes the backend's objects (the readiness watchers on window
-// messages and the Win32 window system) and hands them to the console and the frame. The
+// program reads them. It makes the backend's objects (the value store on the registry, the
+// readiness watchers on window messages and the Win32 window system) and hands them to the
+// service, the console and the frame. The
 // room's options (RoomOptions.h) are read here; with no console to print to, a wrong one is
 // shown in a message box and the program ends.
 #include "app/ApplicationEntry.h"
@@ -10,6 +11,7 @@
 #include "runtime/MessageBox.h"
 #include "platform/win32/CodePage936.h"
 #include "platform/win32/Win32ReadinessWatchers.h"
+#include "platform/win32/Win32ValueStore.h"
 #include "platform/win32/Win32WindowSystem.h"
 #include "runtime/ProgramFrame.h"
 
@@ -43,12 +45,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         afterName.push_back(texts[i]);
     std::string problem;
     std::optional<RoomOptions> options = parseRoomOptions(afterName, problem);
+    Win32ValueStore valueStore;
     Win32ReadinessWatcherFactory watchers;
     Win32WindowSystem windowSystem;
     registerConsoleModule(watchers);
     return startProgram(count, arguments.data(), windowSystem, [&] {
         if (options)
-            return applicationEntry(*options);
+            return applicationEntry(*options, valueStore);
         initRuntime();
         messageBox("chatroom-server: " + problem, kMessageBoxIconError);
         return kExitStatusBadOption;

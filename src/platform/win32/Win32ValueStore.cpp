@@ -1,42 +1,23 @@
-// The value store (store/ValueStore.h) on the Windows registry itself. Paths and value names arrive as code page
-// 936 texts and are split as the store's path rules say; each part is then converted to the
-// wide API, so the keys are exactly those that other tools (regedit, reg) show, on a Windows
-// of any language. String data is stored as UTF-16 with its NUL, as REG_SZ always is.
-//
-// Every operation holds the store's lock (a per-user named mutex), so two servers of one user
-// never interleave; a group of operations (inRegistryTransaction) holds it throughout and
-// keeps an undo record, so that a failed group, or a failed operation, leaves nothing behind.
-#include "store/ValueStore.h"
+// The value store on the Windows registry (see Win32ValueStore.h).
+#include "platform/win32/Win32ValueStore.h"
 
 #include "platform/win32/CodePage936.h"
-#include "platform/win32/RegistryKey.h"
-#include "platform/win32/RegistryLock.h"
-#include "platform/win32/RegistryUndo.h"
-#include "store/RegistryPath.h"
 #include "runtime/Text.h"
+#include "store/RegistryPath.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <chrono>
-
 #include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
 
-
 namespace {
 
 constexpr REGSAM kReadAccess = KEY_QUERY_VALUE;
 constexpr REGSAM kWriteAccess = KEY_QUERY_VALUE | KEY_SET_VALUE;
-constexpr size_t kDwordBytes = 4;
-
-// Written by the operations while they hold the store's lock, which also excludes the other
-// threads of this process.
-RegistryUndoLog g_undo;
-// Above zero while a group runs: the operations inside keep their undo steps for the group.
-int g_groupDepth = 0;
 
 HKEY rootKey(int32_t root)
 {
@@ -152,74 +133,73 @@ std::vector<std::wstring> missingKeys(HKEY root, const std::wstring& key)
     return missing;
 }
 
-// The undo steps of one operation: undone when it fails; outside a group, forgotten when it
-// is done (inside one, the group keeps them until it ends).
-class OperationChanges {
-public:
-    OperationChanges()
-        : m_mark(g_undo.size())
-    {
-    }
-    bool finish(bool done)
-    {
-        if (!done)
-            g_undo.undoSince(m_mark);
-        if (g_groupDepth == 0)
-            g_undo.keepSince(0);
-        return done;
-    }
+} // namespace
 
-private:
-    size_t m_mark;
-};
+Win32ValueStore::Win32ValueStore() { m_mutex.setWait(static_cast<unsigned long>(kDefaultWaitLimit.count())); }
 
-// Failures of the store itself (locked past the wait, refused by the registry), as against a
-// value or key that is simply not there.
-uint64_t g_failures = 0;
-
-bool noteFailure()
+bool Win32ValueStore::OperationChanges::finish(bool done)
 {
-    ++g_failures;
+    if (!done)
+        m_store.m_undo.undoSince(m_mark);
+    if (m_store.m_groupDepth == 0)
+        m_store.m_undo.keepSince(0);
+    return done;
+}
+
+bool Win32ValueStore::failed()
+{
+    noteFailure();
     return false;
 }
 
-bool writeValue(int32_t root, std::string_view path, const RawRegistryValue& value)
+bool Win32ValueStore::storeValue(int32_t root, std::string_view path, ValueType type, std::string_view data)
+{
+    switch (type) {
+    case ValueType::String:
+        return writeRaw(root, path, stringValue(REG_SZ, data));
+    case ValueType::ExpandableString:
+        return writeRaw(root, path, stringValue(REG_EXPAND_SZ, data));
+    case ValueType::Integer:
+        return writeRaw(root, path, { REG_DWORD, std::vector<BYTE>(data.begin(), data.end()) });
+    case ValueType::Binary:
+        break;
+    }
+    return writeRaw(root, path, { REG_BINARY, std::vector<BYTE>(data.begin(), data.end()) });
+}
+
+std::string Win32ValueStore::expandReferences(std::string_view text) const
+{
+    return wideToCp936(expandEnvironment(cp936ToWide(text)));
+}
+
+bool Win32ValueStore::writeRaw(int32_t root, std::string_view path, const RawRegistryValue& value)
 {
     std::optional<ValueAddress> address = addressOf(root, path);
     if (!address)
         return false;
-    RegistryLock lock;
+    RegistryLock lock(m_mutex);
     if (!lock)
-        return noteFailure();
-    OperationChanges changes;
+        return failed();
+    OperationChanges changes(*this);
     // The key and every missing key above it come into being with the value.
     for (std::wstring& created : missingKeys(address->root, address->key))
-        g_undo.noteKeyCreated(address->root, std::move(created));
+        m_undo.noteKeyCreated(address->root, std::move(created));
     RegistryKey key = RegistryKey::create(address->root, address->key, kWriteAccess);
     if (!key)
-        return changes.finish(noteFailure());
+        return changes.finish(failed());
     std::optional<RawRegistryValue> before = key.queryValue(address->name);
     if (!key.setValue(address->name, value))
-        return changes.finish(noteFailure());
-    g_undo.noteValue(address->root, address->key, address->name, std::move(before));
+        return changes.finish(failed());
+    m_undo.noteValue(address->root, address->key, address->name, std::move(before));
     return changes.finish(true);
 }
 
-} // namespace
-
-std::string valueStorePath()
-{
-    // Not a file: the registry's root keys themselves, the current user's unless a root code
-    // names another.
-    return "HKEY_CURRENT_USER";
-}
-
-std::optional<RegistryValue> readRegistryValue(int32_t root, std::string_view path)
+std::optional<RegistryValue> Win32ValueStore::readValue(int32_t root, std::string_view path)
 {
     std::optional<ValueAddress> address = addressOf(root, path);
     if (!address)
         return std::nullopt;
-    RegistryLock lock;
+    RegistryLock lock(m_mutex);
     if (!lock) {
         noteFailure();
         return std::nullopt;
@@ -241,87 +221,31 @@ std::optional<RegistryValue> readRegistryValue(int32_t root, std::string_view pa
     }
 }
 
-bool registryKeyExists(int32_t root, std::string_view keyPath)
+bool Win32ValueStore::keyExists(int32_t root, std::string_view keyPath)
 {
     std::optional<std::wstring> key = wideKeyPath(textBeforeNul(keyPath));
     if (!key)
         return false;
-    RegistryLock lock;
+    RegistryLock lock(m_mutex);
     return lock && RegistryKey::open(rootKey(root), *key, kReadAccess);
 }
 
-bool registryValueExists(int32_t root, std::string_view path)
-{
-    std::optional<ValueAddress> address = addressOf(root, path);
-    if (!address)
-        return false;
-    RegistryLock lock;
-    return lock && RegistryKey::open(address->root, address->key, kReadAccess).valueExists(address->name);
-}
-
-std::string readRegistryText(int32_t root, std::string_view path, std::optional<std::string_view> defaultText)
-{
-    std::optional<ValueAddress> address = addressOf(root, path);
-    std::optional<RawRegistryValue> raw;
-    if (address) {
-        RegistryLock lock;
-        if (lock)
-            raw = queryValue(*address);
-        else
-            noteFailure();
-    }
-    if (raw && raw->type == REG_SZ)
-        return wideToCp936(wideText(*raw));
-    if (raw && raw->type == REG_EXPAND_SZ)
-        return wideToCp936(expandEnvironment(wideText(*raw)));
-    return defaultText ? std::string(textBeforeNul(*defaultText)) : std::string();
-}
-
-bool writeRegistryValue(int32_t root, std::string_view path, std::string_view text)
-{
-    return writeValue(root, path, stringValue(REG_SZ, text));
-}
-
-bool writeRegistryValue(int32_t root, std::string_view path, const char* text)
-{
-    return writeRegistryValue(root, path, std::string_view(text ? text : ""));
-}
-
-bool writeRegistryValue(int32_t root, std::string_view path, int32_t number)
-{
-    // REG_DWORD is little-endian, as is every processor Windows runs on.
-    RawRegistryValue value { REG_DWORD, std::vector<BYTE>(kDwordBytes) };
-    auto bits = static_cast<uint32_t>(number);
-    std::memcpy(value.data.data(), &bits, kDwordBytes);
-    return writeValue(root, path, value);
-}
-
-bool writeRegistryValue(int32_t root, std::string_view path, const ByteBlock& block)
-{
-    return writeValue(root, path, { REG_BINARY, std::vector<BYTE>(block.bytes.begin(), block.bytes.end()) });
-}
-
-bool writeRegistryExpandableText(int32_t root, std::string_view path, std::string_view text)
-{
-    return writeValue(root, path, stringValue(REG_EXPAND_SZ, text));
-}
-
-bool deleteRegistryItem(int32_t root, std::string_view path)
+bool Win32ValueStore::deleteItem(int32_t root, std::string_view path)
 {
     path = textBeforeNul(path);
     std::optional<ValueAddress> address = addressOf(root, path);
     std::optional<std::wstring> wholeKey = path.empty() ? std::nullopt : wideKeyPath(path);
     if (!address && !wholeKey)
         return false;
-    RegistryLock lock;
+    RegistryLock lock(m_mutex);
     if (!lock)
-        return noteFailure();
-    OperationChanges changes;
+        return failed();
+    OperationChanges changes(*this);
     // First the value named after the last backslash.
     if (address) {
         RegistryKey key = RegistryKey::open(address->root, address->key, kWriteAccess);
         if (std::optional<RawRegistryValue> before = key.queryValue(address->name); before && key.deleteValue(address->name)) {
-            g_undo.noteValue(address->root, address->key, address->name, std::move(before));
+            m_undo.noteValue(address->root, address->key, address->name, std::move(before));
             return changes.finish(true);
         }
     }
@@ -339,41 +263,40 @@ bool deleteRegistryItem(int32_t root, std::string_view path)
     }
     if (!values || RegDeleteKeyW(rootHandle, wholeKey->c_str()) != ERROR_SUCCESS)
         return changes.finish(false);
-    g_undo.noteKeyDeleted(rootHandle, std::move(*wholeKey), std::move(*values));
+    m_undo.noteKeyDeleted(rootHandle, std::move(*wholeKey), std::move(*values));
     return changes.finish(true);
 }
 
-void closeValueStore()
+void Win32ValueStore::close()
 {
-    if (g_groupDepth == 0)
-        closeRegistryLock();
+    if (m_groupDepth == 0)
+        m_mutex.close();
 }
 
-bool inRegistryTransaction(const std::function<bool()>& operations)
+bool Win32ValueStore::inTransaction(const std::function<bool()>& operations)
 {
-    RegistryLock lock;
+    RegistryLock lock(m_mutex);
     if (!lock)
-        return noteFailure();
-    if (g_groupDepth > 0)
+        return failed();
+    if (m_groupDepth > 0)
         return operations();
     struct GroupScope {
-        GroupScope() { ++g_groupDepth; }
-        ~GroupScope() { --g_groupDepth; }
+        int& depth;
+        explicit GroupScope(int& groupDepth) : depth(++groupDepth) { }
+        ~GroupScope() { --depth; }
     };
     bool done;
     {
-        GroupScope group;
+        GroupScope group(m_groupDepth);
         done = operations();
     }
     if (!done)
-        g_undo.undoSince(0);
-    g_undo.keepSince(0);
+        m_undo.undoSince(0);
+    m_undo.keepSince(0);
     return done;
 }
 
-void setValueStoreWaitLimit(std::chrono::milliseconds limit)
+void Win32ValueStore::setWaitLimit(std::chrono::milliseconds limit)
 {
-    setRegistryLockWait(static_cast<unsigned long>(std::max<int64_t>(limit.count(), 0)));
+    m_mutex.setWait(static_cast<unsigned long>(std::max<int64_t>(limit.count(), 0)));
 }
-
-uint64_t valueStoreFailureCount() { return g_failures; }

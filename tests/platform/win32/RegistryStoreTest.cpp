@@ -50,11 +50,12 @@ const bool g_isCounterChild = [] {
     UniqueHandle gate(OpenEventW(SYNCHRONIZE, FALSE, environmentVariable(kCounterGateVariable).c_str()));
     if (!gate || WaitForSingleObject(gate.get(), kChildTimeoutMs) != WAIT_OBJECT_0)
         ExitProcess(3);
+    Win32ValueStore store;
     int counted = 0;
     for (int i = 0; i < kCountsPerProcess; ++i) {
-        counted += inRegistryTransaction([] {
-            double count = toNumber(readRegistryText(kRootCurrentUser, kCounterPath));
-            return writeRegistryValue(kRootCurrentUser, kCounterPath, std::string_view(toText(count + 1)));
+        counted += store.inTransaction([&] {
+            double count = toNumber(store.readText(kRootCurrentUser, kCounterPath));
+            return store.writeValue(kRootCurrentUser, kCounterPath, std::string_view(toText(count + 1)));
         });
     }
     ExitProcess(counted == kCountsPerProcess ? 0 : 1);
@@ -86,8 +87,8 @@ class RegistryStoreTest : public ValueStoreTest { };
 
 TEST_F(RegistryStoreTest, VotesAreWideStringValuesUnderTheRobotKey)
 {
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, voterPath("127.0.0.1:5000"), "1"));
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, kCountPath, "2"));
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, voterPath("127.0.0.1:5000"), "1"));
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, kCountPath, "2"));
     struct Case {
         const wchar_t* name;
         std::wstring data;
@@ -131,8 +132,8 @@ TEST_F(RegistryStoreTest, ValuesOfOtherProgramsReadAsTheyAreStored)
     for (const Case& c : cases) {
         ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, L"K", c.name.c_str(), c.type, c.data.data(), static_cast<DWORD>(c.data.size())), ERROR_SUCCESS);
         std::string path = "K\\" + std::string(c.name.begin(), c.name.end());
-        EXPECT_EQ(readRegistryText(kRootCurrentUser, path), c.text) << path;
-        std::optional<RegistryValue> stored = readRegistryValue(kRootCurrentUser, path);
+        EXPECT_EQ(m_store.readText(kRootCurrentUser, path), c.text) << path;
+        std::optional<RegistryValue> stored = m_store.readValue(kRootCurrentUser, path);
         ASSERT_TRUE(stored) << path;
         EXPECT_EQ(stored->type, c.storedType) << path;
         EXPECT_EQ(stored->data, c.storedData) << path;
@@ -144,13 +145,13 @@ TEST_F(RegistryStoreTest, ValuesOfOtherProgramsReadAsTheyAreStored)
 TEST_F(RegistryStoreTest, CountsOfProcessesCountingAtOnceAddUp)
 {
     ASSERT_FALSE(g_isCounterChild);
-    ASSERT_TRUE(writeRegistryValue(kRootCurrentUser, kCountPath, "0"));
+    ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, kCountPath, "0"));
     wchar_t executable[MAX_PATH];
     ASSERT_GT(GetModuleFileNameW(nullptr, executable, MAX_PATH), 0u);
     std::wstring gateName = L"Local\\chatroom-test-gate-" + std::to_wstring(GetCurrentProcessId());
     UniqueHandle gate(CreateEventW(nullptr, TRUE, FALSE, gateName.c_str()));
     ASSERT_TRUE(gate);
-    ASSERT_TRUE(SetEnvironmentVariableW(kCounterKeyVariable, m_store.standInPath(kRootCurrentUser).c_str()));
+    ASSERT_TRUE(SetEnvironmentVariableW(kCounterKeyVariable, m_place.standInPath(kRootCurrentUser).c_str()));
     ASSERT_TRUE(SetEnvironmentVariableW(kCounterGateVariable, gateName.c_str()));
     PROCESS_INFORMATION children[kCountingProcesses] {};
     for (PROCESS_INFORMATION& child : children) {
@@ -172,7 +173,7 @@ TEST_F(RegistryStoreTest, CountsOfProcessesCountingAtOnceAddUp)
         CloseHandle(child.hThread);
         CloseHandle(child.hProcess);
     }
-    EXPECT_EQ(readRegistryText(kRootCurrentUser, kCountPath), std::to_string(kCountingProcesses * kCountsPerProcess));
+    EXPECT_EQ(m_store.readText(kRootCurrentUser, kCountPath), std::to_string(kCountingProcesses * kCountsPerProcess));
 }
 
 } // namespace

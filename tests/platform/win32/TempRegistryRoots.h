@@ -1,7 +1,7 @@
 // A fresh registry for one test: for this process, each root key that the store uses (classes
 // root, current config, current user, local machine, users) is redirected with
 // RegOverridePredefKey to an empty key of its own below one test key of the real current
-// user, and put back when the object goes, with the test key. The store's real registry calls
+// user, and put back when the object goes (the given store closed first), with the test key. The store's real registry calls
 // run, and the user's keys are never touched.
 #pragma once
 
@@ -18,7 +18,8 @@ public:
     // In the order of the root codes 1 to 5.
     static inline const std::array<HKEY, 5> kRoots { HKEY_CLASSES_ROOT, HKEY_CURRENT_CONFIG, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS };
 
-    TempRegistryRoots()
+    explicit TempRegistryRoots(ValueStore& store)
+        : m_store(store)
     {
         static int s_serial = 0;
         // A key of its own right below Software: a parent shared by tests running at once
@@ -36,7 +37,7 @@ public:
     }
     ~TempRegistryRoots()
     {
-        closeValueStore();
+        m_store.close();
         for (size_t i = 0; i < kRoots.size(); ++i) {
             RegOverridePredefKey(kRoots[i], nullptr);
             if (m_standIns[i])
@@ -52,6 +53,7 @@ public:
     std::wstring standInPath(int code) const { return m_path + L"\\" + std::to_wstring(code); }
 
 private:
+    ValueStore& m_store;
     std::wstring m_path;
     std::array<HKEY, 5> m_standIns {};
 };
