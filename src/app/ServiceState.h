@@ -1,8 +1,8 @@
 // The chat room service's process-wide state: the value store the entry point made, the robot's
 // switch and word library (with the index its matching runs on, and the report of the vote
-// store's failures), the client and
-// data of the latest event, the roster scan position shared by every scan, and the status the
-// program ends with.
+// store's failures), the report of newcomers turned away for a name already held, the client
+// and data of the latest event, the roster scan position shared by every scan, and the status
+// the program ends with.
 // Besides this, the service keeps its roster in the list 列表框1 and its delivery markers in
 // the hidden edit box 编辑框1.
 #pragma once
@@ -42,6 +42,9 @@ struct ServiceState {
     // An index over replyKeys, rebuilt whenever the library grows (see Robot.cpp).
     KeywordMatcher replyIndex;
     FailureReport storeFailures { "the value store failed, votes were not recorded" };
+    // Two live connections may come from one address (a browser's and a raw client's, to the
+    // two ports); the later one is turned away, and this says how often.
+    FailureReport newcomersTurnedAway { "a newcomer was turned away, its address is the name of a member still connected" };
     Text eventClient;
     ByteBlock lastData;
     int32_t rosterSize = 0;

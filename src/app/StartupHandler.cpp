@@ -88,6 +88,7 @@ void onWindowCreated()
 {
     if (refuseToRunWithoutListener())
         return;
+    serverComponent(服务器1).onNameHeld([] { service().newcomersTurnedAway.note(1); });
     openWebEntranceOrWarn();
     ServiceState& state = service();
     TextArray addresses = getLocalAddresses();

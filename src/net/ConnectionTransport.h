@@ -22,6 +22,8 @@ enum class CloseReason {
     Disconnected, // the administrator removed it from the roster (a kick)
     RoomClosing,  // the server component closes with the room
     TimedOut,     // it did not join the roster in time, or newer connections pushed it out
+    NameHeld,     // its address is the name of a member still connected; it may come again
+                  // (from another port) at once
 };
 
 // What a transport made of the bytes it was given.

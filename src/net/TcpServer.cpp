@@ -156,10 +156,17 @@ TcpServer::Client* TcpServer::join(std::unique_ptr<Client> client)
             break;
         onClientReadable(holder->id);
     }
-    // A holder that is still connected keeps its name: the names must stay unique (after a
-    // change of port Linux may give two live connections the same address).
-    if (findByAddress(address))
+    // A holder that is still connected keeps its name: the names must stay unique (Linux may
+    // give two live connections the same address when they go to two different ports, such as
+    // a browser's and a raw client's). The newcomer is told so, as far as its transport can
+    // say it, and closed; a new connection of its peer gets a new port.
+    if (findByAddress(address)) {
+        sendFarewell(*client->connection, CloseReason::NameHeld);
+        closeConnection(std::move(client));
+        if (m_onNameHeld)
+            m_onNameHeld();
         return nullptr;
+    }
     uint64_t id = client->id;
     client->inEvent = true;
     client->position = m_clients.size();

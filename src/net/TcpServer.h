@@ -79,6 +79,10 @@ public:
     // for it (a notice sent just before) still goes out, within the close deadline.
     void disconnectClient(std::string_view client);
 
+    // Called for each newcomer turned away because a member still connected holds its name
+    // (names stay unique), after the newcomer has been told so and closed.
+    void onNameHeld(std::function<void()> turnedAway) { m_onNameHeld = std::move(turnedAway); }
+
     // The connected clients' addresses in connection order.
     std::vector<std::string> clientList() const;
     // Bytes waiting in all queues.
@@ -117,6 +121,7 @@ private:
     DeliveryBudget m_budget;
     ConnectionServices m_services;
     EventSink m_raiseEvent;
+    std::function<void()> m_onNameHeld;
     int32_t m_port = kDefaultPort;
     Listener m_listener;
     std::vector<std::unique_ptr<Listener>> m_entrances;

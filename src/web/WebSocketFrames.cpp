@@ -79,11 +79,12 @@ void appendFrame(std::string& out, Opcode opcode, std::string_view payload)
     out.append(payload);
 }
 
-std::string closeFrame(uint16_t code)
+std::string closeFrame(uint16_t code, std::string_view reason)
 {
-    const char payload[kCloseCodeBytes] = { static_cast<char>(code >> 8), static_cast<char>(code & 0xFF) };
+    std::string payload { static_cast<char>(code >> 8), static_cast<char>(code & 0xFF) };
+    payload += reason.substr(0, FrameDecoder::kMaxControlPayload - kCloseCodeBytes);
     std::string frame;
-    appendFrame(frame, Opcode::Close, std::string_view(payload, sizeof payload));
+    appendFrame(frame, Opcode::Close, payload);
     return frame;
 }
 

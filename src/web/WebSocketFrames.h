@@ -29,6 +29,9 @@ inline constexpr uint16_t kProtocolError = 1002;
 inline constexpr uint16_t kInvalidData = 1007;
 inline constexpr uint16_t kPolicyViolation = 1008;
 inline constexpr uint16_t kTooBig = 1009;
+// Registered for RFC 6455's close codes (IANA): the server cannot take the client now, and
+// it may connect again at once.
+inline constexpr uint16_t kTryAgainLater = 1013;
 } // namespace close_code
 
 // One whole message: a data message with its fragments joined, or one control frame.
@@ -39,8 +42,9 @@ struct Message {
 
 // Appends one final, unmasked frame.
 void appendFrame(std::string& out, Opcode opcode, std::string_view payload);
-// A close frame with its status code.
-std::string closeFrame(uint16_t code);
+// A close frame with its status code and a short reason (ASCII, cut to what a control frame
+// holds).
+std::string closeFrame(uint16_t code, std::string_view reason = {});
 // The status code of a close frame's payload; kNone when it carries none.
 uint16_t closeCodeOf(std::string_view payload);
 

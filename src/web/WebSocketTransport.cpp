@@ -10,6 +10,13 @@
 using websocket::Opcode;
 namespace close_code = websocket::close_code;
 
+namespace {
+
+// The close reason of a newcomer turned away because its address names a member.
+constexpr std::string_view kNameHeldReason = "address in use by a member, connect again";
+
+} // namespace
+
 WebSocketTransport::WebSocketTransport(std::shared_ptr<const WebPage> page)
     : m_page(std::move(page))
     , m_request(std::make_unique<HttpRequestReader>())
@@ -118,7 +125,10 @@ std::string_view WebSocketTransport::frame(std::string_view message, MessageKind
 }
 
 // The server closes: a request that took too long is told so; a member gets the closing
-// handshake's first frame, "going away" when the room closes.
+// handshake's first frame, "going away" when the room closes. A browser whose address is
+// already a member's name is told after the handshake, since a browser's script learns
+// nothing of a refused handshake but a close code that a server outage gives as well; with
+// "try again later" the page connects again at once, from a new port.
 std::string WebSocketTransport::farewell(CloseReason reason)
 {
     Phase phase = std::exchange(m_phase, Phase::Closed);
@@ -126,5 +136,14 @@ std::string WebSocketTransport::farewell(CloseReason reason)
         return errorResponse(http_status::kRequestTimeout);
     if (phase != Phase::Open)
         return {};
-    return websocket::closeFrame(reason == CloseReason::RoomClosing ? close_code::kGoingAway : close_code::kNormal);
+    switch (reason) {
+    case CloseReason::RoomClosing:
+        return websocket::closeFrame(close_code::kGoingAway);
+    case CloseReason::NameHeld:
+        return websocket::closeFrame(close_code::kTryAgainLater, kNameHeldReason);
+    case CloseReason::Disconnected:
+    case CloseReason::TimedOut:
+        break;
+    }
+    return websocket::closeFrame(close_code::kNormal);
 }

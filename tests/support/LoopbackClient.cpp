@@ -156,6 +156,9 @@ std::string LoopbackClient::openConnection(uint16_t port, const ConnectOptions& 
         Descriptor candidate(openStreamSocket());
         if (candidate.get() < 0)
             throw std::runtime_error(withReason("socket", lastSocketError()));
+        const int reuse = 1;
+        if (options.reuseAddress)
+            ::setsockopt(candidate.get(), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
         sockaddr_in local = loopback(options.localPort, options.sourceHost);
         socklen_t length = sizeof local;
         if (::bind(candidate.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) < 0

@@ -25,6 +25,9 @@ struct LoopbackConnectOptions {
     std::set<uint16_t> avoidPorts {};
     // The local port to connect from; 0 leaves the choice to the kernel.
     uint16_t localPort = 0;
+    // SO_REUSEADDR before binding: two clients so marked may share a local port when they
+    // connect to two different server ports, as the kernel may arrange by itself.
+    bool reuseAddress = false;
     // Above 0: the socket's receive buffer, set before connecting, for a client whose
     // connection is to fill up soon.
     int receiveBuffer = 0;

@@ -31,12 +31,9 @@ TEST(HttpAnswers, EachRequestGetsItsAnswer)
         { "GET /?from=qr HTTP/1.1\r\nHost: h\r\n", 200 },
         { "GET / HTTP/1.0\r\n", 200 },
         { kUpgrade, 101 },
+        // Which origins match is the origin table's; here, that the answer follows it.
         { kUpgrade + "Origin: http://10.0.0.5:19731\r\n", 101 },
-        { kUpgrade + "Origin: HTTP://10.0.0.5:019731\r\n", 101 },
         { kUpgrade + "Origin: http://evil.example\r\n", 403 },
-        { kUpgrade + "Origin: http://10.0.0.5:19732\r\n", 403 },
-        { kUpgrade + "Origin: https://10.0.0.5:19731\r\n", 403 },
-        { kUpgrade + "Origin: null\r\n", 403 },
         { kUpgrade + "Origin: http://10.0.0.5:19731\r\nOrigin: http://10.0.0.5:19731\r\n", 403 },
         { "POST / HTTP/1.1\r\nHost: h\r\n", 405 },
         { "HEAD / HTTP/1.1\r\nHost: h\r\n", 405 },
@@ -91,6 +88,9 @@ TEST(HttpAnswers, AnOriginMatchesOnlyItsOwnHostAndPort)
     };
     const Case cases[] = {
         { "http://192.168.1.4:19731", "192.168.1.4:19731", true },
+        { "HTTP://10.0.0.5:019731", "10.0.0.5:19731", true },
+        { "https://10.0.0.5:19731", "10.0.0.5:19731", false },
+        { "null", "10.0.0.5:19731", false },
         { "http://Room.Local:8080", "room.local:8080", true },
         { "http://room.local", "room.local:80", true },
         { "http://room.local:80", "room.local", true },

@@ -127,6 +127,7 @@ TEST(FrameEncoder, ServerFramesAreUnmaskedWithTheShortestLength)
         EXPECT_EQ(frame.size(), header + length);
     }
     EXPECT_EQ(closeFrame(1009), std::string("\x88\x02\x03\xf1", 4));
+    EXPECT_EQ(closeFrame(1013, std::string(200, 'r')), "\x88\x7d\x03\xf5" + std::string(123, 'r'));
     EXPECT_EQ(closeCodeOf(std::string("\x03\xe8", 2)), 1000);
     EXPECT_EQ(closeCodeOf(""), close_code::kNone);
 }

@@ -31,6 +31,11 @@
   const QUAKE_VIBRATION = [400, 100, 400, 100, 400];
   const RECONNECT_FIRST_MS = 1000;
   const RECONNECT_MAX_MS = 30 * 1000;
+  // The server's close code for "connect again now": this connection's address was already a
+  // member's name, and a new connection comes from a new port. Answered at once, a few times
+  // in a row at most, then like any other loss.
+  const CLOSE_TRY_AGAIN = 1013;
+  const MAX_IMMEDIATE_RETRIES = 3;
   // How close to the end of the log the view must be to keep following new messages.
   const FOLLOW_SLACK_PX = 48;
   const NICKNAME_KEY = 'chatroom.nickname';
@@ -69,6 +74,7 @@
   let sentSinceConnect = false;
   let retryMs = RECONNECT_FIRST_MS;
   let retryTimer = 0;
+  let immediateRetries = 0;
   // Whether the view follows new messages: until the user scrolls back from the end.
   let following = true;
 
@@ -279,10 +285,11 @@
     });
     ws.addEventListener('message', (event) => {
       if (socket !== ws) return;
+      immediateRetries = 0; // a member now: a turned-away connection gets no message
       if (typeof event.data === 'string') onServerText(event.data);
       else onRelayed(new Uint8Array(event.data));
     });
-    ws.addEventListener('close', () => {
+    ws.addEventListener('close', (event) => {
       if (socket !== ws) return;
       socket = null;
       endMessage();
@@ -290,6 +297,9 @@
       endMessage();
       if (FINAL_STATES.has(state)) return setState(state);
       setState('retrying');
+      const atOnce = event.code === CLOSE_TRY_AGAIN && immediateRetries < MAX_IMMEDIATE_RETRIES;
+      immediateRetries = atOnce ? immediateRetries + 1 : 0;
+      if (atOnce) return connect();
       retryTimer = setTimeout(connect, retryMs);
       retryMs = Math.min(retryMs * 2, RECONNECT_MAX_MS);
     });
