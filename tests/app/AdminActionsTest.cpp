@@ -132,7 +132,7 @@ TEST_F(AdminActions, ChosenFromThePopupActsOnTheClickedEntry)
     LoopbackClient& a = connectClient();
     LoopbackClient& b = connectClient();
     // 抖动, the menu's second item, chosen with the mouse.
-    PopupDriver driver([](QMenu* menu) { QtConsoleDriver::choose(menu, 1, ChoiceWay::LeftButton); });
+    QtConsoleDriver::PopupDriver driver([](QMenu* menu) { QtConsoleDriver::choose(menu, 1, ChoiceWay::LeftButton); });
     QtConsoleDriver::clickEntry(1);
     pumpUntil([&] { return driver.finished(); });
     EXPECT_TRUE(driver.acted());

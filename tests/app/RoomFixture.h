@@ -109,7 +109,7 @@ protected:
     PosixValueStore m_store;
     int m_port = 0;
     std::vector<std::unique_ptr<LoopbackClient>> m_clients;
-    PopupWatchdog m_watchdog;
+    QtConsoleDriver::PopupWatchdog m_watchdog;
 };
 
 } // namespace app_test

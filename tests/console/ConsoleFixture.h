@@ -22,6 +22,19 @@ struct ScreenPoint {
     friend std::ostream& operator<<(std::ostream& out, const ScreenPoint& point) { return out << '(' << point.x << ", " << point.y << ')'; }
 };
 
+// A rectangle on the screen or in a window, in pixels.
+struct ScreenRect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    friend bool operator==(const ScreenRect&, const ScreenRect&) = default;
+    friend std::ostream& operator<<(std::ostream& out, const ScreenRect& rect)
+    {
+        return out << rect.width << 'x' << rect.height << " at (" << rect.x << ", " << rect.y << ')';
+    }
+};
+
 // Where the administrator's pop-up opens, from the pointer.
 constexpr ScreenPoint kPopupOffset { 3, 3 };
 

@@ -7,6 +7,9 @@
 #include "console/ConsoleTestSupport.h"
 
 #include <QCursor>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScreen>
 #include <QTextEdit>
 
 #include <string>
@@ -19,8 +22,8 @@ struct QtConsoleDriver {
     // A window that is closing: Qt deletes it later.
     using ClosingWindow = QPointer<QWidget>;
     using Popup = QMenu*;
-    using PopupDriver = console_test::PopupDriver;
-    using PopupWatchdog = console_test::PopupWatchdog;
+    using PopupDriver = console_test::PopupDriver<QtPopups>;
+    using PopupWatchdog = console_test::PopupWatchdog<QtPopups>;
     static constexpr const char* kName = "Qt";
 
     static int load() { return loadConsoleOnFreePort(); }
@@ -29,6 +32,36 @@ struct QtConsoleDriver {
     static void handlePending() { QCoreApplication::processEvents(); }
     static bool waitUntil(const std::function<bool()>& done) { return pumpUntil(done); }
     static bool popupOpen() { return openPopup() != nullptr || QApplication::activePopupWidget() != nullptr; }
+
+    static constexpr const char* kLineEnd = "\n";
+    static std::string caption() { return window()->windowTitle().toStdString(); }
+    static bool windowShown() { return window()->isVisible(); }
+    static ScreenRect outerPlace() { return rectOf(window()->frameGeometry()); }
+    static ScreenRect workArea() { return rectOf(window()->screen()->geometry()); }
+    // A unit's control, in its parent's coordinates.
+    static ScreenRect controlPlace(const UnitReference& unit) { return rectOf(control(unit)->geometry()); }
+    static bool controlShown(const UnitReference& unit) { return control(unit)->isVisible(); }
+    static std::string bannerText() { return banner()->toPlainText().toStdString(); }
+    static std::vector<std::string> shownEntries()
+    {
+        std::vector<std::string> entries;
+        QAbstractItemModel* model = rosterWidget()->model();
+        for (int row = 0; row < model->rowCount(); ++row)
+            entries.push_back(model->index(row, 0).data().toString().toStdString());
+        return entries;
+    }
+    // Every text a control of the window shows.
+    static std::vector<std::string> shownTexts()
+    {
+        std::vector<std::string> texts;
+        for (QTextEdit* box : window()->findChildren<QTextEdit*>())
+            texts.push_back(box->toPlainText().toStdString());
+        for (QLineEdit* box : window()->findChildren<QLineEdit*>())
+            texts.push_back(box->isVisible() ? box->text().toStdString() : "");
+        for (QLabel* label : window()->findChildren<QLabel*>())
+            texts.push_back(label->isVisible() ? label->text().toStdString() : "");
+        return texts;
+    }
 
     // Puts the pointer over the window and says where it is.
     static ScreenPoint pointerOverWindow()
@@ -135,6 +168,13 @@ struct QtConsoleDriver {
     }
 
 private:
+    static ScreenRect rectOf(const QRect& rect) { return { rect.x(), rect.y(), rect.width(), rect.height() }; }
+    // The banner is the window's one text box; the marker store has no widget.
+    static QTextEdit* banner() { return window()->findChildren<QTextEdit*>().front(); }
+    static QWidget* control(const UnitReference& unit)
+    {
+        return unit.unitId == 列表框1.unitId ? static_cast<QWidget*>(rosterWidget()) : banner();
+    }
     // Makes the console the active window, so that its keys reach it as the user's would.
     static bool activate()
     {

@@ -45,6 +45,46 @@ struct Win32ConsoleDriver {
     static bool waitUntil(const std::function<bool()>& done) { return pumpUntil(done); }
     static bool popupOpen() { return openPopup() != nullptr; }
 
+    static constexpr const char* kLineEnd = "\r\n";
+    static std::string caption() { return utf8Of(windowText(window())); }
+    static bool windowShown() { return IsWindowVisible(window()); }
+    static ScreenRect outerPlace()
+    {
+        RECT outer {};
+        GetWindowRect(window(), &outer);
+        return rectOf(outer);
+    }
+    static ScreenRect workArea()
+    {
+        RECT area {};
+        SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+        return rectOf(area);
+    }
+    // A unit's control, in its parent's coordinates.
+    static ScreenRect controlPlace(const UnitReference& unit) { return rectOf(placeInParent(controlOf(unit))); }
+    static bool controlShown(const UnitReference& unit) { return IsWindowVisible(controlOf(unit)); }
+    static std::string bannerText() { return utf8Of(windowText(controlOf(编辑框2))); }
+    static std::vector<std::string> shownEntries()
+    {
+        std::vector<std::string> entries;
+        for (LRESULT index = 0; index < SendMessageW(roster(), LB_GETCOUNT, 0, 0); ++index) {
+            std::wstring text(static_cast<size_t>(SendMessageW(roster(), LB_GETTEXTLEN, static_cast<WPARAM>(index), 0)) + 1, L'\0');
+            text.resize(static_cast<size_t>(SendMessageW(roster(), LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()))));
+            entries.push_back(utf8Of(text));
+        }
+        return entries;
+    }
+    // Every text a control of the window shows.
+    static std::vector<std::string> shownTexts()
+    {
+        std::vector<std::string> texts;
+        EnumChildWindows(window(), [](HWND child, LPARAM list) -> BOOL {
+            reinterpret_cast<std::vector<std::string>*>(list)->push_back(utf8Of(windowText(child)));
+            return TRUE;
+        }, reinterpret_cast<LPARAM>(&texts));
+        return texts;
+    }
+
     // Puts the pointer over the window and says where it is.
     static ScreenPoint pointerOverWindow()
     {
@@ -130,6 +170,7 @@ struct Win32ConsoleDriver {
 
 private:
     static HWND roster() { return controlOf(列表框1); }
+    static ScreenRect rectOf(const RECT& rect) { return { rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top }; }
     static std::string utf8Of(const std::wstring& text)
     {
         int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);

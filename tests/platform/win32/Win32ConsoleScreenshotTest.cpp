@@ -70,7 +70,7 @@ TEST_F(Win32ConsoleScreenshot, PopupOverThreeClientsForAPerson)
     bool saved = false;
     bool taken = false;
     int openTicks = 0;
-    ThreadTimer camera(kPollMs, [&] {
+    ThreadTimer camera(kPopupPollMs, [&] {
         HWND menu = openPopup();
         if (!menu || taken)
             return;
