@@ -30,10 +30,10 @@ void registerServiceHandlers()
     registerHandlerTable(handlers);
 }
 
-int applicationEntry(const RoomOptions& options, ValueStore& store)
+int applicationEntry(const RoomOptions& options, ValueStore& store, const Files& files)
 {
     initRuntime();
-    createServiceState(store);
+    createServiceState(store, files);
     service().webPort = options.webPort;
     registerServiceHandlers();
     registerEndRoutine(releaseServiceState);

@@ -141,10 +141,10 @@ void appendWordLibrary(std::string_view libraryText, TextArray& keys, TextArray&
     }
 }
 
-WordLibraryLoad loadWordLibrary(std::string_view path)
+WordLibraryLoad loadWordLibrary(const Files& files, std::string_view path)
 {
     ServiceState& state = service();
-    FileRead file = readFileChecked(path, kWordLibrarySizeLimit);
+    FileRead file = files.readFileChecked(path, kWordLibrarySizeLimit);
     WordLibraryLoad load { .status = file.status };
     if (size_t nul = file.bytes.view().find('\0'); nul != std::string_view::npos)
         load.firstNul = nul + 1;

@@ -34,7 +34,7 @@ struct WordLibraryLoad {
 };
 // Reads the file, appends its entries to the service's word library and indexes its keywords.
 // A file that cannot be read whole (or is larger than the limit) adds nothing.
-WordLibraryLoad loadWordLibrary(std::string_view path);
+WordLibraryLoad loadWordLibrary(const Files& files, std::string_view path);
 
 // The reply of the first keyword (in file order) that the line contains, or the empty text;
 // one pass over the line through the library's index (KeywordMatcher.h).

@@ -9,5 +9,5 @@ std::optional<ServiceState> s_state;
 
 ServiceState& service() { return s_state.value(); }
 
-void createServiceState(ValueStore& store) { s_state.emplace(store); }
+void createServiceState(ValueStore& store, const Files& files) { s_state.emplace(store, files); }
 void releaseServiceState() { s_state.reset(); }

@@ -1,8 +1,8 @@
-// The chat room service's process-wide state: the value store the entry point made, the robot's
-// switch and word library (with the index its matching runs on, and the report of the vote
-// store's failures), the report of newcomers turned away for a name already held, the client
-// and data of the latest event, the roster scan position shared by every scan, and the status
-// the program ends with.
+// The chat room service's process-wide state: the value store and files the entry point made,
+// the robot's switch and word library (with the index its matching runs on, and the report of
+// the vote store's failures), the report of newcomers turned away for a name already held, the
+// client and data of the latest event, the roster scan position shared by every scan, and the
+// status the program ends with.
 // Besides this, the service keeps its roster in the list 列表框1 and its delivery markers in
 // the hidden edit box 编辑框1.
 #pragma once
@@ -10,6 +10,7 @@
 #include "app/FailureReport.h"
 #include "app/KeywordMatcher.h"
 #include "runtime/ByteBlock.h"
+#include "runtime/Files.h"
 #include "runtime/Text.h"
 #include "runtime/TextArray.h"
 #include "store/ValueStore.h"
@@ -22,14 +23,16 @@
 constexpr int32_t kExitStatusCannotListen = 1;
 
 struct ServiceState {
-    explicit ServiceState(ValueStore& store)
+    ServiceState(ValueStore& store, const Files& programFiles)
         : valueStore(store)
+        , files(programFiles)
     {
     }
 
-    // Where the robot's polls are kept; made by the program's entry point, which outlives the
-    // state.
+    // Where the robot's polls are kept, and where its word library is read from; both made by
+    // the program's entry point, which outlives the state.
     ValueStore& valueStore;
+    const Files& files;
     // The web entrance's port, nothing when the room has none; the entry sets it from the
     // command line before the console opens.
     std::optional<uint16_t> webPort;
@@ -66,6 +69,6 @@ void scanRoster(Visit visit)
     for (state.rosterIndex = 1; state.rosterIndex <= state.rosterSize; ++state.rosterIndex)
         visit(state.rosterIndex - 1);
 }
-void createServiceState(ValueStore& store);
+void createServiceState(ValueStore& store, const Files& files);
 // The end routine: releases the state. Runs once on a normal end, never on the fatal path.
 void releaseServiceState();

@@ -96,8 +96,9 @@ void onWindowCreated()
     // could not be read at all counts as missing.
     // A program directory that cannot be named holds no library the program could read: it is
     // missing, and never looked for at the root of the current drive instead.
-    std::string directory = programDirectory();
-    WordLibraryLoad library = directory.empty() ? WordLibraryLoad {} : loadWordLibrary(joinPath(directory, kWordLibraryName));
+    const Files& files = state.files;
+    std::string directory = files.programDirectory();
+    WordLibraryLoad library = directory.empty() ? WordLibraryLoad {} : loadWordLibrary(files, files.joinPath(directory, kWordLibraryName));
     state.robotEnabled = library.status == FileReadStatus::Read ? 1 : 0;
     if (Text problem = wordLibraryProblem(library); !problem.empty())
         showError(problem);

@@ -9,4 +9,4 @@
 class ReadinessWatcherFactory;
 
 // The windows' views come from `views`.
-void registerConsoleModule(ReadinessWatcherFactory& watchers, WindowViewFactory views = createWindowView);
+void registerConsoleModule(ReadinessWatcherFactory& watchers, WindowViewFactory views);

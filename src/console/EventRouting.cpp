@@ -8,6 +8,8 @@
 
 namespace {
 
+// One per process by nature: events are raised and handled on the one window thread, and the
+// handlers, called through the handler table without arguments, ask here who raised theirs.
 EventSource s_currentSource;
 int s_nestingDepth = 0;
 

@@ -58,8 +58,8 @@ public:
     virtual void callLater(int delayMs, std::function<void()> call) = 0;
 };
 
-// Made by the backend for a window description; `events` outlives the view.
-std::unique_ptr<WindowView> createWindowView(const WindowDescription& description, WindowViewEvents& events);
-// Where a program's windows get their views: the backend's createWindowView, or what the
-// entry point chose instead (a headless program's windows have nothing to show).
+// Where a program's windows get their views, for a window description whose `events` outlive
+// the view: the window system's factory, which the program's entry point passes
+// (createQtWindowView, createWin32WindowView, or views with nothing to show for a headless
+// program).
 using WindowViewFactory = std::function<std::unique_ptr<WindowView>(const WindowDescription&, WindowViewEvents&)>;

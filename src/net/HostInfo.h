@@ -1,4 +1,5 @@
 // The local computer's host name and IPv4 addresses, for the console's banner.
+// Link-time calls, not an object passed down: they keep no state, asking the system each time.
 #pragma once
 
 #include "runtime/TextArray.h"

@@ -2,6 +2,7 @@
 // implements them on non-blocking sockets and folds its error codes into the few outcomes
 // the component's logic tells apart; every rule about what to do with an outcome lives in
 // TcpServer.cpp.
+// Link-time calls, not an object passed down: stateless like the C library's socket calls.
 #pragma once
 
 #include "net/SocketHandle.h"

@@ -1,6 +1,7 @@
 // Conversion between the system's code page 936 texts and UTF-8, for the places where text
 // leaves the system for people (the window through Qt, standard error, a browser) or comes in
 // from a browser.
+// Link-time calls, not an object passed down: stateless conversions, like a C library call.
 #pragma once
 
 #include <string>

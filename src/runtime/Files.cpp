@@ -11,12 +11,12 @@ constexpr size_t kBeyondSizeChunk = 64 * 1024;
 
 } // namespace
 
-ByteBlock readFile(std::string_view path)
+ByteBlock Files::readFile(std::string_view path) const
 {
     return readRegularFile(path, std::numeric_limits<uint64_t>::max()).bytes;
 }
 
-FileRead readFileChecked(std::string_view path, uint64_t sizeLimit)
+FileRead Files::readFileChecked(std::string_view path, uint64_t sizeLimit) const
 {
     FileRead result = readRegularFile(path, sizeLimit);
     if (result.status != FileReadStatus::Read)

@@ -13,6 +13,7 @@ namespace {
 
 struct FrameState {
     WindowSystem* windowSystem = nullptr;
+    const Files* files = nullptr;
     int argc = 0;
     char** argv = nullptr;
     bool windowSystemStarted = false;
@@ -35,10 +36,11 @@ FrameState& frame()
 
 } // namespace
 
-int startProgram(int argc, char** argv, WindowSystem& windowSystem, ApplicationEntry entry)
+int startProgram(int argc, char** argv, WindowSystem& windowSystem, const Files& files, ApplicationEntry entry)
 {
     linkAllocationFailureOperators();
     frame().windowSystem = &windowSystem;
+    frame().files = &files;
     frame().argc = argc;
     frame().argv = argv;
     int exitCode = entry();
@@ -51,6 +53,7 @@ int startProgram(int argc, char** argv, WindowSystem& windowSystem, ApplicationE
         windowSystem.stop();
     }
     frame().windowSystem = nullptr;
+    frame().files = nullptr;
     return exitCode;
 }
 
@@ -68,8 +71,8 @@ void initRuntime()
     state.windowSystem->start(state.argc, state.argv);
     state.windowSystemStarted = true;
     // Relative paths mean the program's directory.
-    std::string directory = programDirectory();
-    if (!directory.empty() && !changeDirectory(directory))
+    std::string directory = state.files->programDirectory();
+    if (!directory.empty() && !state.files->changeDirectory(directory))
         std::fprintf(stderr, "chatroom-server: cannot change to the program directory %s\n", directory.c_str());
 }
 

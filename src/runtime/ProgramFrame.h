@@ -1,13 +1,14 @@
 // The program frame: starts the process, runs the service's entry once, runs the window
 // thread's message loop while a program window exists, and ends the program in order.
-// Everything happens on one thread. The window system under it is a backend's (see
-// WindowSystem.h), made by the program's entry point; the rules here are the same on every
-// platform.
+// Everything happens on one thread. The window system under it and the files are a
+// backend's (see WindowSystem.h, Files.h), made by the program's entry point; the rules here
+// are the same on every platform.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 
+class Files;
 class WindowSystem;
 
 using ApplicationEntry = std::function<int()>;
@@ -16,8 +17,9 @@ using StartWindowLoader = std::function<bool()>;
 using WindowTeardown = void (*)();
 
 // Process start: runs `entry` (which calls initRuntime, loadStartWindow and runMessageLoop)
-// on `windowSystem`, then the normal end. Returns the process's exit status.
-int startProgram(int argc, char** argv, WindowSystem& windowSystem, ApplicationEntry entry);
+// on `windowSystem`, in the program's directory as `files` names it, then the normal end.
+// Returns the process's exit status.
+int startProgram(int argc, char** argv, WindowSystem& windowSystem, const Files& files, ApplicationEntry entry);
 
 // Keeps the fatal allocation-failure operators in the program (see AllocationFailure.cpp).
 void linkAllocationFailureOperators();

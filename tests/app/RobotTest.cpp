@@ -62,7 +62,8 @@ TEST(WordLibrary, AppendsBehindWhatIsThere)
 TEST(WordLibrary, FirstKeywordInFileOrderWins)
 {
     PosixValueStore store;
-    createServiceState(store);
+    PosixFiles files;
+    createServiceState(store, files);
     appendWordLibrary("你好\r\n你好呀\r\n\r\n好\r\n嗯", service().replyKeys, service().replyTexts);
     EXPECT_EQ(matchReply("你好吗"), "你好呀");
     EXPECT_EQ(matchReply("好的"), "嗯");

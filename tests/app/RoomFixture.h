@@ -1,14 +1,15 @@
 // The fixture of the service tests: the real console with the service's own handler table and
-// a fresh service state on the target system's value store, its server on a free port, and
-// chat clients on loopback. Streams are checked whole: after the actions under test one client
-// sends a sentinel, which the relay puts behind everything sent before it, so each client's
-// stream must be exactly what the test expects followed by the sentinel.
+// a fresh service state on the target system's value store and files, its server on a free
+// port, and chat clients on loopback. Streams are checked whole: after the actions under test
+// one client sends a sentinel, which the relay puts behind everything sent before it, so each
+// client's stream must be exactly what the test expects followed by the sentinel.
 #pragma once
 
 #include "app/ApplicationEntry.h"
 #include "app/Handlers.h"
 #include "app/ServiceState.h"
 #include "console/QtConsoleDriver.h"
+#include "platform/posix/PosixFiles.h"
 #include "platform/posix/PosixValueStore.h"
 #include "support/LoopbackClient.h"
 #include "support/NoticeTexts.h"
@@ -30,7 +31,7 @@ class Room : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        createServiceState(m_store);
+        createServiceState(m_store, m_files);
         registerServiceHandlers();
         m_port = loadConsoleOnFreePort();
         ASSERT_NE(m_port, 0) << "the console could not be loaded";
@@ -107,6 +108,7 @@ protected:
 
     // Opened only by the tests that vote, each in a configuration home of its own.
     PosixValueStore m_store;
+    PosixFiles m_files;
     int m_port = 0;
     std::vector<std::unique_ptr<LoopbackClient>> m_clients;
     QtConsoleDriver::PopupWatchdog m_watchdog;

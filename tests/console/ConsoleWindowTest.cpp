@@ -4,7 +4,7 @@
 // the test binary for a person to look at. What every window system shares is in
 // ConsoleLayoutTest.cpp.
 #include "console/QtConsoleDriver.h"
-#include "runtime/Files.h"
+#include "platform/posix/PosixFiles.h"
 
 #include <QImage>
 #include <QMenuBar>
@@ -57,7 +57,8 @@ TEST_F(ConsoleWindowLayout, ScreenshotForAPerson)
     rosterWidget()->setCurrentRow(1);
     QCoreApplication::processEvents();
 
-    QString path = QString::fromStdString(joinPath(programDirectory(), "console.png"));
+    PosixFiles files;
+    QString path = QString::fromStdString(files.joinPath(files.programDirectory(), "console.png"));
     QFile::remove(path);
     ASSERT_TRUE(m_window->grab().save(path));
     QImage saved(path);

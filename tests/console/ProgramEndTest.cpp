@@ -5,6 +5,7 @@
 #include "console/ConsoleTestSupport.h"
 #include "console/CountingHandlers.h"
 #include "console/EventRouting.h"
+#include "platform/posix/PosixFiles.h"
 #include "runtime/ProgramFrame.h"
 
 #include <gmock/gmock.h>
@@ -60,7 +61,8 @@ int runConsole(void (*then)())
     static char name[] = "console_tests";
     static char* argv[] = { name, nullptr };
     // The child runs again on the window system the test binary's main made.
-    int status = startProgram(1, argv, *programWindowSystem(), entry);
+    PosixFiles files;
+    int status = startProgram(1, argv, *programWindowSystem(), files, entry);
     // A second orderly end must not run the end routine again.
     endProgram(status);
     std::fprintf(stderr, "[status %d]\n", status);

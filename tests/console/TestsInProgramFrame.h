@@ -7,15 +7,16 @@
 
 #include "console/ConsoleModule.h"
 #include "net/ReadinessWatcher.h"
+#include "runtime/Files.h"
 #include "runtime/ProgramFrame.h"
 #include "runtime/WindowSystem.h"
 
 #include <gtest/gtest.h>
 
-inline int runTestsInProgramFrame(int argc, char** argv, WindowSystem& windowSystem, ReadinessWatcherFactory& watchers)
+inline int runTestsInProgramFrame(int argc, char** argv, WindowSystem& windowSystem, const Files& files, ReadinessWatcherFactory& watchers, WindowViewFactory views)
 {
-    registerConsoleModule(watchers);
-    return startProgram(argc, argv, windowSystem, [] {
+    registerConsoleModule(watchers, std::move(views));
+    return startProgram(argc, argv, windowSystem, files, [] {
         initRuntime();
         return RUN_ALL_TESTS();
     });

@@ -1,7 +1,14 @@
 // Unit tests of the program directory, file existence and whole-file reading: what the
 // start-up handler relies on to find and load the word library beside the program.
-#include "runtime/Files.h"
 #include "support/TempDirectory.h"
+
+#if defined(_WIN32)
+#include "platform/win32/Win32Files.h"
+using PlatformFiles = Win32Files;
+#else
+#include "platform/posix/PosixFiles.h"
+using PlatformFiles = PosixFiles;
+#endif
 
 #include <gtest/gtest.h>
 
@@ -14,6 +21,8 @@
 namespace {
 
 using namespace std::string_literals;
+
+const PlatformFiles kFiles;
 
 // A temporary directory holding a few entries of every kind, removed afterwards.
 class FilesTest : public testing::Test {
@@ -30,7 +39,7 @@ protected:
         std::filesystem::create_symlink(path("missing-target"), path("dangling"));
 #endif
     }
-    std::string path(const std::string& name) const { return joinPath(m_directory.path(), name); }
+    std::string path(const std::string& name) const { return kFiles.joinPath(m_directory.path(), name); }
     void write(const std::string& name, const std::string& bytes) const
     {
         std::ofstream(path(name), std::ios::binary) << bytes;
@@ -43,11 +52,11 @@ protected:
 TEST(ProgramDirectory, IsTheExecutablesDirectoryWithoutTrailingSeparator)
 {
     std::filesystem::path executable = std::filesystem::canonical("/proc/self/exe");
-    std::string directory = programDirectory();
+    std::string directory = kFiles.programDirectory();
     EXPECT_EQ(directory, executable.parent_path().string());
     ASSERT_FALSE(directory.empty());
     EXPECT_NE(directory.back(), '/');
-    EXPECT_EQ(joinPath(directory, "reply.ini"), directory + "/reply.ini");
+    EXPECT_EQ(kFiles.joinPath(directory, "reply.ini"), directory + "/reply.ini");
 }
 #endif
 
@@ -77,8 +86,8 @@ TEST_F(FilesTest, FileExistsForAnyMatchingEntry)
         { "*.cfg", true },
     };
     for (const Case& c : cases)
-        EXPECT_EQ(fileExists(path(c.name)), c.exists) << c.name;
-    EXPECT_FALSE(fileExists(""));
+        EXPECT_EQ(kFiles.fileExists(path(c.name)), c.exists) << c.name;
+    EXPECT_FALSE(kFiles.fileExists(""));
 }
 
 TEST_F(FilesTest, ReadFileGivesEveryByteOrNothing)
@@ -99,7 +108,7 @@ TEST_F(FilesTest, ReadFileGivesEveryByteOrNothing)
         { "", "" },
     };
     for (const Case& c : cases) {
-        ByteBlock block = readFile(c.path);
+        ByteBlock block = kFiles.readFile(c.path);
         EXPECT_EQ(block.bytes, c.bytes) << c.path;
         EXPECT_EQ(block.empty(), c.bytes.empty()) << c.path;
     }
@@ -111,7 +120,7 @@ TEST_F(FilesTest, ReadFileReadsALargeFileWhole)
     for (int i = 0; i < (1 << 20) + 123; ++i)
         bytes += static_cast<char>(i * 131 % 251);
     write("large.bin", bytes);
-    EXPECT_EQ(readFile(path("large.bin")).bytes, bytes);
+    EXPECT_EQ(kFiles.readFile(path("large.bin")).bytes, bytes);
 }
 
 // The limit holds also for a file that reports a wrong size: files of /proc report none.
@@ -121,10 +130,10 @@ TEST_F(FilesTest, CheckedReadStopsAtTheLimitWhateverSizeTheFileReports)
     std::ifstream in("/proc/self/status", std::ios::binary);
     std::string status((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     ASSERT_FALSE(status.empty());
-    EXPECT_EQ(readFileChecked(path("reply.ini"), reply.size()).bytes.bytes, reply);
-    EXPECT_EQ(readFileChecked(path("reply.ini"), reply.size() - 1).status, FileReadStatus::TooLarge);
-    EXPECT_EQ(readFileChecked("/proc/self/status", status.size() + 4096).status, FileReadStatus::Read);
-    FileRead cut = readFileChecked("/proc/self/status", status.size() / 2);
+    EXPECT_EQ(kFiles.readFileChecked(path("reply.ini"), reply.size()).bytes.bytes, reply);
+    EXPECT_EQ(kFiles.readFileChecked(path("reply.ini"), reply.size() - 1).status, FileReadStatus::TooLarge);
+    EXPECT_EQ(kFiles.readFileChecked("/proc/self/status", status.size() + 4096).status, FileReadStatus::Read);
+    FileRead cut = kFiles.readFileChecked("/proc/self/status", status.size() / 2);
     EXPECT_EQ(cut.status, FileReadStatus::TooLarge);
     EXPECT_TRUE(cut.bytes.empty());
 }

@@ -90,11 +90,7 @@ TEST_F(ValueStoreTest, VoterValueCreatesTheKeyAndStoresTextWithItsNul)
     EXPECT_TRUE(m_store.keyExists(kRootCurrentUser, kRobotKey));
     EXPECT_TRUE(m_store.valueExists(kRootCurrentUser, voter));
     EXPECT_EQ(m_store.readText(kRootCurrentUser, voter), "1");
-
-    std::optional<RegistryValue> stored = m_store.readValue(kRootCurrentUser, voter);
-    ASSERT_TRUE(stored);
-    EXPECT_EQ(stored->type, ValueType::String);
-    EXPECT_EQ(stored->data, "1\0"s);
+    expectStored(m_store, { { voter, ValueType::String, "1\0"s } });
 }
 
 TEST_F(ValueStoreTest, CountIsRewrittenInPlace)
@@ -161,25 +157,16 @@ TEST_F(ValueStoreTest, OnlyTextValuesReadAsText)
     ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, "K\\negative", int32_t { -2 }));
     ASSERT_TRUE(m_store.writeValue(kRootCurrentUser, "K\\bytes", ByteBlock("a\0b"s)));
 
-    struct Case {
-        std::string path;
-        ValueType type;
-        std::string data;
-    };
-    const Case cases[] = {
+    for (std::string path : { "K\\number", "K\\negative", "K\\bytes" }) {
+        EXPECT_TRUE(m_store.valueExists(kRootCurrentUser, path)) << path;
+        EXPECT_EQ(m_store.readText(kRootCurrentUser, path), "") << path;
+        EXPECT_EQ(m_store.readText(kRootCurrentUser, path, "fallback"), "fallback") << path;
+    }
+    expectStored(m_store, {
         { "K\\number", ValueType::Integer, "\x07\0\0\0"s },
         { "K\\negative", ValueType::Integer, "\xFE\xFF\xFF\xFF"s },
         { "K\\bytes", ValueType::Binary, "a\0b"s },
-    };
-    for (const Case& c : cases) {
-        EXPECT_TRUE(m_store.valueExists(kRootCurrentUser, c.path)) << c.path;
-        EXPECT_EQ(m_store.readText(kRootCurrentUser, c.path), "") << c.path;
-        EXPECT_EQ(m_store.readText(kRootCurrentUser, c.path, "fallback"), "fallback") << c.path;
-        std::optional<RegistryValue> stored = m_store.readValue(kRootCurrentUser, c.path);
-        ASSERT_TRUE(stored) << c.path;
-        EXPECT_EQ(stored->type, c.type) << c.path;
-        EXPECT_EQ(stored->data, c.data) << c.path;
-    }
+    });
 }
 
 TEST_F(ValueStoreTest, MissingValuesReadAsTheDefault)
@@ -406,23 +393,12 @@ TEST_F(ValueStoreTest, FailedGroupRestoresWhatItOverwroteAndDeleted)
         return false;
     }));
 
-    struct Case {
-        std::string path;
-        ValueType type;
-        std::string data;
-    };
-    const Case cases[] = {
+    expectStored(m_store, {
         { kCountPath, ValueType::String, "2\0"s },
         { "K\\number", ValueType::Integer, "\x07\0\0\0"s },
         { "K\\Sub\\bytes", ValueType::Binary, "a\0b"s },
         { "K\\Sub\\", ValueType::String, "default\0"s },
-    };
-    for (const Case& c : cases) {
-        std::optional<RegistryValue> stored = m_store.readValue(kRootCurrentUser, c.path);
-        ASSERT_TRUE(stored) << c.path;
-        EXPECT_EQ(stored->type, c.type) << c.path;
-        EXPECT_EQ(stored->data, c.data) << c.path;
-    }
+    });
 }
 
 } // namespace

@@ -10,9 +10,13 @@
 #if defined(_WIN32)
 #include "platform/win32/TempRegistryRoots.h"
 #include "platform/win32/Win32ValueStore.h"
+using TempValueStore = TempRegistryRoots;
+using PlatformValueStore = Win32ValueStore;
 #else
 #include "platform/posix/PosixValueStore.h"
 #include "store/TempConfigHome.h"
+using TempValueStore = TempConfigHome;
+using PlatformValueStore = PosixValueStore;
 #endif
 
 #include <gtest/gtest.h>
@@ -20,19 +24,12 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <vector>
 
 inline const std::string kRobotKey = "SOFTWARE\\聊天室\\机器人";
 inline const std::string kCountPath = kRobotKey + "\\次数";
 
 inline std::string voterPath(const std::string& address) { return kRobotKey + "\\" + address; }
-
-#if defined(_WIN32)
-using TempValueStore = TempRegistryRoots;
-using PlatformValueStore = Win32ValueStore;
-#else
-using TempValueStore = TempConfigHome;
-using PlatformValueStore = PosixValueStore;
-#endif
 
 // Sets or clears an environment variable for one scope.
 class ScopedEnv {
@@ -65,6 +62,22 @@ private:
     std::string m_name;
     std::optional<std::string> m_previous;
 };
+
+// Each value is stored under the current user's root with this type and these data bytes.
+struct StoredValue {
+    std::string path;
+    ValueType type;
+    std::string data;
+};
+inline void expectStored(ValueStore& store, const std::vector<StoredValue>& values)
+{
+    for (const StoredValue& value : values) {
+        std::optional<RegistryValue> stored = store.readValue(kRootCurrentUser, value.path);
+        ASSERT_TRUE(stored) << value.path;
+        EXPECT_EQ(stored->type, value.type) << value.path;
+        EXPECT_EQ(stored->data, value.data) << value.path;
+    }
+}
 
 class ValueStoreTest : public testing::Test {
 protected:

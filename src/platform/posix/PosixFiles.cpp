@@ -1,5 +1,6 @@
-// Program directory, current directory, file existence and whole-file reading on POSIX.
-#include "runtime/Files.h"
+// Program directory, current directory, file existence and whole-file reading on POSIX (see
+// PosixFiles.h).
+#include "platform/posix/PosixFiles.h"
 
 #include "platform/posix/OwnedDescriptor.h"
 
@@ -10,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-std::string programDirectory()
+std::string PosixFiles::programDirectory() const
 {
     char path[PATH_MAX];
     ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
@@ -23,7 +24,7 @@ std::string programDirectory()
     return full.substr(0, slash);
 }
 
-std::string joinPath(std::string_view directory, std::string_view name)
+std::string PosixFiles::joinPath(std::string_view directory, std::string_view name) const
 {
     std::string joined(directory);
     joined += '/';
@@ -31,7 +32,7 @@ std::string joinPath(std::string_view directory, std::string_view name)
     return joined;
 }
 
-bool fileExists(std::string_view path)
+bool PosixFiles::fileExists(std::string_view path) const
 {
     if (path.empty())
         return false;
@@ -55,7 +56,7 @@ bool fileExists(std::string_view path)
 }
 
 // Only a regular file is opened: a FIFO or device could block or never end.
-FileRead readRegularFile(std::string_view path, uint64_t sizeLimit)
+FileRead PosixFiles::readRegularFile(std::string_view path, uint64_t sizeLimit) const
 {
     FileRead result;
     if (path.empty())
@@ -99,7 +100,7 @@ FileRead readRegularFile(std::string_view path, uint64_t sizeLimit)
     });
 }
 
-bool changeDirectory(std::string_view directory)
+bool PosixFiles::changeDirectory(std::string_view directory) const
 {
     return !directory.empty() && chdir(std::string(directory).c_str()) == 0;
 }

@@ -1,10 +1,11 @@
 // The POSIX program's entry point and composition root: it makes the backend's objects (the
-// value store, the window thread's readiness watchers and the window system on them), hands
-// them to the service, the console and the program frame, and hands control to the frame,
-// which runs the chat room service's entry. With a display that is Qt; headless (no display, the user service, the
-// benchmark) it is a plain loop on the epoll set, with no toolkit between a socket's
-// readiness and its handler. The command line also offers the administrator's control
-// commands, and the room serves them on a control socket for as long as it runs.
+// value store, the files, the window thread's readiness watchers and the window system on
+// them, the windows' view factory), hands them to the service, the console and the program
+// frame, and hands control to the frame, which runs the chat room service's entry. With a
+// display that is Qt; headless (no display, the user service, the benchmark) it is a plain
+// loop on the epoll set, with no toolkit between a socket's readiness and its handler. The
+// command line also offers the administrator's control commands, and the room serves them on
+// a control socket for as long as it runs.
 #include "admin/AdminProtocol.h"
 #include "admin/AdminRequests.h"
 #include "admin/CommandLine.h"
@@ -15,8 +16,10 @@
 #include "platform/headless/HeadlessWindowSystem.h"
 #include "platform/headless/HeadlessWindowView.h"
 #include "platform/posix/ControlEndpoint.h"
+#include "platform/posix/PosixFiles.h"
 #include "platform/posix/PosixValueStore.h"
 #include "platform/qt/QtReadinessWatchers.h"
+#include "platform/qt/QtWindowView.h"
 #include "platform/qt/QtWindowSystem.h"
 #include "runtime/ProgramFrame.h"
 
@@ -32,11 +35,12 @@ namespace {
 int runRoom(int argc, char** argv, const RoomOptions& options, ReadinessWatcherFactory& watchers, WindowSystem& windowSystem, WindowViewFactory views)
 {
     PosixValueStore valueStore;
+    PosixFiles files;
     registerConsoleModule(watchers, std::move(views));
-    return startProgram(argc, argv, windowSystem, [&watchers, &options, &valueStore] {
+    return startProgram(argc, argv, windowSystem, files, [&watchers, &options, &valueStore, &files] {
         initRuntime();
         ControlEndpoint endpoint(watchers, { answerAdminRequest, answerForProblem });
-        return applicationEntry(options, valueStore);
+        return applicationEntry(options, valueStore, files);
     });
 }
 
@@ -65,5 +69,5 @@ int main(int argc, char** argv)
     }
     QtReadinessWatcherFactory watchers;
     QtWindowSystem windowSystem(watchers);
-    return runRoom(argc, argv, options, watchers, windowSystem, createWindowView);
+    return runRoom(argc, argv, options, watchers, windowSystem, createQtWindowView);
 }

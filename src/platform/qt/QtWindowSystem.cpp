@@ -16,8 +16,8 @@ bool hasDisplay()
     return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");
 }
 
-// Qt's own remarks that say nothing to an administrator of a headless room (the offscreen
-// platform cannot size windows; a missing runtime directory that Qt replaces by itself) are
+// Qt's own remarks that say nothing to an administrator of a room on the offscreen platform
+// (it cannot size windows; a missing runtime directory that Qt replaces by itself) are
 // dropped; everything else reaches standard error as before. Qt's message handler is one per
 // process, a plain function: the handler it replaced is kept beside it.
 QtMessageHandler s_previousMessageHandler = nullptr;
@@ -47,7 +47,9 @@ void QtWindowSystem::start(int argc, char** argv)
 {
     if (m_application)
         return;
-    // With no display the room runs headless on Qt's offscreen platform.
+    // A room without a display normally runs on the headless backend (platform/headless), not
+    // on Qt; it comes here only when that cannot start (no epoll set), and then runs on Qt's
+    // offscreen platform. Tests without a display run here on offscreen too.
     if (!hasDisplay())
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     s_previousMessageHandler = qInstallMessageHandler(filterQtMessages);

@@ -1,7 +1,8 @@
-// The program frame's window system on Qt Widgets: the application object, offscreen when
-// there is no display, close requests by signal (watched with the window thread's readiness
-// watchers), and the message box. The program's entry point makes one with the watchers it
-// also hands to the console.
+// The program frame's window system on Qt Widgets: the application object, close requests by
+// signal (watched with the window thread's readiness watchers), and the message box. The
+// program's entry point makes one with the watchers it also hands to the console, when there
+// is a display; without one it makes the headless backend's instead, and comes here (on Qt's
+// offscreen platform) only when that cannot start.
 #pragma once
 
 #include "net/ReadinessWatcher.h"

@@ -223,7 +223,7 @@ void QtWindowView::callLater(int delayMs, std::function<void()> call)
         QTimer::singleShot(delayMs, m_widget, std::move(call));
 }
 
-std::unique_ptr<WindowView> createWindowView(const WindowDescription& description, WindowViewEvents& events)
+std::unique_ptr<WindowView> createQtWindowView(const WindowDescription& description, WindowViewEvents& events)
 {
     return std::make_unique<QtWindowView>(description, events);
 }

@@ -59,3 +59,6 @@ private:
     std::vector<EditBoxModel*> m_editModels;
     QMenu* m_openPopup = nullptr;
 };
+
+// The Qt window system's view factory (console/WindowView.h's WindowViewFactory).
+std::unique_ptr<WindowView> createQtWindowView(const WindowDescription& description, WindowViewEvents& events);

@@ -1,7 +1,5 @@
-// Program directory, file existence and whole-file reading on Win32, through the wide API:
-// paths arrive as code page 936 texts and are converted, so they work on a Windows of any
-// language.
-#include "runtime/Files.h"
+// Program directory, file existence and whole-file reading on Win32 (see Win32Files.h).
+#include "platform/win32/Win32Files.h"
 
 #include "platform/win32/CodePage936.h"
 #include "platform/win32/UniqueHandle.h"
@@ -50,7 +48,7 @@ std::wstring shortPath(const std::wstring& path)
 
 } // namespace
 
-std::string programDirectory()
+std::string Win32Files::programDirectory() const
 {
     std::wstring path = modulePath();
     size_t backslash = path.rfind(L'\\');
@@ -67,7 +65,7 @@ std::string programDirectory()
     return {};
 }
 
-std::string joinPath(std::string_view directory, std::string_view name)
+std::string Win32Files::joinPath(std::string_view directory, std::string_view name) const
 {
     std::string joined(directory);
     joined += '\\';
@@ -75,7 +73,7 @@ std::string joinPath(std::string_view directory, std::string_view name)
     return joined;
 }
 
-bool fileExists(std::string_view path)
+bool Win32Files::fileExists(std::string_view path) const
 {
     if (path.empty())
         return false;
@@ -94,7 +92,7 @@ bool isMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == E
 } // namespace
 
 // Only a file on disk is opened: not a device, pipe or console that has a file name.
-FileRead readRegularFile(std::string_view path, uint64_t sizeLimit)
+FileRead Win32Files::readRegularFile(std::string_view path, uint64_t sizeLimit) const
 {
     FileRead result;
     if (path.empty())
@@ -139,7 +137,7 @@ FileRead readRegularFile(std::string_view path, uint64_t sizeLimit)
     });
 }
 
-bool changeDirectory(std::string_view directory)
+bool Win32Files::changeDirectory(std::string_view directory) const
 {
     return !directory.empty() && SetCurrentDirectoryW(cp936ToWide(directory).c_str());
 }

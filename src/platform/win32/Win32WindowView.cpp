@@ -20,6 +20,7 @@ constexpr int kPopupOffset = 3;
 
 ATOM registerWindowClass(WNDPROC procedure)
 {
+    // One per process by nature: a window class is registered once for the process.
     static ATOM atom = [procedure] {
         WNDCLASSEXW windowClass {};
         windowClass.cbSize = sizeof windowClass;
@@ -325,7 +326,7 @@ LRESULT Win32WindowView::handle(UINT message, WPARAM wParam, LPARAM lParam)
     return DefWindowProcW(m_window, message, wParam, lParam);
 }
 
-std::unique_ptr<WindowView> createWindowView(const WindowDescription& description, WindowViewEvents& events)
+std::unique_ptr<WindowView> createWin32WindowView(const WindowDescription& description, WindowViewEvents& events)
 {
     return std::make_unique<Win32WindowView>(description, events);
 }

@@ -60,3 +60,6 @@ private:
     std::map<UINT_PTR, std::function<void()>> m_timers;
     UINT_PTR m_nextTimer = 1;
 };
+
+// The Win32 window system's view factory (console/WindowView.h's WindowViewFactory).
+std::unique_ptr<WindowView> createWin32WindowView(const WindowDescription& description, WindowViewEvents& events);

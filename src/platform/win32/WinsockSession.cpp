@@ -30,5 +30,6 @@ private:
 
 void ensureWinsock()
 {
+    // One per process by nature: Winsock's start and cleanup are the process's.
     static WinsockSession session;
 }

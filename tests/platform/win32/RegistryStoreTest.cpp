@@ -133,10 +133,7 @@ TEST_F(RegistryStoreTest, ValuesOfOtherProgramsReadAsTheyAreStored)
         ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, L"K", c.name.c_str(), c.type, c.data.data(), static_cast<DWORD>(c.data.size())), ERROR_SUCCESS);
         std::string path = "K\\" + std::string(c.name.begin(), c.name.end());
         EXPECT_EQ(m_store.readText(kRootCurrentUser, path), c.text) << path;
-        std::optional<RegistryValue> stored = m_store.readValue(kRootCurrentUser, path);
-        ASSERT_TRUE(stored) << path;
-        EXPECT_EQ(stored->type, c.storedType) << path;
-        EXPECT_EQ(stored->data, c.storedData) << path;
+        expectStored(m_store, { { path, c.storedType, c.storedData } });
     }
 }
 

@@ -2,7 +2,7 @@
 // roster and the administrator's pop-up open over it, taken from the screen while the pop-up's
 // own loop runs and saved as console-windows.png beside the test binary.
 #include "platform/win32/Win32ConsoleDriver.h"
-#include "runtime/Files.h"
+#include "platform/win32/Win32Files.h"
 
 // GDI+ needs the COM declarations that WIN32_LEAN_AND_MEAN leaves out of windows.h.
 #include <objidl.h>
@@ -64,7 +64,8 @@ TEST_F(Win32ConsoleScreenshot, PopupOverThreeClientsForAPerson)
     // Everything drawn before the picture is taken.
     RedrawWindow(m_window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
 
-    const std::wstring path = cp936ToWide(joinPath(programDirectory(), "console-windows.png"));
+    Win32Files files;
+    const std::wstring path = cp936ToWide(files.joinPath(files.programDirectory(), "console-windows.png"));
     DeleteFileW(path.c_str());
     RECT pictured {};
     bool saved = false;

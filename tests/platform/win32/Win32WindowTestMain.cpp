@@ -2,8 +2,10 @@
 // the window system (OLE, the message loop the close tests run) exists before any test
 // touches the console and is taken down in order afterwards.
 #include "console/TestsInProgramFrame.h"
+#include "platform/win32/Win32Files.h"
 #include "platform/win32/Win32ReadinessWatchers.h"
 #include "platform/win32/Win32WindowSystem.h"
+#include "platform/win32/Win32WindowView.h"
 
 #include <gtest/gtest.h>
 
@@ -12,5 +14,6 @@ int main(int argc, char** argv)
     ::testing::InitGoogleTest(&argc, argv);
     Win32ReadinessWatcherFactory watchers;
     Win32WindowSystem windowSystem;
-    return runTestsInProgramFrame(argc, argv, windowSystem, watchers);
+    Win32Files files;
+    return runTestsInProgramFrame(argc, argv, windowSystem, files, watchers, createWin32WindowView);
 }
