@@ -5,11 +5,7 @@
 // program's own changes raise nothing; a chosen item runs its bound handler once, after the
 // pop-up has closed; unbound and blocked events run nothing; and every way of closing the
 // window runs the being-destroyed handler once, while the server component still exists.
-#ifdef _WIN32
-#include "platform/win32/Win32ConsoleDriver.h"
-#else
-#include "console/QtConsoleDriver.h"
-#endif
+#include "console/ConsoleDrivers.h"
 #include "console/EventRouting.h"
 #include "runtime/EventBlock.h"
 
@@ -19,17 +15,6 @@
 namespace {
 
 using namespace console_test;
-
-#ifdef _WIN32
-using Drivers = ::testing::Types<win32_console_test::Win32ConsoleDriver>;
-#else
-using Drivers = ::testing::Types<QtConsoleDriver>;
-#endif
-
-struct DriverName {
-    template<class Driver>
-    static std::string GetName(int) { return Driver::kName; }
-};
 
 // Keeps events blocked while it lives, as the window's creation and the fatal path do.
 class EventBlockScope {
@@ -58,7 +43,7 @@ protected:
         return Driver::waitUntil([&] { return driver.finished(); });
     }
 };
-TYPED_TEST_SUITE(ConsoleEvents, Drivers, DriverName);
+TYPED_TEST_SUITE(ConsoleEvents, ConsoleDrivers, ConsoleDriverName);
 
 TYPED_TEST(ConsoleEvents, CreatedEventRanOnceBeforeAnythingElse)
 {

@@ -3,11 +3,7 @@
 // the units of its form, the roster and the banner at their stored places, the marker store
 // that is never shown, and the roster's entries following its model. What only one window
 // system has (title bar flags, control styles, pictures) is tested in that system's own file.
-#ifdef _WIN32
-#include "platform/win32/Win32ConsoleDriver.h"
-#else
-#include "console/QtConsoleDriver.h"
-#endif
+#include "console/ConsoleDrivers.h"
 #include "runtime/Cp936.h"
 
 #include <string>
@@ -17,24 +13,13 @@ namespace {
 
 using namespace console_test;
 
-#ifdef _WIN32
-using Drivers = ::testing::Types<win32_console_test::Win32ConsoleDriver>;
-#else
-using Drivers = ::testing::Types<QtConsoleDriver>;
-#endif
-
-struct DriverName {
-    template<class Driver>
-    static std::string GetName(int) { return Driver::kName; }
-};
-
 // The window's stored outer size, frame included.
 constexpr int kOuterWidth = 225;
 constexpr int kOuterHeight = 240;
 
 template<class Driver>
 using ConsoleLayout = LoadedConsole<Driver>;
-TYPED_TEST_SUITE(ConsoleLayout, Drivers, DriverName);
+TYPED_TEST_SUITE(ConsoleLayout, ConsoleDrivers, ConsoleDriverName);
 
 TYPED_TEST(ConsoleLayout, CaptionAndOuterSize)
 {
