@@ -16,6 +16,7 @@ using console_test::handlerCalls;
 using console_test::LoadedConsole;
 using console_test::registerCountingHandlers;
 using console_test::ScreenPoint;
+using console_test::ScreenRect;
 
 // Runs the program frame's message loop, as the program does after loading its window, until
 // it ends (the last window has gone) or the bound passes; true when it ended by itself.
