@@ -1,5 +1,5 @@
-// Whole-file reading on top of the backend's calls: the rules for a file whose size changes
-// under the reader, for the size limit, and for what a failed read keeps.
+// The files rules on top of the backend's calls: joining a path, and whole-file reading (a
+// file whose size changes under the reader, the size limit, what a failed read keeps).
 #include "runtime/Files.h"
 
 #include <limits>
@@ -10,6 +10,14 @@ namespace {
 constexpr size_t kBeyondSizeChunk = 64 * 1024;
 
 } // namespace
+
+std::string Files::joinPath(std::string_view directory, std::string_view name) const
+{
+    std::string joined(directory);
+    joined += pathSeparator();
+    joined += name;
+    return joined;
+}
 
 ByteBlock Files::readFile(std::string_view path) const
 {

@@ -33,7 +33,7 @@ public:
     // separator; empty when it cannot be found.
     virtual std::string programDirectory() const = 0;
     // `directory` and `name` joined with the platform's separator.
-    virtual std::string joinPath(std::string_view directory, std::string_view name) const = 0;
+    std::string joinPath(std::string_view directory, std::string_view name) const;
     // True when a directory entry matches the path; "*" and "?" match as in a file search, and
     // directories count.
     virtual bool fileExists(std::string_view path) const = 0;
@@ -48,6 +48,8 @@ public:
     FileRead readFileChecked(std::string_view path, uint64_t sizeLimit) const;
 
 protected:
+    // The platform's path separator.
+    virtual char pathSeparator() const = 0;
     // What the backend supplies for the two reads above: the regular file at `path`, at most
     // `sizeLimit` bytes; a read that fails midway keeps what it read so far (readFile gives
     // that).

@@ -1,7 +1,6 @@
 // Unit tests of the value store's SQLite file: where it lives, how it keeps names and data,
 // what happens when the file is removed or cannot be made, and the store shared by several
 // processes, one of them killed mid-run. Each test gets its own XDG_CONFIG_HOME.
-#include "runtime/Text.h"
 #include "store/ValueStore.h"
 #include "store/ValueStoreTestSupport.h"
 
@@ -237,16 +236,8 @@ TEST_F(ValueStoreTest, CountsOfTwoProcessesInGroupsAddUp)
     for (pid_t& child : children) {
         child = fork();
         ASSERT_GE(child, 0);
-        if (child == 0) {
-            int counted = 0;
-            for (int i = 0; i < kPerProcess; ++i) {
-                counted += m_store.inTransaction([&] {
-                    double count = toNumber(m_store.readText(kRootCurrentUser, kCountPath));
-                    return m_store.writeValue(kRootCurrentUser, kCountPath, std::string_view(toText(count + 1)));
-                });
-            }
-            _exit(counted == kPerProcess ? 0 : 1);
-        }
+        if (child == 0)
+            _exit(countInGroups(m_store, kCountPath, kPerProcess) == kPerProcess ? 0 : 1);
     }
     for (pid_t child : children) {
         int status = 0;

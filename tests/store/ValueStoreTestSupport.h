@@ -5,6 +5,7 @@
 // real store.
 #pragma once
 
+#include "runtime/Text.h"
 #include "store/ValueStore.h"
 
 #if defined(_WIN32)
@@ -77,6 +78,19 @@ inline void expectStored(ValueStore& store, const std::vector<StoredValue>& valu
         EXPECT_EQ(stored->type, value.type) << value.path;
         EXPECT_EQ(stored->data, value.data) << value.path;
     }
+}
+
+// Counts at `path` `times` times, each a group of read, add one, write; how many groups held.
+inline int countInGroups(ValueStore& store, std::string_view path, int times)
+{
+    int counted = 0;
+    for (int i = 0; i < times; ++i) {
+        counted += store.inTransaction([&] {
+            double count = toNumber(store.readText(kRootCurrentUser, path));
+            return store.writeValue(kRootCurrentUser, path, std::string_view(toText(count + 1)));
+        });
+    }
+    return counted;
 }
 
 class ValueStoreTest : public testing::Test {

@@ -24,14 +24,6 @@ std::string PosixFiles::programDirectory() const
     return full.substr(0, slash);
 }
 
-std::string PosixFiles::joinPath(std::string_view directory, std::string_view name) const
-{
-    std::string joined(directory);
-    joined += '/';
-    joined += name;
-    return joined;
-}
-
 bool PosixFiles::fileExists(std::string_view path) const
 {
     if (path.empty())

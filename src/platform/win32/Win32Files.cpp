@@ -65,14 +65,6 @@ std::string Win32Files::programDirectory() const
     return {};
 }
 
-std::string Win32Files::joinPath(std::string_view directory, std::string_view name) const
-{
-    std::string joined(directory);
-    joined += '\\';
-    joined += name;
-    return joined;
-}
-
 bool Win32Files::fileExists(std::string_view path) const
 {
     if (path.empty())

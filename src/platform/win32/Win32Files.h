@@ -8,10 +8,10 @@
 class Win32Files final : public Files {
 public:
     std::string programDirectory() const override;
-    std::string joinPath(std::string_view directory, std::string_view name) const override;
     bool fileExists(std::string_view path) const override;
     bool changeDirectory(std::string_view directory) const override;
 
 protected:
+    char pathSeparator() const override { return '\\'; }
     FileRead readRegularFile(std::string_view path, uint64_t sizeLimit) const override;
 };

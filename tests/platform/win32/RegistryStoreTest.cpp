@@ -3,7 +3,6 @@
 // two processes counting in groups at once, kept apart by the store's named lock.
 #include "platform/win32/TempRegistryRoots.h"
 #include "platform/win32/UniqueHandle.h"
-#include "runtime/Text.h"
 #include "store/ValueStore.h"
 #include "store/ValueStoreTestSupport.h"
 
@@ -51,14 +50,7 @@ const bool g_isCounterChild = [] {
     if (!gate || WaitForSingleObject(gate.get(), kChildTimeoutMs) != WAIT_OBJECT_0)
         ExitProcess(3);
     Win32ValueStore store;
-    int counted = 0;
-    for (int i = 0; i < kCountsPerProcess; ++i) {
-        counted += store.inTransaction([&] {
-            double count = toNumber(store.readText(kRootCurrentUser, kCounterPath));
-            return store.writeValue(kRootCurrentUser, kCounterPath, std::string_view(toText(count + 1)));
-        });
-    }
-    ExitProcess(counted == kCountsPerProcess ? 0 : 1);
+    ExitProcess(countInGroups(store, kCounterPath, kCountsPerProcess) == kCountsPerProcess ? 0 : 1);
 }();
 
 std::vector<BYTE> bytesOf(std::wstring_view text)
