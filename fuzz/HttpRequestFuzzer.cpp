@@ -2,17 +2,17 @@
 // read without a fault; the result must not depend on where the reads cut them; a head read
 // whole never passes the limit; a complete head's field names are lower-case tokens; and every
 // answer is a well-formed status line whose only upgrade is to the request at /ws.
-#include "FuzzCheck.h"
+#include "PiecedInput.h"
 
 #include "web/HttpAnswers.h"
 #include "web/HttpRequest.h"
 
-#include <fuzzer/FuzzedDataProvider.h>
-
-#include <cstdint>
 #include <string>
 
 namespace {
+
+// A head is read in pieces of up to 64 bytes.
+constexpr size_t kMaxPiece = 64;
 
 struct Reading {
     HttpRequestReader::State state;
@@ -34,17 +34,13 @@ Reading readInPieces(std::string_view bytes, size_t piece)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    FuzzedDataProvider provider(data, size);
-    size_t piece = provider.ConsumeIntegralInRange<size_t>(1, 64);
-    std::string bytes = provider.ConsumeRemainingBytesAsString();
-
-    Reading whole = readInPieces(bytes, bytes.size() + 1);
-    Reading cut = readInPieces(bytes, piece);
-    FUZZ_CHECK(whole.state == cut.state && whole.failure == cut.failure, fuzzPrintBytes("input", bytes), fuzzPrintNumber("piece", static_cast<long long>(piece)));
+    const PiecedInput input = takePiecedInput(data, size, kMaxPiece);
+    const auto [whole, cut] = input.readWholeAndCut(readInPieces);
+    FUZZ_CHECK(whole.state == cut.state && whole.failure == cut.failure, input.print());
     if (whole.state != HttpRequestReader::State::Complete)
         return 0;
-    FUZZ_CHECK(whole.request.target == cut.request.target && whole.request.fields == cut.request.fields && whole.rest == cut.rest, fuzzPrintBytes("input", bytes));
-    FUZZ_CHECK(bytes.size() - whole.rest.size() <= HttpRequestReader::kMaxHeadBytes + bytes.find_first_not_of("\r\n"), fuzzPrintBytes("input", bytes));
+    FUZZ_CHECK(whole.request.target == cut.request.target && whole.request.fields == cut.request.fields && whole.rest == cut.rest, input.print());
+    FUZZ_CHECK(input.bytes.size() - whole.rest.size() <= HttpRequestReader::kMaxHeadBytes + input.bytes.find_first_not_of("\r\n"), input.print());
     for (const auto& [name, value] : whole.request.fields) {
         for (char c : name)
             FUZZ_CHECK(c > ' ' && c != ':' && !(c >= 'A' && c <= 'Z'), fuzzPrintBytes("name", name));
@@ -53,6 +49,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     HttpAnswer answer = answerRequest(whole.request, WebPage { "<p></p>", "default-src 'none'" });
     FUZZ_CHECK(answer.bytes.starts_with("HTTP/1.1 " + std::to_string(answer.status.code) + " "), fuzzPrintBytes("answer", answer.bytes));
     FUZZ_CHECK(answer.bytes.find("\r\n\r\n") != std::string::npos, fuzzPrintBytes("answer", answer.bytes));
-    FUZZ_CHECK(!answer.upgraded || (answer.status.code == 101 && whole.request.target.starts_with("/ws")), fuzzPrintBytes("input", bytes));
+    FUZZ_CHECK(!answer.upgraded || (answer.status.code == 101 && whole.request.target.starts_with("/ws")), input.print());
     return 0;
 }

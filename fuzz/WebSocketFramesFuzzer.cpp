@@ -1,18 +1,18 @@
 // Fuzz target for the frame decoder. Any bytes, cut anywhere, must decode without a fault to
 // the same messages and the same failure as when read whole; no message passes its limit; a
 // text message is UTF-8; and every message, framed again as a client would, decodes to itself.
-#include "FuzzCheck.h"
+#include "PiecedInput.h"
 
 #include "web/Utf8.h"
 #include "web/WebSocketFrames.h"
 
-#include <fuzzer/FuzzedDataProvider.h>
-
-#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace {
+
+// Frames are read in pieces of up to 200 bytes.
+constexpr size_t kMaxPiece = 200;
 
 using namespace websocket;
 
@@ -48,17 +48,13 @@ std::string clientFrame(Opcode opcode, std::string_view payload)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    FuzzedDataProvider provider(data, size);
-    size_t piece = provider.ConsumeIntegralInRange<size_t>(1, 200);
-    std::string bytes = provider.ConsumeRemainingBytesAsString();
-
-    Decoded whole = decodeInPieces(bytes, bytes.size() + 1);
-    Decoded cut = decodeInPieces(bytes, piece);
-    FUZZ_CHECK(whole.failure == cut.failure && whole.messages.size() == cut.messages.size(), fuzzPrintBytes("input", bytes), fuzzPrintNumber("piece", static_cast<long long>(piece)));
+    const PiecedInput input = takePiecedInput(data, size, kMaxPiece);
+    const auto [whole, cut] = input.readWholeAndCut(decodeInPieces);
+    FUZZ_CHECK(whole.failure == cut.failure && whole.messages.size() == cut.messages.size(), input.print());
     for (size_t i = 0; i < whole.messages.size(); ++i) {
         const Message& message = whole.messages[i];
-        FUZZ_CHECK(message.opcode == cut.messages[i].opcode && message.payload == cut.messages[i].payload, fuzzPrintBytes("input", bytes));
-        FUZZ_CHECK(message.payload.size() <= FrameDecoder::kMaxMessageBytes, fuzzPrintBytes("input", bytes));
+        FUZZ_CHECK(message.opcode == cut.messages[i].opcode && message.payload == cut.messages[i].payload, input.print());
+        FUZZ_CHECK(message.payload.size() <= FrameDecoder::kMaxMessageBytes, input.print());
         FUZZ_CHECK(message.opcode != Opcode::Text || isValidUtf8(message.payload), fuzzPrintBytes("payload", message.payload));
         Decoded again = decodeInPieces(clientFrame(message.opcode, message.payload), 7);
         FUZZ_CHECK(again.failure == close_code::kNone && again.messages.size() == 1 && again.messages[0].payload == message.payload, fuzzPrintBytes("payload", message.payload));

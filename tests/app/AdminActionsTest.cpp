@@ -131,9 +131,10 @@ TEST_F(AdminActions, ChosenFromThePopupActsOnTheClickedEntry)
 {
     LoopbackClient& a = connectClient();
     LoopbackClient& b = connectClient();
-    PopupDriver driver([](QMenu* menu) { chooseWithMouse(menu, utf8(u8"抖动")); });
-    clickRosterEntry(1);
-    pumpUntil([&] { return driver.acted() && !openPopup(); });
+    // 抖动, the menu's second item, chosen with the mouse.
+    QtConsoleDriver::PopupDriver driver([](QMenu* menu) { QtConsoleDriver::choose(menu, 1, ChoiceWay::LeftButton); });
+    QtConsoleDriver::clickEntry(1);
+    pumpUntil([&] { return driver.finished(); });
     EXPECT_TRUE(driver.acted());
     EXPECT_EQ(content(编辑框1), b.address() + "=1\r\n");
     expectStreams(a, { { &a, "" }, { &b, administratorNotice(false, kShakeBody) } });

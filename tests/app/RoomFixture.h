@@ -8,7 +8,7 @@
 #include "app/ApplicationEntry.h"
 #include "app/Handlers.h"
 #include "app/ServiceState.h"
-#include "console/ConsoleTestSupport.h"
+#include "console/QtConsoleDriver.h"
 #include "platform/posix/PosixFiles.h"
 #include "platform/posix/PosixValueStore.h"
 #include "support/LoopbackClient.h"
@@ -111,7 +111,7 @@ protected:
     PosixFiles m_files;
     int m_port = 0;
     std::vector<std::unique_ptr<LoopbackClient>> m_clients;
-    PopupWatchdog m_watchdog;
+    QtConsoleDriver::PopupWatchdog m_watchdog;
 };
 
 } // namespace app_test

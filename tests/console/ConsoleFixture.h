@@ -1,37 +1,70 @@
-// The fixture of the console tests: the real console window, loaded with the tests' counting
-// handler table and its server moved to a free port, closed again after each test.
+// The fixture of the console tests on every window system: the real console window, loaded
+// with the tests' counting handler table and its server moved to a free port, closed again
+// after each test. A driver (console/QtConsoleDriver.h, platform/win32/Win32ConsoleDriver.h)
+// does what differs between the window systems: making the window, the user's clicks and
+// keys, reading a control.
 #pragma once
 
-#include "console/ConsoleTestSupport.h"
+#include "console/ConsoleWindow.h"
 #include "console/CountingHandlers.h"
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace console_test {
 
+// A place on the screen, in pixels.
+struct ScreenPoint {
+    int x = 0;
+    int y = 0;
+    friend bool operator==(const ScreenPoint&, const ScreenPoint&) = default;
+    friend std::ostream& operator<<(std::ostream& out, const ScreenPoint& point) { return out << '(' << point.x << ", " << point.y << ')'; }
+};
+
+// A rectangle on the screen or in a window, in pixels.
+struct ScreenRect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    friend bool operator==(const ScreenRect&, const ScreenRect&) = default;
+    friend std::ostream& operator<<(std::ostream& out, const ScreenRect& rect)
+    {
+        return out << rect.width << 'x' << rect.height << " at (" << rect.x << ", " << rect.y << ')';
+    }
+};
+
+// Where the administrator's pop-up opens, from the pointer.
+constexpr ScreenPoint kPopupOffset { 3, 3 };
+
+// How the user chooses an item of the pop-up.
+enum class ChoiceWay { Keys, LeftButton, RightButton };
+
+template<class Driver>
 class LoadedConsole : public ::testing::Test {
 protected:
     void SetUp() override
     {
         registerCountingHandlers();
-        m_port = loadConsoleOnFreePort();
+        m_port = Driver::load();
         ASSERT_NE(m_port, 0) << "the console could not be loaded";
-        m_console = console();
-        m_window = consoleWidget();
+        m_console = findLoadedWindow(kConsoleWindowId);
+        m_window = Driver::window();
     }
 
     void TearDown() override
     {
         EXPECT_FALSE(m_watchdog.tripped()) << "a pop-up stayed open until the watchdog closed it";
-        closeConsole();
+        Driver::close();
         registerCountingHandlers();
     }
 
     int m_port = 0;
     ConsoleWindow* m_console = nullptr;
-    // The console's top-level widget.
-    QWidget* m_window = nullptr;
-    PopupWatchdog m_watchdog;
+    // The console's top-level window.
+    typename Driver::Window m_window {};
+    typename Driver::PopupWatchdog m_watchdog;
 };
 
 } // namespace console_test

@@ -1,11 +1,12 @@
 // What the in-process window tests share: loading the real console on a free port, pumping
 // the window thread's event loop until something has happened (always within a bound), and
-// acting on the administrator pop-up while its nested loop runs.
+// the Qt side of the pop-up driver (PopupDriver.h).
 #pragma once
 
 #include "console/ConsoleWindow.h"
 #include "runtime/ProgramFrame.h"
 #include "console/ControlOperations.h"
+#include "console/PopupDriver.h"
 #include "console/UnitReference.h"
 #include "net/TcpServer.h"
 #include "platform/qt/QtListBox.h"
@@ -22,9 +23,6 @@
 #include <string>
 
 namespace console_test {
-
-// The longest any wait for the window thread may take before the test gives up and fails.
-constexpr int kWaitLimitMs = 15000;
 
 using test_support::freeTcpPort;
 
@@ -71,118 +69,29 @@ inline QtListBox* rosterWidget()
     return qtView() ? qtView()->listBox(列表框1.unitId) : nullptr;
 }
 
-// Waits, from inside whatever nested loop is running, for the administrator pop-up to be
-// open and then acts on it once. If the pop-up is still open long after the action, or never
-// opens, the driver closes what it can so that the test fails instead of hanging.
-class PopupDriver {
-public:
-    explicit PopupDriver(std::function<void(QMenu*)> action)
-        : m_action(std::move(action))
+// The Qt side of PopupDriver.h: the pop-up is the QMenu shown now, ticks come from a QTimer.
+struct QtPopups {
+    using Popup = QMenu*;
+    static QMenu* open()
     {
-        m_timer.setInterval(10);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { tick(); });
-        m_timer.start();
-    }
-    ~PopupDriver() { m_timer.stop(); }
-    PopupDriver(const PopupDriver&) = delete;
-    PopupDriver& operator=(const PopupDriver&) = delete;
-
-    bool acted() const { return m_acted; }
-    // True when the driver had to close a pop-up that the action should have closed.
-    bool forcedClose() const { return m_forcedClose; }
-
-private:
-    void tick()
-    {
-        ++m_ticks;
         QMenu* menu = openPopup();
-        if (!m_acted) {
-            if (menu && menu->isVisible()) {
-                m_acted = true;
-                m_ticks = 0;
-                m_action(menu);
-            } else if (m_ticks > kWaitLimitMs / 10) {
-                m_timer.stop();
-            }
-            return;
-        }
-        if (!menu) {
-            m_timer.stop();
-            return;
-        }
-        if (m_ticks > 500) {
-            m_forcedClose = true;
-            menu->close();
-            m_timer.stop();
-        }
+        return menu && menu->isVisible() ? menu : nullptr;
     }
+    static void close(QMenu* menu) { menu->close(); }
 
-    std::function<void(QMenu*)> m_action;
-    QTimer m_timer;
-    int m_ticks = 0;
-    bool m_acted = false;
-    bool m_forcedClose = false;
+    class Timer {
+    public:
+        Timer(int periodMs, std::function<void()> tick)
+        {
+            m_timer.setInterval(periodMs);
+            QObject::connect(&m_timer, &QTimer::timeout, std::move(tick));
+            m_timer.start();
+        }
+
+    private:
+        QTimer m_timer;
+    };
 };
-
-// Closes an administrator pop-up that nobody closes: a change of the roster by the program
-// that wrongly raised the selection event would otherwise leave the test waiting forever in
-// the pop-up's loop.
-class PopupWatchdog {
-public:
-    PopupWatchdog()
-    {
-        m_timer.setInterval(100);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            QMenu* menu = openPopup();
-            m_openTicks = menu ? m_openTicks + 1 : 0;
-            if (menu && m_openTicks > 2 * kWaitLimitMs / 100) {
-                m_tripped = true;
-                menu->close();
-            }
-        });
-        m_timer.start();
-    }
-    PopupWatchdog(const PopupWatchdog&) = delete;
-    PopupWatchdog& operator=(const PopupWatchdog&) = delete;
-
-    bool tripped() const { return m_tripped; }
-
-private:
-    QTimer m_timer;
-    int m_openTicks = 0;
-    bool m_tripped = false;
-};
-
-// The pop-up's action whose caption is the given UTF-8 text, or nullptr.
-inline QAction* popupAction(QMenu* menu, const QString& caption)
-{
-    for (QAction* action : menu->actions()) {
-        if (action->text() == caption)
-            return action;
-    }
-    return nullptr;
-}
-
-// Chooses an item with the mouse, as the administrator does.
-inline void chooseWithMouse(QMenu* menu, const QString& caption)
-{
-    QAction* action = popupAction(menu, caption);
-    if (!action) {
-        QTest::keyClick(menu, Qt::Key_Escape);
-        return;
-    }
-    QPoint centre = menu->actionGeometry(action).center();
-    QTest::mouseMove(menu, centre);
-    QTest::mouseClick(menu, Qt::LeftButton, {}, centre);
-}
-
-// A user's click on the roster entry at `index`.
-inline void clickRosterEntry(int index)
-{
-    QtListBox* list = rosterWidget();
-    QRect rect = list->visualRect(list->model()->index(index, 0));
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
-}
 
 inline QString utf8(const char8_t* text) { return QString::fromUtf8(reinterpret_cast<const char*>(text)); }
 

@@ -2,7 +2,7 @@
 // "none", out-of-range reads and deletions that change nothing, appends without separator
 // (also on the hidden marker store), and marker searches that give exactly what findText
 // gives on the store's content.
-#include "console/ConsoleFixture.h"
+#include "console/QtConsoleDriver.h"
 #include "runtime/Text.h"
 
 #include <QTextEdit>
@@ -23,16 +23,7 @@ std::vector<std::string> rosterTexts()
     return texts;
 }
 
-std::vector<QString> shownEntries()
-{
-    std::vector<QString> shown;
-    QtListBox* list = rosterWidget();
-    for (int row = 0; row < list->model()->rowCount(); ++row)
-        shown.push_back(list->model()->index(row, 0).data().toString());
-    return shown;
-}
-
-using ListOperations = LoadedConsole;
+using ListOperations = LoadedConsole<QtConsoleDriver>;
 
 TEST_F(ListOperations, EmptyListReadsAsNothing)
 {
@@ -54,7 +45,7 @@ TEST_F(ListOperations, AddItemReturnsTheNewIndexAndKeepsTheOrderAdded)
     EXPECT_EQ(itemCount(列表框1), 4);
     // Not sorted: the list keeps the order in which entries came, and shows them so.
     EXPECT_EQ(rosterTexts(), (std::vector<std::string> { "127.0.0.1:3000", "10.0.0.9:12", "127.0.0.1:2000", "1.2.3.4:80" }));
-    EXPECT_EQ(shownEntries(), (std::vector<QString> { "127.0.0.1:3000", "10.0.0.9:12", "127.0.0.1:2000", "1.2.3.4:80" }));
+    EXPECT_EQ(QtConsoleDriver::shownEntries(), (std::vector<std::string> { "127.0.0.1:3000", "10.0.0.9:12", "127.0.0.1:2000", "1.2.3.4:80" }));
 }
 
 TEST_F(ListOperations, EntryTextsKeepTheirBytes)
@@ -64,7 +55,7 @@ TEST_F(ListOperations, EntryTextsKeepTheirBytes)
     addItem(列表框1, "");
     EXPECT_EQ(itemText(列表框1, 0), twoByte);
     EXPECT_EQ(itemText(列表框1, 1), "");
-    EXPECT_EQ(shownEntries().front(), utf8(u8"管理员\u3000x"));
+    EXPECT_EQ(QtConsoleDriver::shownEntries().front(), reinterpret_cast<const char*>(u8"管理员\u3000x"));
 }
 
 TEST_F(ListOperations, OutOfRangeIndexesChangeNothing)
@@ -87,7 +78,7 @@ TEST_F(ListOperations, DeleteItemMovesTheFollowingEntriesUp)
         addItem(列表框1, text);
     EXPECT_TRUE(deleteItem(列表框1, 1));
     EXPECT_EQ(rosterTexts(), (std::vector<std::string> { "a:1", "c:3", "d:4" }));
-    EXPECT_EQ(shownEntries(), (std::vector<QString> { "a:1", "c:3", "d:4" }));
+    EXPECT_EQ(QtConsoleDriver::shownEntries(), (std::vector<std::string> { "a:1", "c:3", "d:4" }));
     EXPECT_TRUE(deleteItem(列表框1, 2));
     EXPECT_TRUE(deleteItem(列表框1, 0));
     EXPECT_EQ(rosterTexts(), (std::vector<std::string> { "c:3" }));
@@ -114,7 +105,7 @@ TEST_F(ListOperations, SelectionStaysWithItsEntry)
     EXPECT_EQ(itemText(列表框1, currentSelection(列表框1)), "");
 }
 
-using EditBoxOperations = LoadedConsole;
+using EditBoxOperations = LoadedConsole<QtConsoleDriver>;
 
 TEST_F(EditBoxOperations, AppendAddsAtTheEndWithoutSeparator)
 {
@@ -187,7 +178,7 @@ const std::vector<FindCase> kFindCases = {
     { "5.6:7=1\r\n4.5.6:7=1\r\n", "5.6:7=1", 1 },
 };
 
-using MarkerSearch = LoadedConsole;
+using MarkerSearch = LoadedConsole<QtConsoleDriver>;
 
 TEST_F(MarkerSearch, EqualsFindTextOnTheStoredContent)
 {

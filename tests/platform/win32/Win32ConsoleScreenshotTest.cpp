@@ -1,7 +1,7 @@
 // A picture of the Win32 console for a person to look at: the banner, three clients on the
 // roster and the administrator's pop-up open over it, taken from the screen while the pop-up's
 // own loop runs and saved as console-windows.png beside the test binary.
-#include "platform/win32/Win32ConsoleFixture.h"
+#include "platform/win32/Win32ConsoleDriver.h"
 #include "platform/win32/Win32Files.h"
 
 // GDI+ needs the COM declarations that WIN32_LEAN_AND_MEAN leaves out of windows.h.
@@ -48,7 +48,7 @@ bool saveScreenArea(const RECT& area, const std::wstring& path)
     return saved;
 }
 
-using Win32ConsoleScreenshot = LoadedConsole;
+using Win32ConsoleScreenshot = LoadedConsole<Win32ConsoleDriver>;
 
 TEST_F(Win32ConsoleScreenshot, PopupOverThreeClientsForAPerson)
 {
@@ -71,7 +71,7 @@ TEST_F(Win32ConsoleScreenshot, PopupOverThreeClientsForAPerson)
     bool saved = false;
     bool taken = false;
     int openTicks = 0;
-    ThreadTimer camera(kPollMs, [&] {
+    ThreadTimer camera(kPopupPollMs, [&] {
         HWND menu = openPopup();
         if (!menu || taken)
             return;

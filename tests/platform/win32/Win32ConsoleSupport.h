@@ -7,13 +7,13 @@
 #include "console/ConsoleWindow.h"
 #include "runtime/ProgramFrame.h"
 #include "console/ControlOperations.h"
+#include "console/PopupDriver.h"
 #include "console/UnitReference.h"
 #include "net/TcpServer.h"
 #include "platform/win32/CodePage936.h"
 #include "platform/win32/Win32WindowView.h"
-#include "platform/win32/WinsockSession.h"
+#include "support/LocalPorts.h"
 
-#include <winsock2.h>
 #include <windows.h>
 
 #include <functional>
@@ -24,10 +24,8 @@
 
 namespace win32_console_test {
 
-// The longest any wait for the window thread may take before the test gives up and fails.
-constexpr DWORD kWaitLimitMs = 15000;
-// How often the pop-up driver and watchdog look at the thread's windows.
-constexpr UINT kPollMs = 10;
+using console_test::kPopupPollMs;
+using console_test::kWaitLimitMs;
 // The class name of a pop-up menu's window.
 constexpr wchar_t kMenuWindowClass[] = L"#32768";
 
@@ -83,39 +81,24 @@ inline bool pumpUntil(const std::function<bool()>& done, DWORD limitMs = kWaitLi
             return true;
         if (GetTickCount64() >= deadline)
             return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, kPollMs, QS_ALLINPUT);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, kPopupPollMs, QS_ALLINPUT);
     }
-}
-
-// A port that nobody listens on right now: bound by a probe socket, read back, released.
-inline int freeTcpPort()
-{
-    ensureWinsock();
-    SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int length = sizeof address;
-    int port = 0;
-    if (bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
-        && getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    closesocket(probe);
-    return port;
 }
 
 // Loads the console (its created event runs whatever handler table is registered), moves its
 // server component off the fixed port and waits until the window is the active one, so that
-// the user's input reaches it. False when the window could not be loaded or activated (also
-// when Wine has no display to make windows on).
-inline bool loadConsole()
+// the user's input reaches it. Returns the port the server now listens on, or 0 when the
+// window could not be loaded or activated (also when Wine has no display to make windows on).
+inline int loadConsole()
 {
     if (!loadWindow(kConsoleWindowId))
-        return false;
-    serverComponent(服务器1).setPort(freeTcpPort());
+        return 0;
+    int port = test_support::freeTcpPort();
+    serverComponent(服务器1).setPort(port);
     HWND window = consoleWindow();
     SetForegroundWindow(window);
-    return window && pumpUntil([window] { return GetForegroundWindow() == window && GetActiveWindow() == window; });
+    bool active = window && pumpUntil([window] { return GetForegroundWindow() == window && GetActiveWindow() == window; });
+    return active ? port : 0;
 }
 
 // Closes the console if it is still loaded, so the next test can load it again.
@@ -228,70 +211,15 @@ inline void clickEntry(HWND list, int index)
     PostMessageW(list, WM_LBUTTONUP, 0, at);
 }
 
-// Waits, from inside whatever loop runs, for the pop-up to open and then acts on it once. If
-// the pop-up is still open long after the action, or never opens, the driver ends the menu so
-// that the test fails instead of hanging.
-class PopupDriver {
-public:
-    explicit PopupDriver(std::function<void(HWND)> action)
-        : m_action(std::move(action))
-        , m_deadline(GetTickCount64() + kWaitLimitMs)
-        , m_timer(kPollMs, [this] { tick(); })
-    {
-    }
-
-    bool acted() const { return m_acted; }
-    // True when the driver had to end a pop-up that the action should have closed.
-    bool forcedClose() const { return m_forcedClose; }
-    bool finished() const { return m_acted && !openPopup(); }
-
-private:
-    void tick()
-    {
-        HWND menu = openPopup();
-        if (!m_acted && menu) {
-            m_acted = true;
-            m_deadline = GetTickCount64() + kWaitLimitMs;
-            m_action(menu);
-        } else if (menu && GetTickCount64() > m_deadline) {
-            m_forcedClose = true;
-            EndMenu();
-        }
-    }
-
-    std::function<void(HWND)> m_action;
-    ULONGLONG m_deadline;
-    bool m_acted = false;
-    bool m_forcedClose = false;
-    // Last, so that it ticks only once everything it looks at exists.
-    ThreadTimer m_timer;
+// The Win32 side of console/PopupDriver.h: the pop-up is TrackPopupMenu's menu window, ended
+// with EndMenu; ticks come from a thread timer.
+struct Win32Popups {
+    using Popup = HWND;
+    static HWND open() { return openPopup(); }
+    static void close(HWND) { EndMenu(); }
+    using Timer = ThreadTimer;
 };
-
-// Ends a pop-up that nobody closes: a change of the roster by the program that wrongly raised
-// the selection event would otherwise leave the test waiting forever in the menu's loop.
-class PopupWatchdog {
-public:
-    PopupWatchdog()
-        : m_timer(kPollMs, [this] {
-            HWND menu = openPopup();
-            if (!menu || menu != m_menu) {
-                m_menu = menu;
-                m_since = GetTickCount64();
-            } else if (GetTickCount64() - m_since > 2 * kWaitLimitMs) {
-                m_tripped = true;
-                EndMenu();
-            }
-        })
-    {
-    }
-
-    bool tripped() const { return m_tripped; }
-
-private:
-    HWND m_menu = nullptr;
-    ULONGLONG m_since = 0;
-    bool m_tripped = false;
-    ThreadTimer m_timer;
-};
+using PopupDriver = console_test::PopupDriver<Win32Popups>;
+using PopupWatchdog = console_test::PopupWatchdog<Win32Popups>;
 
 } // namespace win32_console_test

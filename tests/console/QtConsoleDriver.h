@@ -1,0 +1,186 @@
+// How the console tests drive the Qt console (see console/ConsoleFixture.h): the window is a
+// QWidget on the offscreen platform, the user's clicks and keys are QTest's events, the
+// pop-up is a QMenu.
+#pragma once
+
+#include "console/ConsoleFixture.h"
+#include "console/ConsoleTestSupport.h"
+
+#include <QCursor>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScreen>
+#include <QTextEdit>
+
+#include <string>
+#include <vector>
+
+namespace console_test {
+
+struct QtConsoleDriver {
+    using Window = QWidget*;
+    // A window that is closing: Qt deletes it later.
+    using ClosingWindow = QPointer<QWidget>;
+    using Popup = QMenu*;
+    using PopupDriver = console_test::PopupDriver<QtPopups>;
+    using PopupWatchdog = console_test::PopupWatchdog<QtPopups>;
+    static constexpr const char* kName = "Qt";
+
+    static int load() { return loadConsoleOnFreePort(); }
+    static void close() { closeConsole(); }
+    static Window window() { return consoleWidget(); }
+    static void handlePending() { QCoreApplication::processEvents(); }
+    static bool waitUntil(const std::function<bool()>& done) { return pumpUntil(done); }
+    static bool popupOpen() { return openPopup() != nullptr || QApplication::activePopupWidget() != nullptr; }
+
+    static constexpr const char* kLineEnd = "\n";
+    static std::string caption() { return window()->windowTitle().toStdString(); }
+    static bool windowShown() { return window()->isVisible(); }
+    static ScreenRect outerPlace() { return rectOf(window()->frameGeometry()); }
+    static ScreenRect workArea() { return rectOf(window()->screen()->geometry()); }
+    // A unit's control, in its parent's coordinates.
+    static ScreenRect controlPlace(const UnitReference& unit) { return rectOf(control(unit)->geometry()); }
+    static bool controlShown(const UnitReference& unit) { return control(unit)->isVisible(); }
+    static std::string bannerText() { return banner()->toPlainText().toStdString(); }
+    static std::vector<std::string> shownEntries()
+    {
+        std::vector<std::string> entries;
+        QAbstractItemModel* model = rosterWidget()->model();
+        for (int row = 0; row < model->rowCount(); ++row)
+            entries.push_back(model->index(row, 0).data().toString().toStdString());
+        return entries;
+    }
+    // Every text a control of the window shows.
+    static std::vector<std::string> shownTexts()
+    {
+        std::vector<std::string> texts;
+        for (QTextEdit* box : window()->findChildren<QTextEdit*>())
+            texts.push_back(box->toPlainText().toStdString());
+        for (QLineEdit* box : window()->findChildren<QLineEdit*>())
+            texts.push_back(box->isVisible() ? box->text().toStdString() : "");
+        for (QLabel* label : window()->findChildren<QLabel*>())
+            texts.push_back(label->isVisible() ? label->text().toStdString() : "");
+        return texts;
+    }
+
+    // Puts the pointer over the window and says where it is.
+    static ScreenPoint pointerOverWindow()
+    {
+        QCursor::setPos(window()->mapToGlobal(QPoint(100, 100)));
+        return { QCursor::pos().x(), QCursor::pos().y() };
+    }
+
+    static std::vector<std::string> captions(Popup menu)
+    {
+        std::vector<std::string> texts;
+        for (QAction* action : menu->actions())
+            texts.push_back(action->text().toStdString());
+        return texts;
+    }
+    static ScreenPoint placeOf(Popup menu) { return { menu->pos().x(), menu->pos().y() }; }
+    static void pressEscape(Popup menu) { QTest::keyClick(menu, Qt::Key_Escape); }
+
+    static void choose(Popup menu, int index, ChoiceWay way)
+    {
+        QAction* action = menu->actions().value(index);
+        if (!action) {
+            pressEscape(menu);
+            return;
+        }
+        if (way == ChoiceWay::Keys) {
+            for (int step = 0; step <= index; ++step)
+                QTest::keyClick(menu, Qt::Key_Down);
+            QTest::keyClick(menu, Qt::Key_Return);
+            return;
+        }
+        QPoint centre = menu->actionGeometry(action).center();
+        QTest::mouseMove(menu, centre);
+        QTest::mouseClick(menu, way == ChoiceWay::RightButton ? Qt::RightButton : Qt::LeftButton, {}, centre);
+    }
+
+    // A user's click on the roster entry at `index`.
+    static void clickEntry(int index)
+    {
+        QtListBox* list = rosterWidget();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(index, 0)).center());
+    }
+
+    // The roster, in the active window, has the keyboard's focus.
+    static bool focusRoster()
+    {
+        if (!activate())
+            return false;
+        rosterWidget()->setFocus();
+        handlePending();
+        return true;
+    }
+    static void pressDownInRoster() { QTest::keyClick(rosterWidget(), Qt::Key_Down); }
+    // The entry the control shows selected, or -1.
+    static int shownSelection()
+    {
+        const QModelIndexList selected = rosterWidget()->selectionModel()->selectedIndexes();
+        return selected.isEmpty() ? -1 : selected.first().row();
+    }
+    // The program (not the user) selects an entry in the control, or none with -1.
+    static void selectByProgram(int index)
+    {
+        if (index < 0)
+            rosterWidget()->clearSelection();
+        else
+            rosterWidget()->setCurrentRow(index);
+    }
+
+    struct CloseRequest {
+        const char* what;
+        std::function<void()> request;
+    };
+    // The ways the user asks the window to close: Esc wherever the focus is.
+    static std::vector<CloseRequest> closeRequests()
+    {
+        auto escIn = [](std::function<QWidget*()> target) {
+            return [target] {
+                ASSERT_TRUE(activate());
+                target()->setFocus();
+                handlePending();
+                QTest::keyClick(target(), Qt::Key_Escape);
+            };
+        };
+        return {
+            { "Esc in the window", escIn([] { return window(); }) },
+            { "Esc in the roster", escIn([] { return static_cast<QWidget*>(rosterWidget()); }) },
+            { "Esc in the banner", escIn([] { return static_cast<QWidget*>(window()->findChildren<QTextEdit*>().front()); }) },
+        };
+    }
+    // Qt closes at once, inside the key's event.
+    static bool waitUntilClosed() { return console() == nullptr; }
+    // A second close request on the closing window.
+    static void requestCloseAgain(const ClosingWindow& closing)
+    {
+        if (closing)
+            closing->close();
+        if (console())
+            console()->close();
+    }
+    static bool destroyed(const ClosingWindow& closing)
+    {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return closing.isNull();
+    }
+
+private:
+    static ScreenRect rectOf(const QRect& rect) { return { rect.x(), rect.y(), rect.width(), rect.height() }; }
+    // The banner is the window's one text box; the marker store has no widget.
+    static QTextEdit* banner() { return window()->findChildren<QTextEdit*>().front(); }
+    static QWidget* control(const UnitReference& unit)
+    {
+        return unit.unitId == 列表框1.unitId ? static_cast<QWidget*>(rosterWidget()) : banner();
+    }
+    // Makes the console the active window, so that its keys reach it as the user's would.
+    static bool activate()
+    {
+        window()->activateWindow();
+        return QTest::qWaitForWindowActive(window(), kWaitLimitMs);
+    }
+};
+
+} // namespace console_test
