@@ -106,7 +106,7 @@ int measureFlood(const Options& options)
     double cpu = stop.cpuSeconds - start.cpuSeconds;
     double mib = static_cast<double>(sent) / kBytesPerMib;
     std::printf("result server=%s phase=flood clients=%d senders=%d flood_bytes=%llu sent_bytes=%llu "
-                "received_bytes=%llu expected_bytes=%llu complete=%d wall_s=%.3f server_cpu_s=%.2f cpu_ms_per_mib=%.2f\n",
+                "received_bytes=%llu expected_bytes=%llu complete=%d wall_s=%.3f server_cpu_s=%.6f cpu_ms_per_mib=%.4f\n",
         options.label.c_str(), options.clients, options.senders, static_cast<unsigned long long>(options.floodBytes),
         static_cast<unsigned long long>(sent), static_cast<unsigned long long>(receivedBack),
         static_cast<unsigned long long>(expectedBack), complete ? 1 : 0, static_cast<double>(end - begin) / 1e9, cpu,

@@ -67,7 +67,7 @@ void LoadRun::report(const ProcessSample& start, const ProcessSample& end, uint6
                 " given_up=%" PRIu64 " resyncs=%" PRIu64 " garbled=%" PRIu64 " stale=%" PRIu64 " partial_sends=%" PRIu64
                 " extra_bytes=%" PRIu64 " flood_total_bytes=%" PRIu64 " flood_sent_bytes=%" PRIu64
                 " flood_received_min_bytes=%" PRIu64 " flood_missing_bytes=%" PRIu64
-                " lost_connections=%" PRIu64 " server_cpu_s=%.2f server_rss_start_kib=%ld server_rss_kib=%ld"
+                " lost_connections=%" PRIu64 " server_cpu_s=%.6f server_rss_start_kib=%ld server_rss_kib=%ld"
                 " server_hwm_kib=%ld segments_per_delivery=%.2f\n",
         m_options.label.c_str(), phaseName(plan.id), static_cast<int>(m_clients.size()), m_options.frozen,
         floodingClients(), m_options.floodBytes, plan.senders, plan.messages, m_options.bytes, m_options.echo ? "yes" : "no",

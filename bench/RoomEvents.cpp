@@ -120,7 +120,7 @@ public:
             quietLast.medianUs(), leave.medianUs(), leave.maxUs());
         if (!kick.values.empty())
             std::printf(" kick_us=%.1f kick_max_us=%.1f", kick.medianUs(), kick.maxUs());
-        std::printf(" failed_kicks=%d lost_connections=%" PRIu64 " server_cpu_s=%.2f\n", m_failedKicks,
+        std::printf(" failed_kicks=%d lost_connections=%" PRIu64 " server_cpu_s=%.6f\n", m_failedKicks,
             m_clients.lostConnections(), end.cpuSeconds - start.cpuSeconds);
         std::printf("%s, events in a room of %d: first line %.0f us to the first client, %.0f us to the last; a chat line "
                     "%.0f us; after a pause %.0f us to the first, %.0f us to the last; a leave holds the room %.0f us%s\n",
