@@ -1,5 +1,6 @@
 // Turns of socket deliveries behind the window's input (see Win32SocketTurns.h).
 #include "platform/win32/Win32SocketTurns.h"
+#include "platform/win32/Win32WindowProcedure.h"
 
 #include "platform/win32/WinsockSession.h"
 
@@ -122,15 +123,7 @@ void Win32SocketTurns::runTurn()
 
 LRESULT CALLBACK Win32SocketTurns::windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-        reinterpret_cast<Win32SocketTurns*>(create->lpCreateParams)->m_window = window;
-    }
-    auto* turns = reinterpret_cast<Win32SocketTurns*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!turns)
-        return DefWindowProcW(window, message, wParam, lParam);
-    return turns->handle(message, wParam, lParam);
+    return forwardToOwner<Win32SocketTurns, &Win32SocketTurns::m_window, &Win32SocketTurns::handle>(window, message, wParam, lParam);
 }
 
 LRESULT Win32SocketTurns::handle(UINT message, WPARAM wParam, LPARAM lParam)

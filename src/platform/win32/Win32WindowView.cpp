@@ -1,5 +1,6 @@
 // A console window on Win32 (see Win32WindowView.h).
 #include "platform/win32/Win32WindowView.h"
+#include "platform/win32/Win32WindowProcedure.h"
 
 #include "platform/win32/Win32ConsoleFont.h"
 #include "platform/win32/Win32ListBox.h"
@@ -249,15 +250,7 @@ void Win32WindowView::callLater(int delayMs, std::function<void()> call)
 
 LRESULT CALLBACK Win32WindowView::windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-        reinterpret_cast<Win32WindowView*>(create->lpCreateParams)->m_window = window;
-    }
-    auto* view = reinterpret_cast<Win32WindowView*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!view)
-        return DefWindowProcW(window, message, wParam, lParam);
-    return view->handle(message, wParam, lParam);
+    return forwardToOwner<Win32WindowView, &Win32WindowView::m_window, &Win32WindowView::handle>(window, message, wParam, lParam);
 }
 
 // Every branch that reports an event returns at once afterwards: the report may have
