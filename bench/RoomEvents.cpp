@@ -2,7 +2,9 @@
 // says a line, one at a time, and the time until the line has reached every client is taken:
 //   - the room's first line: N clients have joined, nobody has been sent anything yet, and
 //     the room has been quiet for --pause-ms;
-//   - chat lines, one after the other (the fan-out of one line, the yardstick);
+//   - chat lines, one after the other: the fan-out of one line, and how long a chat line holds
+//     the room (the yardstick of the events below): from its send until a line said as soon as
+//     any client has heard it has reached everybody, the way a leave is timed;
 //   - a line after a pause of --pause-ms in a room that has talked before, to the first and
 //     to the last client;
 //   - a leave: a client closes its connection, and once the room has been told (any bytes that
@@ -88,9 +90,15 @@ public:
             std::fprintf(stderr, "chatroom-load: the relay did not get every client into its room in time\n");
             return 1;
         }
-        Figures chat, quietFirst, quietLast, leave, kick;
+        Figures chat, chatHeld, quietFirst, quietLast, leave, kick;
         for (int k = 0; k < m_options.events; ++k) {
             chat.add(sayLine(nowNs()).last);
+            pumpFor(kGapMs);
+        }
+        for (int k = 0; k < m_options.events; ++k) {
+            uint64_t begin = nowNs();
+            sendLine();
+            chatHeld.add(lineAfterNotice(begin, SIZE_MAX));
             pumpFor(kGapMs);
         }
         for (int k = 0; k < m_options.events; ++k) {
@@ -113,10 +121,10 @@ public:
         ProcessSample end = sampleProcess(m_options.serverPid);
 
         std::printf("result server=%s phase=events clients=%d events=%d pause_ms=%d first_line_first_us=%.1f "
-                    "first_line_last_us=%.1f chat_us=%.1f chat_max_us=%.1f quiet_first_us=%.1f quiet_first_max_us=%.1f "
+                    "first_line_last_us=%.1f chat_us=%.1f chat_max_us=%.1f chat_held_us=%.1f quiet_first_us=%.1f quiet_first_max_us=%.1f "
                     "quiet_last_us=%.1f leave_us=%.1f leave_max_us=%.1f",
             m_options.label.c_str(), m_options.clients, m_options.events, m_options.pauseMs, usOf(firstLine.first),
-            usOf(firstLine.last), chat.medianUs(), chat.maxUs(), quietFirst.medianUs(), quietFirst.maxUs(),
+            usOf(firstLine.last), chat.medianUs(), chat.maxUs(), chatHeld.medianUs(), quietFirst.medianUs(), quietFirst.maxUs(),
             quietLast.medianUs(), leave.medianUs(), leave.maxUs());
         if (!kick.values.empty())
             std::printf(" kick_us=%.1f kick_max_us=%.1f", kick.medianUs(), kick.maxUs());
@@ -144,6 +152,13 @@ private:
     // Client 0 says a line; returns when it reached every open client, timed from `begin`.
     Spread sayLine(uint64_t begin)
     {
+        size_t receivers = sendLine();
+        return awaitLine(begin, receivers);
+    }
+
+    // Client 0 sends the next line; returns how many clients the room will send it to.
+    size_t sendLine()
+    {
         ++m_seq;
         std::fill(m_heard.begin(), m_heard.end(), 0);
         m_heardCount = 0;
@@ -156,6 +171,13 @@ private:
         MessageHeader header { 0, m_seq, kEvents, nowNs() };
         Connection& speaker = m_clients.connections()[0];
         m_clients.sendMessage(speaker, makeMessage(static_cast<size_t>(m_options.bytes), header));
+        return receivers;
+    }
+
+    // Waits until the line last sent has reached `receivers` clients (or the limit), timed from `begin`.
+    Spread awaitLine(uint64_t begin, size_t receivers)
+    {
+        Connection& speaker = m_clients.connections()[0];
         uint64_t limit = nowNs() + kLineLimitNs;
         while (m_heardCount < receivers && nowNs() < limit) {
             if (!speaker.pending.empty())

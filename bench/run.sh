@@ -52,9 +52,11 @@ read -r -a web_sizes <<<"${BENCH_WEB_SIZES:-100 1000}"
 readonly web_load_messages=20 # the web row reads only the fan-out; the ten-sender load after it is kept short
 readonly event_count=5 event_pause_ms=1000
 # Messages per sender of the ten-sender load, and of the one-at-a-time fan-out, per N: about a
-# million deliveries, and a few seconds of fan-out, each.
+# million deliveries, and three to eight seconds of fan-out, each: the p99 of a small room's
+# fan-out stands on the slowest hundredth of its messages, which a shorter run leaves to a few
+# of the scheduler's hiccups.
 declare -A messages=([10]=5000 [100]=1000 [500]=200 [2000]=50 [5000]=20 [10000]=5)
-declare -A fanout_messages=([10]=6000 [100]=1000 [500]=400 [2000]=150 [5000]=60 [10000]=40)
+declare -A fanout_messages=([10]=30000 [100]=5000 [500]=1000 [2000]=300 [5000]=60 [10000]=40)
 # ncat --broker keeps its clients in a select() set: it aborts at descriptor 1024 (FD_SETSIZE).
 readonly ncat_max_clients=1000
 readonly ncat_unable="ncat --broker aborts at its 1,022nd client: it watches them with select(), whose sets end at descriptor 1024 (FD_SETSIZE)"
@@ -195,9 +197,12 @@ else
     has_part memory && has_server "$name" && round=1 measure "$name" --idle-clients "$idle_clients"
   done
   for round in $(seq "$rounds_planned"); do
-    # Servers take turns at each size, so a change in the machine's load hits them alike.
+    # Servers take turns at each size, so a change in the machine's load hits them alike, and
+    # every other round in the reverse order, so that going first favours none of them.
+    turns=("${servers[@]}")
+    [ $((round % 2)) = 0 ] && mapfile -t turns < <(printf '%s\n' "${servers[@]}" | tac)
     for size in "${sizes[@]}"; do
-      for name in "${servers[@]}"; do
+      for name in "${turns[@]}"; do
         has_part fanout || continue
         [ "$name" = ncat ] && ! has_ncat "$size" && continue
         echo "bench: round $round of $rounds_planned, $name, N=$size (load average $(load_average), $(remaining) s left)" >&2

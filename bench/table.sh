@@ -137,26 +137,26 @@ print_table() {
 }
 
 print_events_table() {
-  echo "**One event in a room of idle clients.** How long one event holds the room: the time until the next line has reached every client. Client 0 says each line; a chat line is timed from its send (the yardstick), a leave from the leaver's close and a kick from the administrator's request (\`kick ADDRESS\` on the control socket) until a line said as soon as the room has been told has reached everybody; the room's first line (nobody sent anything yet) and a line after a pause of $(awk -v m="$event_pause_ms" 'BEGIN { printf "%g", m / 1000 }') s are timed to the first client and to the last. Ours only: the others tell the room nothing and have no kick. $event_count events of each kind a round; the median of a round's events counts."
+  echo "**One event in a room of idle clients.** How long one event holds the room: the time until the next line has reached every client. Client 0 says each line; a chat line, a leave and a kick are each timed from the event (the line's send, the leaver's close, the administrator's request \`kick ADDRESS\` on the control socket) until a line said as soon as anybody has heard of the event has reached everybody, so each includes that line's fan-out (the chat line held is the yardstick); the fan-out of a chat line alone is shown beside it; the room's first line (nobody sent anything yet) and a line after a pause of $(awk -v m="$event_pause_ms" 'BEGIN { printf "%g", m / 1000 }') s are timed to the first client and to the last. Ours only: the others tell the room nothing and have no kick. $event_count events of each kind a round; the median of a round's events counts."
   echo
-  echo "| N | chat line ms | room's first line ms, first / last | after a pause ms, first / last | leave ms | kick ms | leave ÷ chat line | kick ÷ chat line | first line, to the first client ÷ chat line | after a pause, to the first client ÷ chat line |"
-  echo "|---|---|---|---|---|---|---|---|---|---|"
-  local size target="a leave, a kick and a quiet room's first line ≤ 2 × a chat line, N =" joiner=" "
+  echo "| N | chat line's fan-out ms | chat line held ms | room's first line ms, first / last | after a pause ms, first / last | leave ms | kick ms | leave ÷ chat line held | kick ÷ chat line held | first line, to the first client ÷ chat line's fan-out | after a pause, to the first client ÷ chat line's fan-out |"
+  echo "|---|---|---|---|---|---|---|---|---|---|---|"
+  local size target="a leave and a kick ≤ 2 × a chat line held, a quiet room's first line ≤ 2 × a chat line's fan-out, N =" joiner=" "
   for size in "${event_sizes[@]}"; do
     target+="$joiner$(thousands "$size")"
     joiner=" and "
   done
   for size in "${event_sizes[@]}"; do
     local line="server=ours phase=events clients=$size" rleave rkick rfirst rquiet
-    rleave=$(ratio leave_us "$line" chat_us "")
-    rkick=$(ratio kick_us "$line" chat_us "")
+    rleave=$(ratio leave_us "$line" chat_held_us "")
+    rkick=$(ratio kick_us "$line" chat_held_us "")
     rfirst=$(ratio first_line_first_us "$line" chat_us "")
     rquiet=$(ratio quiet_first_us "$line" chat_us "")
     check "$target" 2 high "N = $(thousands "$size"), leave" "$rleave"
     check "$target" 2 high "N = $(thousands "$size"), kick" "$rkick"
     check "$target" 2 high "N = $(thousands "$size"), room's first line" "$rfirst"
     check "$target" 2 high "N = $(thousands "$size"), after a pause" "$rquiet"
-    echo "| $(thousands "$size") | $(ms "$(median chat_us $line)") | $(ms "$(median first_line_first_us $line)") / $(ms "$(median first_line_last_us $line)") | $(ms "$(median quiet_first_us $line)") / $(ms "$(median quiet_last_us $line)") | $(ms "$(median leave_us $line)") | $(ms "$(median kick_us $line)") | $(shown_ratio "$rleave") | $(shown_ratio "$rkick") | $(shown_ratio "$rfirst") | $(shown_ratio "$rquiet") |"
+    echo "| $(thousands "$size") | $(ms "$(median chat_us $line)") | $(ms "$(median chat_held_us $line)") | $(ms "$(median first_line_first_us $line)") / $(ms "$(median first_line_last_us $line)") | $(ms "$(median quiet_first_us $line)") / $(ms "$(median quiet_last_us $line)") | $(ms "$(median leave_us $line)") | $(ms "$(median kick_us $line)") | $(shown_ratio "$rleave") | $(shown_ratio "$rkick") | $(shown_ratio "$rfirst") | $(shown_ratio "$rquiet") |"
   done
   echo
 }
