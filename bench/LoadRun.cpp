@@ -20,6 +20,10 @@ constexpr int kFrozenReceiveBuffer = 4096;
 constexpr int kIdlePumpMs = 50;
 constexpr int kBusyPumpMs = 1;
 constexpr int kPacedPumpMaxMs = 10;
+// How far the floods may run ahead of their slowest reader: half of what the relay queues for
+// one client at the most (DeliveryBudget::kClientCap, 8 MiB; the load generator stands apart
+// from the relay's code, since it measures the other relays too).
+constexpr uint64_t kFloodLeadBytes = 4 * 1024 * 1024;
 
 void closeFloodClients(std::vector<FloodClient>& clients)
 {
@@ -179,13 +183,22 @@ void LoadRun::pacedLoad()
     phase.end = nowNs();
 }
 
-// The flood clients send what the relay takes of their floods; true while any is left.
+// The flood clients send what the relay takes of their floods, but never more than
+// kFloodLeadBytes ahead of the reading client that has received the least of them: this one
+// thread also reads for the pair, and a reader left that far behind by its own load generator
+// would be a slow reader, whose queue the relay rightly cuts at its cap. True while any is left.
 bool LoadRun::flood()
 {
     const std::string& pattern = floodPattern();
+    uint64_t sent = floodSent();
+    uint64_t received = sent;
+    for (const Connection& connection : m_clients.connections()) {
+        if (connection.open)
+            received = std::min(received, connection.cutter.floodBytes());
+    }
     bool left = false;
     for (FloodClient& client : m_frozen) {
-        while (client.floodLeft > 0) {
+        while (client.floodLeft > 0 && sent < received + kFloodLeadBytes) {
             size_t offset = client.sent % pattern.size();
             size_t length = std::min<uint64_t>(pattern.size() - offset, client.floodLeft);
             ssize_t n = send(client.fd, pattern.data() + offset, length, MSG_NOSIGNAL);
@@ -196,6 +209,7 @@ bool LoadRun::flood()
             }
             client.floodLeft -= static_cast<uint64_t>(n);
             client.sent += static_cast<uint64_t>(n);
+            sent += static_cast<uint64_t>(n);
         }
         left = left || client.floodLeft > 0;
     }
