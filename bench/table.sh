@@ -162,7 +162,7 @@ print_events_table() {
 }
 
 print_frozen_table() {
-  echo "**Clients that never read.** A pair of clients sends $((2 * pair_rate)) messages of $pair_bytes bytes a second in all ($((2 * pair_messages)) messages), while K more clients with 4 KiB receive buffers never read; in the flood rows ten of them also send 1 MiB of text each, which everybody is sent. Latency of a message to the last of its receivers; \"lost\": more messages than that percentile never arrived. The flood column gives how many of the floods' bytes the reading client that got the fewest of them missed, and the relay's peak resident memory above its size before the load."
+  echo "**Clients that never read.** A pair of clients sends $((2 * pair_rate)) messages of $pair_bytes bytes a second in all ($((2 * pair_messages)) messages), while K more clients with 4 KiB receive buffers never read; in the flood rows ten of them also send 1 MiB of text each, which everybody is sent (never more than 4 MiB ahead of the reading client furthest behind: the load generator reads for the pair on the same thread, and a reader it let fall 8 MiB behind would be one the relay rightly cuts). Latency of a message to the last of its receivers; \"lost\": more messages than that percentile never arrived. The flood column gives how many of the floods' bytes the reading client that got the fewest of them missed, and the relay's peak resident memory above its size before the load."
   echo
   echo "| clients that never read | ours p50 / p99 ms | ours: flood bytes missed, peak memory growth MiB | ncat p50 / p99 ms |"
   echo "|---|---|---|---|"
