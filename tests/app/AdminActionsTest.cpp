@@ -175,7 +175,7 @@ TEST_F(AdminActions, DissolutionWithAnEmptyRosterSendsNothing)
     // A connection whose entry is no longer listed is not told either.
     LoopbackClient& unlisted = connectClient();
     ASSERT_TRUE(deleteItem(列表框1, 0));
-    closeConsole();
+    QtConsoleDriver::close();
     EXPECT_TRUE(waitForEnd(unlisted));
     EXPECT_EQ(unlisted.unread(), "");
 }

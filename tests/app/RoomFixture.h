@@ -33,7 +33,7 @@ protected:
     {
         createServiceState(m_store, m_files);
         registerServiceHandlers();
-        m_port = loadConsoleOnFreePort();
+        m_port = QtConsoleDriver::load();
         ASSERT_NE(m_port, 0) << "the console could not be loaded";
         // The robot stays silent, so that the relay is all the clients get.
         service().robotEnabled = 0;
@@ -42,7 +42,7 @@ protected:
     void TearDown() override
     {
         EXPECT_FALSE(m_watchdog.tripped()) << "a pop-up stayed open until the watchdog closed it";
-        closeConsole();
+        QtConsoleDriver::close();
         m_clients.clear();
         releaseServiceState();
     }

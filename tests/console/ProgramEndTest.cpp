@@ -2,9 +2,9 @@
 // frame: Esc closes the console, the being-destroyed handler runs once, the end routine runs
 // once and the status is 0; a fatal error inside a handler ends with status 255 and the
 // dialog's text, and neither the end routine nor any later handler runs.
-#include "console/ConsoleTestSupport.h"
 #include "console/CountingHandlers.h"
 #include "console/EventRouting.h"
+#include "console/QtConsoleDriver.h"
 #include "platform/posix/PosixFiles.h"
 #include "runtime/ProgramFrame.h"
 

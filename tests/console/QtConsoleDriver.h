@@ -1,21 +1,78 @@
-// How the console tests drive the Qt console (see console/ConsoleFixture.h): the window is a
-// QWidget on the offscreen platform, the user's clicks and keys are QTest's events, the
-// pop-up is a QMenu.
+// How the console tests drive the Qt console (see console/ConsoleFixture.h): the real console
+// loaded with its server moved to a free port, the window a QWidget on the offscreen platform,
+// the user's clicks and keys QTest's events, the pop-up a QMenu (the Qt side of
+// PopupDriver.h), and the window thread's event loop pumped until something has happened,
+// always within a bound.
 #pragma once
 
 #include "console/ConsoleFixture.h"
-#include "console/ConsoleTestSupport.h"
+#include "console/ControlOperations.h"
+#include "console/PopupDriver.h"
+#include "console/UnitReference.h"
+#include "net/TcpServer.h"
+#include "platform/qt/QtListBox.h"
+#include "platform/qt/QtWindowView.h"
+#include "runtime/ProgramFrame.h"
+#include "support/LocalPorts.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPointer>
 #include <QScreen>
+#include <QTest>
 #include <QTextEdit>
+#include <QTimer>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace console_test {
+
+using test_support::freeTcpPort;
+
+inline ConsoleWindow* console() { return findLoadedWindow(kConsoleWindowId); }
+
+// The console's Qt view, for tests that drive its real widgets.
+inline QtWindowView* qtView()
+{
+    ConsoleWindow* window = console();
+    return window ? static_cast<QtWindowView*>(&window->view()) : nullptr;
+}
+inline QWidget* consoleWidget() { return qtView() ? qtView()->widget() : nullptr; }
+inline QtListBox* rosterWidget() { return qtView() ? qtView()->listBox(列表框1.unitId) : nullptr; }
+
+// Runs the event loop until `done` holds or the bound passes; true when it held.
+inline bool pumpUntil(const std::function<bool()>& done) { return QTest::qWaitFor(done, kWaitLimitMs); }
+
+// The pop-up is the QMenu shown now, ticks come from a QTimer.
+struct QtPopups {
+    using Popup = QMenu*;
+    static QMenu* open()
+    {
+        QMenu* menu = qtView() ? qtView()->openPopup() : nullptr;
+        return menu && menu->isVisible() ? menu : nullptr;
+    }
+    static void close(QMenu* menu) { menu->close(); }
+
+    class Timer {
+    public:
+        Timer(int periodMs, std::function<void()> tick)
+        {
+            m_timer.setInterval(periodMs);
+            QObject::connect(&m_timer, &QTimer::timeout, std::move(tick));
+            m_timer.start();
+        }
+
+    private:
+        QTimer m_timer;
+    };
+};
+
+inline QString utf8(const char8_t* text) { return QString::fromUtf8(reinterpret_cast<const char*>(text)); }
 
 struct QtConsoleDriver {
     using Window = QWidget*;
@@ -26,12 +83,29 @@ struct QtConsoleDriver {
     using PopupWatchdog = console_test::PopupWatchdog<QtPopups>;
     static constexpr const char* kName = "Qt";
 
-    static int load() { return loadConsoleOnFreePort(); }
-    static void close() { closeConsole(); }
+    // Loads the console (its created event runs whatever handler table is registered) and moves
+    // its server component off the fixed port, so that tests never depend on 19730 being free.
+    // Returns the port the server now listens on, or 0 when the window could not be loaded.
+    static int load()
+    {
+        if (!loadWindow(kConsoleWindowId))
+            return 0;
+        int port = freeTcpPort();
+        serverComponent(服务器1).setPort(port);
+        return serverComponent(服务器1).isListening() ? port : 0;
+    }
+    // Closes the console if it is still loaded and lets Qt delete it, so the next test can load
+    // it again in the same process.
+    static void close()
+    {
+        if (ConsoleWindow* window = console())
+            window->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
     static Window window() { return consoleWidget(); }
     static void handlePending() { QCoreApplication::processEvents(); }
     static bool waitUntil(const std::function<bool()>& done) { return pumpUntil(done); }
-    static bool popupOpen() { return openPopup() != nullptr || QApplication::activePopupWidget() != nullptr; }
+    static bool popupOpen() { return (qtView() && qtView()->openPopup()) || QApplication::activePopupWidget() != nullptr; }
 
     static constexpr const char* kLineEnd = "\n";
     static std::string caption() { return window()->windowTitle().toStdString(); }
