@@ -11,8 +11,7 @@ using AdminRequests = Room;
 
 TEST_F(AdminRequests, ActionRunsTheMenuItemAndKeepsTheSelection)
 {
-    LoopbackClient& a = connectClient();
-    LoopbackClient& b = connectClient();
+    auto [a, b] = connectClients<2>();
     select(0);
     EXPECT_EQ(answerAdminRequest("shake " + b.address()), "ok shake " + b.address() + "\n");
     EXPECT_EQ(currentSelection(列表框1), 0);
@@ -23,8 +22,7 @@ TEST_F(AdminRequests, ActionRunsTheMenuItemAndKeepsTheSelection)
 
 TEST_F(AdminRequests, KickOfAnotherEntryRemovesOnlyThatOne)
 {
-    LoopbackClient& a = connectClient();
-    LoopbackClient& b = connectClient();
+    auto [a, b] = connectClients<2>();
     const std::string kicked = a.address();
     EXPECT_EQ(answerAdminRequest("kick " + kicked), "ok kick " + kicked + "\n");
     EXPECT_EQ(roster(), (std::vector<std::string> { b.address() }));

@@ -55,9 +55,7 @@ TEST_F(AdminActions, NoticeTwiceGoesFirstThenContinuedAndMarksOnce)
 
 TEST_F(AdminActions, KickOfAnUnmarkedClient)
 {
-    LoopbackClient& a = connectClient();
-    LoopbackClient& b = connectClient();
-    LoopbackClient& c = connectClient();
+    auto [a, b, c] = connectClients<3>();
     const std::string kicked = b.address();
     select(1);
     onKick();
@@ -73,8 +71,7 @@ TEST_F(AdminActions, KickOfAnUnmarkedClient)
 
 TEST_F(AdminActions, KickOfAMarkedClientSendsTheContinuedForm)
 {
-    LoopbackClient& a = connectClient();
-    LoopbackClient& b = connectClient();
+    auto [a, b] = connectClients<2>();
     ASSERT_TRUE(a.trySend("hello"));
     ASSERT_TRUE(waitForBytes(a, 5));
     ASSERT_TRUE(waitForBytes(b, 5));
@@ -90,8 +87,7 @@ TEST_F(AdminActions, KickOfAMarkedClientSendsTheContinuedForm)
 
 TEST_F(AdminActions, MuteAndPrankOnlySend)
 {
-    LoopbackClient& a = connectClient();
-    LoopbackClient& b = connectClient();
+    auto [a, b] = connectClients<2>();
     select(0);
     onMute();
     onPrank();
@@ -107,8 +103,7 @@ TEST_F(AdminActions, MuteAndPrankOnlySend)
 
 TEST_F(AdminActions, NothingSelectedReachesNobody)
 {
-    LoopbackClient& a = connectClient();
-    LoopbackClient& b = connectClient();
+    auto [a, b] = connectClients<2>();
     ASSERT_EQ(currentSelection(列表框1), -1);
     for (const MarkingAction& action : kMarkingActions) {
         SCOPED_TRACE(action.name);
@@ -129,8 +124,7 @@ TEST_F(AdminActions, NothingSelectedReachesNobody)
 
 TEST_F(AdminActions, ChosenFromThePopupActsOnTheClickedEntry)
 {
-    LoopbackClient& a = connectClient();
-    LoopbackClient& b = connectClient();
+    auto [a, b] = connectClients<2>();
     // 抖动, the menu's second item, chosen with the mouse.
     QtConsoleDriver::PopupDriver driver([](QMenu* menu) { QtConsoleDriver::choose(menu, 1, ChoiceWay::LeftButton); });
     QtConsoleDriver::clickEntry(1);
@@ -144,9 +138,7 @@ TEST_F(AdminActions, ChosenFromThePopupActsOnTheClickedEntry)
 // while the connections are still open; then each connection ends.
 TEST_F(AdminActions, DissolutionGoesToEveryEntryByItsMarker)
 {
-    LoopbackClient& a = connectClient();
-    LoopbackClient& b = connectClient();
-    LoopbackClient& c = connectClient();
+    auto [a, b, c] = connectClients<3>();
     select(1);
     onShake();
     ASSERT_EQ(content(编辑框1), b.address() + "=1\r\n");

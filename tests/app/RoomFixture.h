@@ -33,7 +33,7 @@ protected:
     {
         createServiceState(m_store, m_files);
         registerServiceHandlers();
-        m_port = QtConsoleDriver::load();
+        m_port = loadConsoleOnFreePort();
         ASSERT_NE(m_port, 0) << "the console could not be loaded";
         // The robot stays silent, so that the relay is all the clients get.
         service().robotEnabled = 0;
@@ -54,6 +54,15 @@ protected:
         m_clients.push_back(std::make_unique<LoopbackClient>(static_cast<uint16_t>(m_port)));
         EXPECT_TRUE(pumpUntil([&] { return itemCount(列表框1) == before + 1; })) << "the room never listed the client";
         return *m_clients.back();
+    }
+    // `N` of them, in order, as references to unpack by name: auto [a, b] = connectClients<2>();
+    template<size_t N>
+    auto connectClients()
+    {
+        std::vector<LoopbackClient*> clients;
+        for (size_t i = 0; i < N; ++i)
+            clients.push_back(&connectClient());
+        return byName<N>(clients);
     }
 
     std::vector<std::string> roster() const

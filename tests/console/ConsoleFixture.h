@@ -7,6 +7,10 @@
 
 #include "console/ConsoleWindow.h"
 #include "console/CountingHandlers.h"
+#include "console/UnitReference.h"
+#include "net/TcpServer.h"
+#include "runtime/ProgramFrame.h"
+#include "support/LocalPorts.h"
 
 #include <gtest/gtest.h>
 
@@ -41,6 +45,20 @@ constexpr ScreenPoint kPopupOffset { 3, 3 };
 // How the user chooses an item of the pop-up.
 enum class ChoiceWay { Keys, LeftButton, RightButton };
 
+inline ConsoleWindow* console() { return findLoadedWindow(kConsoleWindowId); }
+
+// Loads the console (its created event runs whatever handler table is registered) and moves its
+// server component off the fixed port, so that tests never depend on 19730 being free. Returns
+// the port the server now listens on, or 0 when the window could not be loaded.
+inline int loadConsoleOnFreePort()
+{
+    if (!loadWindow(kConsoleWindowId))
+        return 0;
+    int port = test_support::freeTcpPort();
+    serverComponent(服务器1).setPort(port);
+    return serverComponent(服务器1).isListening() ? port : 0;
+}
+
 template<class Driver>
 class LoadedConsole : public ::testing::Test {
 protected:
@@ -49,7 +67,7 @@ protected:
         registerCountingHandlers();
         m_port = Driver::load();
         ASSERT_NE(m_port, 0) << "the console could not be loaded";
-        m_console = findLoadedWindow(kConsoleWindowId);
+        m_console = console();
         m_window = Driver::window();
     }
 

@@ -45,7 +45,7 @@ int runConsole(void (*then)())
     initRuntime();
     registerEndRoutine(endRoutine);
     loadStartWindow(kConsoleWindowId);
-    serverComponent(服务器1).setPort(freeTcpPort());
+    serverComponent(服务器1).setPort(test_support::freeTcpPort());
     QTimer::singleShot(0, then);
     // A child that does not end by itself must not hang the suite.
     QTimer::singleShot(kWaitLimitMs, [] {

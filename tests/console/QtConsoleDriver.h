@@ -8,12 +8,8 @@
 #include "console/ConsoleFixture.h"
 #include "console/ControlOperations.h"
 #include "console/PopupDriver.h"
-#include "console/UnitReference.h"
-#include "net/TcpServer.h"
 #include "platform/qt/QtListBox.h"
 #include "platform/qt/QtWindowView.h"
-#include "runtime/ProgramFrame.h"
-#include "support/LocalPorts.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -31,10 +27,6 @@
 #include <vector>
 
 namespace console_test {
-
-using test_support::freeTcpPort;
-
-inline ConsoleWindow* console() { return findLoadedWindow(kConsoleWindowId); }
 
 // The console's Qt view, for tests that drive its real widgets.
 inline QtWindowView* qtView()
@@ -83,17 +75,7 @@ struct QtConsoleDriver {
     using PopupWatchdog = console_test::PopupWatchdog<QtPopups>;
     static constexpr const char* kName = "Qt";
 
-    // Loads the console (its created event runs whatever handler table is registered) and moves
-    // its server component off the fixed port, so that tests never depend on 19730 being free.
-    // Returns the port the server now listens on, or 0 when the window could not be loaded.
-    static int load()
-    {
-        if (!loadWindow(kConsoleWindowId))
-            return 0;
-        int port = freeTcpPort();
-        serverComponent(服务器1).setPort(port);
-        return serverComponent(服务器1).isListening() ? port : 0;
-    }
+    static int load() { return loadConsoleOnFreePort(); }
     // Closes the console if it is still loaded and lets Qt delete it, so the next test can load
     // it again in the same process.
     static void close()

@@ -60,10 +60,7 @@ TEST_F(LeaveNotice, SilentClientLeavingIsAnnounced)
 TEST_F(LeaveNotice, FormFollowsTheLatestData)
 {
     startServer();
-    std::vector<LoopbackClient*> room = connectRoom(3);
-    LoopbackClient& first = *room[0];
-    LoopbackClient& second = *room[1];
-    LoopbackClient& third = *room[2];
+    auto [first, second, third] = connectRoom<3>();
 
     first.send(bytesOf("\0no text"));
     expectAllReceive(bytesOf("\0no text"));

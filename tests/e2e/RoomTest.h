@@ -54,6 +54,11 @@ protected:
     std::vector<LoopbackClient*> connectClients(int count, const LoopbackClient::ConnectOptions& options = {});
     // The same, then syncs by a probe from the last of them.
     std::vector<LoopbackClient*> connectRoom(int count, const LoopbackClient::ConnectOptions& options = {});
+    // Both as references to unpack by name: auto [a, b] = connectClients<2>();
+    template<size_t N>
+    auto connectClients(const LoopbackClient::ConnectOptions& options = {}) { return byName<N>(connectClients(int(N), options)); }
+    template<size_t N>
+    auto connectRoom(const LoopbackClient::ConnectOptions& options = {}) { return byName<N>(connectRoom(int(N), options)); }
     // The clients still connected, in the order they connected.
     std::vector<LoopbackClient*> openClients() const;
 

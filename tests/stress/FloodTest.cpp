@@ -163,8 +163,7 @@ TEST_F(Flood, EscOnTheConsoleEndsTheRoomDuringAFlood)
     if (!wine)
         GTEST_SKIP() << "the Linux program runs headless here: no display to press a key on";
     startServer();
-    LoopbackClient& reader = connectClient();
-    LoopbackClient& flooder = connectClient();
+    auto [reader, flooder] = connectClients<2>();
     syncByProbe(flooder);
 
     std::atomic<bool> serverEnded { false };

@@ -8,12 +8,8 @@
 #include "console/ConsoleFixture.h"
 #include "console/ControlOperations.h"
 #include "console/PopupDriver.h"
-#include "console/UnitReference.h"
-#include "net/TcpServer.h"
 #include "platform/win32/CodePage936.h"
 #include "platform/win32/Win32WindowView.h"
-#include "runtime/ProgramFrame.h"
-#include "support/LocalPorts.h"
 
 #include <windows.h>
 
@@ -26,17 +22,18 @@
 namespace win32_console_test {
 
 using console_test::ChoiceWay;
+using console_test::console;
 using console_test::handlerCalls;
 using console_test::kPopupPollMs;
 using console_test::kWaitLimitMs;
 using console_test::LoadedConsole;
+using console_test::loadConsoleOnFreePort;
 using console_test::registerCountingHandlers;
 using console_test::ScreenPoint;
 using console_test::ScreenRect;
 // The class name of a pop-up menu's window.
 constexpr wchar_t kMenuWindowClass[] = L"#32768";
 
-inline ConsoleWindow* console() { return findLoadedWindow(kConsoleWindowId); }
 inline Win32WindowView* view() { return console() ? static_cast<Win32WindowView*>(&console()->view()) : nullptr; }
 inline HWND controlOf(const UnitReference& unit) { return view() ? view()->control(unit.unitId) : nullptr; }
 
@@ -138,21 +135,17 @@ struct Win32ConsoleDriver {
     using PopupWatchdog = console_test::PopupWatchdog<Win32Popups>;
     static constexpr const char* kName = "Win32";
 
-    // Loads the console (its created event runs whatever handler table is registered), moves
-    // its server component off the fixed port and waits until the window is the active one, so
-    // that the user's input reaches it. Returns the port the server now listens on, or 0 when
-    // the window could not be loaded or activated (also when Wine has no display to make
-    // windows on).
+    // Loads the console on a free port and waits until the window is the active one, so that
+    // the user's input reaches it; 0 also when it could not be activated (as when Wine has no
+    // display to make windows on).
     static int load()
     {
-        if (!loadWindow(kConsoleWindowId))
-            return 0;
-        int port = test_support::freeTcpPort();
-        serverComponent(服务器1).setPort(port);
+        int port = loadConsoleOnFreePort();
         HWND loaded = window();
+        if (!port || !loaded)
+            return 0;
         SetForegroundWindow(loaded);
-        bool active = loaded && waitUntil([loaded] { return GetForegroundWindow() == loaded && GetActiveWindow() == loaded; });
-        return active ? port : 0;
+        return waitUntil([loaded] { return GetForegroundWindow() == loaded && GetActiveWindow() == loaded; }) ? port : 0;
     }
     // Closes the console if it is still loaded, so the next test can load it again.
     static void close()
