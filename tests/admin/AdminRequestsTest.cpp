@@ -25,7 +25,7 @@ TEST_F(AdminRequests, KickOfAnotherEntryRemovesOnlyThatOne)
     auto [a, b] = connectClients<2>();
     const std::string kicked = a.address();
     EXPECT_EQ(answerAdminRequest("kick " + kicked), "ok kick " + kicked + "\n");
-    EXPECT_EQ(roster(), (std::vector<std::string> { b.address() }));
+    EXPECT_EQ(rosterTexts(), (std::vector<std::string> { b.address() }));
     EXPECT_TRUE(waitForEnd(a));
     EXPECT_EQ(answerAdminRequest("list"), "client " + b.address() + "\nok 1 on the roster\n");
     EXPECT_EQ(answerAdminRequest("kick " + kicked).rfind("no-such-client ", 0), 0u);

@@ -14,7 +14,7 @@ using ChatRelay = Room;
 TEST_F(ChatRelay, EnteringClientsAreListedInOrderAndSentNothing)
 {
     auto [a, b, c] = connectClients<3>();
-    EXPECT_EQ(roster(), (std::vector<std::string> { a.address(), b.address(), c.address() }));
+    EXPECT_EQ(rosterTexts(), (std::vector<std::string> { a.address(), b.address(), c.address() }));
     EXPECT_EQ(content(编辑框1), "");
     expectStreams(a, { { &a, "" }, { &b, "" }, { &c, "" } });
 }
@@ -63,7 +63,7 @@ TEST_P(ChatRelayLeaver, BeforeAnyDataIsAnnouncedInFirstFormToEveryEntryBeforeAnd
     const std::string leaver = leaving.address();
     leaving.close();
     ASSERT_TRUE(pumpUntil([&] { return itemCount(列表框1) == 2; }));
-    EXPECT_EQ(roster(), (std::vector<std::string> { stay[0]->address(), stay[1]->address() }));
+    EXPECT_EQ(rosterTexts(), (std::vector<std::string> { stay[0]->address(), stay[1]->address() }));
     // The notice neither reads nor writes markers.
     EXPECT_EQ(content(编辑框1), "");
     expectStreams(*stay[0], { { stay[0], leaveNotice(false, leaver) }, { stay[1], leaveNotice(false, leaver) } });
@@ -82,7 +82,7 @@ TEST_F(ChatRelay, LeaverAfterDataIsAnnouncedInContinuedFormAndLosesItsMarker)
     const std::string leaver = b.address();
     b.close();
     ASSERT_TRUE(pumpUntil([&] { return itemCount(列表框1) == 2; }));
-    EXPECT_EQ(roster(), (std::vector<std::string> { a.address(), c.address() }));
+    EXPECT_EQ(rosterTexts(), (std::vector<std::string> { a.address(), c.address() }));
     EXPECT_EQ(content(编辑框1), a.address() + "=1\r\n" + c.address() + "=1\r\n");
     expectStreams(c, { { &a, "hi" + leaveNotice(true, leaver) }, { &c, "hi" + leaveNotice(true, leaver) } });
 }
@@ -107,7 +107,7 @@ TEST_F(ChatRelay, RemovingAMarkerCutsTheTailOfALongerAddressEndingInIt)
 
     a.close();
     ASSERT_TRUE(pumpUntil([&] { return itemCount(列表框1) == 2; }));
-    EXPECT_EQ(roster(), (std::vector<std::string> { b.address(), longer }));
+    EXPECT_EQ(rosterTexts(), (std::vector<std::string> { b.address(), longer }));
     EXPECT_EQ(content(编辑框1), "1" + b.address() + "=1\r\n");
     EXPECT_EQ(findInContent(编辑框1, longer + "=1"), -1);
     EXPECT_NE(findInContent(编辑框1, b.address() + "=1"), -1);

@@ -65,14 +65,6 @@ protected:
         return byName<N>(clients);
     }
 
-    std::vector<std::string> roster() const
-    {
-        std::vector<std::string> texts;
-        for (int32_t index = 0; index < itemCount(列表框1); ++index)
-            texts.push_back(itemText(列表框1, index));
-        return texts;
-    }
-
     // The clients only take in what has arrived, never wait for it: the room runs on this
     // thread, in the loop that pumpUntil runs. Nothing is read off a client's unread bytes, so
     // they are everything it has been sent.

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "console/ConsoleWindow.h"
+#include "console/ControlOperations.h"
 #include "console/CountingHandlers.h"
 #include "console/UnitReference.h"
 #include "net/TcpServer.h"
@@ -14,7 +15,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <ostream>
+#include <string>
+#include <vector>
 
 namespace console_test {
 
@@ -45,7 +49,22 @@ constexpr ScreenPoint kPopupOffset { 3, 3 };
 // How the user chooses an item of the pop-up.
 enum class ChoiceWay { Keys, LeftButton, RightButton };
 
+// One way the user asks the window to close, named.
+struct CloseRequest {
+    const char* what;
+    std::function<void()> request;
+};
+
 inline ConsoleWindow* console() { return findLoadedWindow(kConsoleWindowId); }
+
+// The texts of the roster's entries as the list box model holds them, in order.
+inline std::vector<std::string> rosterTexts()
+{
+    std::vector<std::string> texts;
+    for (int32_t index = 0; index < itemCount(列表框1); ++index)
+        texts.push_back(itemText(列表框1, index));
+    return texts;
+}
 
 // Loads the console (its created event runs whatever handler table is registered) and moves its
 // server component off the fixed port, so that tests never depend on 19730 being free. Returns

@@ -16,14 +16,6 @@ namespace {
 
 using namespace console_test;
 
-std::vector<std::string> rosterTexts()
-{
-    std::vector<std::string> texts;
-    for (int32_t index = 0; index < itemCount(列表框1); ++index)
-        texts.push_back(itemText(列表框1, index));
-    return texts;
-}
-
 using ListOperations = LoadedConsole<QtConsoleDriver>;
 
 TEST_F(ListOperations, EmptyListReadsAsNothing)

@@ -6,7 +6,6 @@
 #pragma once
 
 #include "console/ConsoleFixture.h"
-#include "console/ControlOperations.h"
 #include "console/PopupDriver.h"
 #include "platform/qt/QtListBox.h"
 #include "platform/qt/QtWindowView.h"
@@ -186,10 +185,6 @@ struct QtConsoleDriver {
             rosterWidget()->setCurrentRow(index);
     }
 
-    struct CloseRequest {
-        const char* what;
-        std::function<void()> request;
-    };
     // The ways the user asks the window to close: Esc wherever the focus is.
     static std::vector<CloseRequest> closeRequests()
     {

@@ -6,7 +6,6 @@
 #pragma once
 
 #include "console/ConsoleFixture.h"
-#include "console/ControlOperations.h"
 #include "console/PopupDriver.h"
 #include "platform/win32/CodePage936.h"
 #include "platform/win32/Win32WindowView.h"
@@ -22,6 +21,7 @@
 namespace win32_console_test {
 
 using console_test::ChoiceWay;
+using console_test::CloseRequest;
 using console_test::console;
 using console_test::handlerCalls;
 using console_test::kPopupPollMs;
@@ -296,10 +296,6 @@ struct Win32ConsoleDriver {
     // The program (not the user) selects an entry in the control, or none with -1.
     static void selectByProgram(int index) { SendMessageW(roster(), LB_SETCURSEL, static_cast<WPARAM>(index), 0); }
 
-    struct CloseRequest {
-        const char* what;
-        std::function<void()> request;
-    };
     // Esc wherever the focus is, the close message, the system menu, the session ending.
     static std::vector<CloseRequest> closeRequests()
     {
