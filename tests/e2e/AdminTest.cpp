@@ -144,9 +144,7 @@ TEST_F(Admin, ListShowsTheRosterInOrder)
     syncByPassingClient(false);
     expectRoster({ &a, &b, &c });
 
-    std::string address = b.address();
-    b.close();
-    expectOthersReceive(b, leaveNotice(false, address));
+    closeAndExpectLeaveNotice(b, false);
     expectRoster({ &a, &c });
 }
 

@@ -75,6 +75,8 @@ protected:
     void expectAllReceive(const std::string& expected);
     // Every open client but `except` reads exactly `expected` next.
     void expectOthersReceive(const LoopbackClient& except, const std::string& expected);
+    // `leaver` closes; every open client reads its leave notice (continued or first form) next.
+    void closeAndExpectLeaveNotice(LoopbackClient& leaver, bool continued);
 
     // The most a connection's send buffer grows to (the kernel's tcp_wmem maximum): what a
     // client that reads nothing holds on the server's side.
