@@ -55,6 +55,7 @@ struct CloseRequest {
     std::function<void()> request;
 };
 
+// The console while it is loaded, or nullptr.
 inline ConsoleWindow* console() { return findLoadedWindow(kConsoleWindowId); }
 
 // The texts of the roster's entries as the list box model holds them, in order.

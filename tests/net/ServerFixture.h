@@ -64,6 +64,15 @@ protected:
             onEvent(event);
     }
 
+    // The handler of `event` disconnects the client whose event it is.
+    void disconnectFromTheHandlerOf(TcpServer::Event event)
+    {
+        onEvent = [this, event](TcpServer::Event raised) {
+            if (raised == event)
+                server->disconnectClient(server->getClient());
+        };
+    }
+
     size_t count(TcpServer::Event event, const std::string& client) const
     {
         return static_cast<size_t>(std::ranges::count_if(events, [&](const RecordedEvent& e) { return e.event == event && e.client == client; }));
