@@ -4,8 +4,6 @@
 // happens with nothing selected, and what every client gets when the console closes.
 #include "app/RoomFixture.h"
 
-#include <QGuiApplication>
-
 #include <string>
 
 namespace {
@@ -143,10 +141,7 @@ TEST_F(AdminActions, DissolutionGoesToEveryEntryByItsMarker)
     onShake();
     ASSERT_EQ(content(编辑框1), b.address() + "=1\r\n");
 
-    QWidget* window = consoleWidget();
-    window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window, kWaitLimitMs));
-    QTest::keyClick(window, Qt::Key_Escape);
+    ASSERT_TRUE(QtConsoleDriver::pressEscapeInWindow());
     ASSERT_EQ(console(), nullptr) << "Esc did not close the console";
 
     const std::pair<LoopbackClient*, std::string> expected[] = {

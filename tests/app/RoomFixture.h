@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -67,31 +68,18 @@ protected:
 
     // The clients only take in what has arrived, never wait for it: the room runs on this
     // thread, in the loop that pumpUntil runs. Nothing is read off a client's unread bytes, so
-    // they are everything it has been sent.
-    static bool waitForBytes(LoopbackClient& client, size_t count)
+    // they are everything it has been sent. Each wait also ends when the client's stream does.
+    static bool waitUntilEndedOr(LoopbackClient& client, const std::function<bool()>& enough)
     {
         return pumpUntil([&] {
             client.receivePending();
-            return client.unread().size() >= count || client.hasEnded();
+            return client.hasEnded() || enough();
         });
     }
-
-    static bool waitForEnd(LoopbackClient& client)
-    {
-        return pumpUntil([&] {
-            client.receivePending();
-            return client.hasEnded();
-        });
-    }
-
+    static bool waitForBytes(LoopbackClient& client, size_t count) { return waitUntilEndedOr(client, [&] { return client.unread().size() >= count; }); }
+    static bool waitForEnd(LoopbackClient& client) { return waitUntilEndedOr(client, [] { return false; }); }
     // Waits until the client's stream ends with the sentinel.
-    static bool waitForSentinel(LoopbackClient& client)
-    {
-        return pumpUntil([&] {
-            client.receivePending();
-            return client.hasEnded() || client.unread().ends_with(kSentinel);
-        });
-    }
+    static bool waitForSentinel(LoopbackClient& client) { return waitUntilEndedOr(client, [&] { return client.unread().ends_with(kSentinel); }); }
 
     // `sender` sends the sentinel; every listed client must then have received exactly its
     // expected bytes and the sentinel.

@@ -72,11 +72,8 @@ int runConsole(void (*then)())
 
 void pressEscOnConsole()
 {
-    QWidget* window = consoleWidget();
-    window->activateWindow();
-    if (!QTest::qWaitForWindowActive(window, kWaitLimitMs))
+    if (!QtConsoleDriver::pressEscapeInWindow())
         say("[the console never became active]\n");
-    QTest::keyClick(window, Qt::Key_Escape);
 }
 
 TEST(ProgramEndDeathTest, EscEndsTheProgramWithStatusZeroAfterOneDestroyedEventAndOneEndRoutine)

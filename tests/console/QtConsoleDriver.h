@@ -202,6 +202,13 @@ struct QtConsoleDriver {
             { "Esc in the banner", escIn([] { return static_cast<QWidget*>(window()->findChildren<QTextEdit*>().front()); }) },
         };
     }
+    // The user's Esc in the window, made the active one first; whether it became active.
+    static bool pressEscapeInWindow()
+    {
+        bool active = activate();
+        QTest::keyClick(window(), Qt::Key_Escape);
+        return active;
+    }
     // Qt closes at once, inside the key's event.
     static bool waitUntilClosed() { return console() == nullptr; }
     // A second close request on the closing window.
