@@ -3,8 +3,9 @@
 // (SocketOperations.h) and to readiness watchers; it never looks inside one.
 #pragma once
 
+#include "runtime/UniqueOwner.h"
+
 #include <cstdint>
-#include <utility>
 
 enum class SocketHandle : std::uintptr_t {};
 
@@ -15,40 +16,13 @@ inline constexpr SocketHandle kNoSocket = static_cast<SocketHandle>(~std::uintpt
 // calls it. Implemented by the backend.
 void closeSocketHandle(SocketHandle socket);
 
-// Owns one socket and closes it when destroyed; moves hand the socket over.
-class OwnedSocket {
-public:
-    OwnedSocket() = default;
-    explicit OwnedSocket(SocketHandle socket)
-        : m_socket(socket)
-    {
-    }
-    ~OwnedSocket() { reset(); }
-    OwnedSocket(OwnedSocket&& other) noexcept
-        : m_socket(std::exchange(other.m_socket, kNoSocket))
-    {
-    }
-    OwnedSocket& operator=(OwnedSocket&& other) noexcept
-    {
-        if (this != &other) {
-            reset();
-            m_socket = std::exchange(other.m_socket, kNoSocket);
-        }
-        return *this;
-    }
-    OwnedSocket(const OwnedSocket&) = delete;
-    OwnedSocket& operator=(const OwnedSocket&) = delete;
-
-    SocketHandle get() const { return m_socket; }
-    bool valid() const { return m_socket != kNoSocket; }
-    explicit operator bool() const { return valid(); }
-
-    void reset()
-    {
-        if (valid())
-            closeSocketHandle(std::exchange(m_socket, kNoSocket));
-    }
-
-private:
-    SocketHandle m_socket = kNoSocket;
+// What the owner needs to know of a socket.
+struct SocketTraits {
+    using Handle = SocketHandle;
+    static constexpr SocketHandle none() { return kNoSocket; }
+    static constexpr bool isHandle(SocketHandle socket) { return socket != kNoSocket; }
+    static void close(SocketHandle socket) { closeSocketHandle(socket); }
 };
+
+// Owns one socket and closes it when destroyed; moves hand the socket over.
+using OwnedSocket = UniqueOwner<SocketTraits>;

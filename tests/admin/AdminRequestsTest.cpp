@@ -11,8 +11,7 @@ using AdminRequests = Room;
 
 TEST_F(AdminRequests, ActionRunsTheMenuItemAndKeepsTheSelection)
 {
-    LoopbackClient& a = connectClient();
-    LoopbackClient& b = connectClient();
+    auto [a, b] = connectClients<2>();
     select(0);
     EXPECT_EQ(answerAdminRequest("shake " + b.address()), "ok shake " + b.address() + "\n");
     EXPECT_EQ(currentSelection(列表框1), 0);
@@ -23,11 +22,10 @@ TEST_F(AdminRequests, ActionRunsTheMenuItemAndKeepsTheSelection)
 
 TEST_F(AdminRequests, KickOfAnotherEntryRemovesOnlyThatOne)
 {
-    LoopbackClient& a = connectClient();
-    LoopbackClient& b = connectClient();
+    auto [a, b] = connectClients<2>();
     const std::string kicked = a.address();
     EXPECT_EQ(answerAdminRequest("kick " + kicked), "ok kick " + kicked + "\n");
-    EXPECT_EQ(roster(), (std::vector<std::string> { b.address() }));
+    EXPECT_EQ(rosterTexts(), (std::vector<std::string> { b.address() }));
     EXPECT_TRUE(waitForEnd(a));
     EXPECT_EQ(answerAdminRequest("list"), "client " + b.address() + "\nok 1 on the roster\n");
     EXPECT_EQ(answerAdminRequest("kick " + kicked).rfind("no-such-client ", 0), 0u);

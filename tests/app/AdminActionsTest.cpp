@@ -4,8 +4,6 @@
 // happens with nothing selected, and what every client gets when the console closes.
 #include "app/RoomFixture.h"
 
-#include <QGuiApplication>
-
 #include <string>
 
 namespace {
@@ -55,14 +53,12 @@ TEST_F(AdminActions, NoticeTwiceGoesFirstThenContinuedAndMarksOnce)
 
 TEST_F(AdminActions, KickOfAnUnmarkedClient)
 {
-    LoopbackClient& a = connectClient();
-    LoopbackClient& b = connectClient();
-    LoopbackClient& c = connectClient();
+    auto [a, b, c] = connectClients<3>();
     const std::string kicked = b.address();
     select(1);
     onKick();
     // The client-left handling ran inside the kick.
-    EXPECT_EQ(roster(), (std::vector<std::string> { a.address(), c.address() }));
+    EXPECT_EQ(rosterTexts(), (std::vector<std::string> { a.address(), c.address() }));
     EXPECT_EQ(content(编辑框1), "") << "the kick wrote a marker";
 
     EXPECT_TRUE(waitForEnd(b));
@@ -73,15 +69,14 @@ TEST_F(AdminActions, KickOfAnUnmarkedClient)
 
 TEST_F(AdminActions, KickOfAMarkedClientSendsTheContinuedForm)
 {
-    LoopbackClient& a = connectClient();
-    LoopbackClient& b = connectClient();
+    auto [a, b] = connectClients<2>();
     ASSERT_TRUE(a.trySend("hello"));
     ASSERT_TRUE(waitForBytes(a, 5));
     ASSERT_TRUE(waitForBytes(b, 5));
     const std::string kicked = a.address();
     select(0);
     onKick();
-    EXPECT_EQ(roster(), (std::vector<std::string> { b.address() }));
+    EXPECT_EQ(rosterTexts(), (std::vector<std::string> { b.address() }));
     EXPECT_EQ(content(编辑框1), b.address() + "=1\r\n");
     EXPECT_TRUE(waitForEnd(a));
     EXPECT_EQ(a.unread(), "hello" + administratorNotice(true, kKickBody));
@@ -90,15 +85,14 @@ TEST_F(AdminActions, KickOfAMarkedClientSendsTheContinuedForm)
 
 TEST_F(AdminActions, MuteAndPrankOnlySend)
 {
-    LoopbackClient& a = connectClient();
-    LoopbackClient& b = connectClient();
+    auto [a, b] = connectClients<2>();
     select(0);
     onMute();
     onPrank();
     const std::string notices = administratorNotice(false, kMuteBody) + administratorNotice(true, kPrankBody);
     EXPECT_TRUE(waitForBytes(a, notices.size()));
     // Still in the room, still connected, and its data is relayed as before.
-    EXPECT_EQ(roster(), (std::vector<std::string> { a.address(), b.address() }));
+    EXPECT_EQ(rosterTexts(), (std::vector<std::string> { a.address(), b.address() }));
     ASSERT_TRUE(a.trySend("still here"));
     EXPECT_TRUE(waitForBytes(b, 10));
     EXPECT_FALSE(a.hasEnded());
@@ -107,8 +101,7 @@ TEST_F(AdminActions, MuteAndPrankOnlySend)
 
 TEST_F(AdminActions, NothingSelectedReachesNobody)
 {
-    LoopbackClient& a = connectClient();
-    LoopbackClient& b = connectClient();
+    auto [a, b] = connectClients<2>();
     ASSERT_EQ(currentSelection(列表框1), -1);
     for (const MarkingAction& action : kMarkingActions) {
         SCOPED_TRACE(action.name);
@@ -123,14 +116,13 @@ TEST_F(AdminActions, NothingSelectedReachesNobody)
     setContent(编辑框1, "");
     onKick();
     EXPECT_EQ(content(编辑框1), "");
-    EXPECT_EQ(roster(), (std::vector<std::string> { a.address(), b.address() }));
+    EXPECT_EQ(rosterTexts(), (std::vector<std::string> { a.address(), b.address() }));
     expectStreams(a, { { &a, "" }, { &b, "" } });
 }
 
 TEST_F(AdminActions, ChosenFromThePopupActsOnTheClickedEntry)
 {
-    LoopbackClient& a = connectClient();
-    LoopbackClient& b = connectClient();
+    auto [a, b] = connectClients<2>();
     // 抖动, the menu's second item, chosen with the mouse.
     QtConsoleDriver::PopupDriver driver([](QMenu* menu) { QtConsoleDriver::choose(menu, 1, ChoiceWay::LeftButton); });
     QtConsoleDriver::clickEntry(1);
@@ -144,17 +136,12 @@ TEST_F(AdminActions, ChosenFromThePopupActsOnTheClickedEntry)
 // while the connections are still open; then each connection ends.
 TEST_F(AdminActions, DissolutionGoesToEveryEntryByItsMarker)
 {
-    LoopbackClient& a = connectClient();
-    LoopbackClient& b = connectClient();
-    LoopbackClient& c = connectClient();
+    auto [a, b, c] = connectClients<3>();
     select(1);
     onShake();
     ASSERT_EQ(content(编辑框1), b.address() + "=1\r\n");
 
-    QWidget* window = consoleWidget();
-    window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window, kWaitLimitMs));
-    QTest::keyClick(window, Qt::Key_Escape);
+    ASSERT_TRUE(QtConsoleDriver::pressEscapeInWindow());
     ASSERT_EQ(console(), nullptr) << "Esc did not close the console";
 
     const std::pair<LoopbackClient*, std::string> expected[] = {
@@ -175,7 +162,7 @@ TEST_F(AdminActions, DissolutionWithAnEmptyRosterSendsNothing)
     // A connection whose entry is no longer listed is not told either.
     LoopbackClient& unlisted = connectClient();
     ASSERT_TRUE(deleteItem(列表框1, 0));
-    closeConsole();
+    QtConsoleDriver::close();
     EXPECT_TRUE(waitForEnd(unlisted));
     EXPECT_EQ(unlisted.unread(), "");
 }

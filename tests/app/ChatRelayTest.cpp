@@ -13,19 +13,15 @@ using ChatRelay = Room;
 
 TEST_F(ChatRelay, EnteringClientsAreListedInOrderAndSentNothing)
 {
-    LoopbackClient& a = connectClient();
-    LoopbackClient& b = connectClient();
-    LoopbackClient& c = connectClient();
-    EXPECT_EQ(roster(), (std::vector<std::string> { a.address(), b.address(), c.address() }));
+    auto [a, b, c] = connectClients<3>();
+    EXPECT_EQ(rosterTexts(), (std::vector<std::string> { a.address(), b.address(), c.address() }));
     EXPECT_EQ(content(编辑框1), "");
     expectStreams(a, { { &a, "" }, { &b, "" }, { &c, "" } });
 }
 
 TEST_F(ChatRelay, DataReachesEveryEntryAndMarksEachOnce)
 {
-    LoopbackClient& a = connectClient();
-    LoopbackClient& b = connectClient();
-    LoopbackClient& c = connectClient();
+    auto [a, b, c] = connectClients<3>();
 
     const std::string first = "name\r\nhello";
     ASSERT_TRUE(b.trySend(first));
@@ -56,37 +52,28 @@ TEST_F(ChatRelay, LoneClientGetsItsOwnDataBack)
     EXPECT_EQ(content(编辑框1), a.address() + "=1\r\n");
 }
 
-TEST_F(ChatRelay, LeaverBeforeAnyDataIsAnnouncedInFirstFormToEntriesBeforeAndAfterIt)
+// The parameter is the leaver's place in the roster of three: first or between two others.
+class ChatRelayLeaver : public Room, public ::testing::WithParamInterface<size_t> { };
+
+TEST_P(ChatRelayLeaver, BeforeAnyDataIsAnnouncedInFirstFormToEveryEntryBeforeAndAfterIt)
 {
-    LoopbackClient& a = connectClient();
-    LoopbackClient& b = connectClient();
-    LoopbackClient& c = connectClient();
-    const std::string leaver = b.address();
-    b.close();
+    std::vector<LoopbackClient*> stay = { &connectClient(), &connectClient(), &connectClient() };
+    LoopbackClient& leaving = *stay[GetParam()];
+    stay.erase(stay.begin() + static_cast<std::ptrdiff_t>(GetParam()));
+    const std::string leaver = leaving.address();
+    leaving.close();
     ASSERT_TRUE(pumpUntil([&] { return itemCount(列表框1) == 2; }));
-    EXPECT_EQ(roster(), (std::vector<std::string> { a.address(), c.address() }));
+    EXPECT_EQ(rosterTexts(), (std::vector<std::string> { stay[0]->address(), stay[1]->address() }));
     // The notice neither reads nor writes markers.
     EXPECT_EQ(content(编辑框1), "");
-    expectStreams(a, { { &a, leaveNotice(false, leaver) }, { &c, leaveNotice(false, leaver) } });
+    expectStreams(*stay[0], { { stay[0], leaveNotice(false, leaver) }, { stay[1], leaveNotice(false, leaver) } });
 }
 
-TEST_F(ChatRelay, LeaverInFirstPlaceTellsEverybodyElse)
-{
-    LoopbackClient& a = connectClient();
-    LoopbackClient& b = connectClient();
-    LoopbackClient& c = connectClient();
-    const std::string leaver = a.address();
-    a.close();
-    ASSERT_TRUE(pumpUntil([&] { return itemCount(列表框1) == 2; }));
-    EXPECT_EQ(roster(), (std::vector<std::string> { b.address(), c.address() }));
-    expectStreams(b, { { &b, leaveNotice(false, leaver) }, { &c, leaveNotice(false, leaver) } });
-}
+INSTANTIATE_TEST_SUITE_P(Place, ChatRelayLeaver, ::testing::Values(size_t { 0 }, size_t { 1 }));
 
 TEST_F(ChatRelay, LeaverAfterDataIsAnnouncedInContinuedFormAndLosesItsMarker)
 {
-    LoopbackClient& a = connectClient();
-    LoopbackClient& b = connectClient();
-    LoopbackClient& c = connectClient();
+    auto [a, b, c] = connectClients<3>();
     ASSERT_TRUE(a.trySend("hi"));
     for (LoopbackClient* client : { &a, &b, &c })
         ASSERT_TRUE(waitForBytes(*client, 2));
@@ -95,7 +82,7 @@ TEST_F(ChatRelay, LeaverAfterDataIsAnnouncedInContinuedFormAndLosesItsMarker)
     const std::string leaver = b.address();
     b.close();
     ASSERT_TRUE(pumpUntil([&] { return itemCount(列表框1) == 2; }));
-    EXPECT_EQ(roster(), (std::vector<std::string> { a.address(), c.address() }));
+    EXPECT_EQ(rosterTexts(), (std::vector<std::string> { a.address(), c.address() }));
     EXPECT_EQ(content(编辑框1), a.address() + "=1\r\n" + c.address() + "=1\r\n");
     expectStreams(c, { { &a, "hi" + leaveNotice(true, leaver) }, { &c, "hi" + leaveNotice(true, leaver) } });
 }
@@ -105,8 +92,7 @@ TEST_F(ChatRelay, LeaverAfterDataIsAnnouncedInContinuedFormAndLosesItsMarker)
 // marked, and the client's leaving cuts the tail off the longer one's marker line.
 TEST_F(ChatRelay, RemovingAMarkerCutsTheTailOfALongerAddressEndingInIt)
 {
-    LoopbackClient& a = connectClient();
-    LoopbackClient& b = connectClient();
+    auto [a, b] = connectClients<2>();
     const std::string longer = "1" + a.address();
     addItem(列表框1, longer);
     setContent(编辑框1, longer + "=1\r\n" + b.address() + "=1\r\n");
@@ -121,7 +107,7 @@ TEST_F(ChatRelay, RemovingAMarkerCutsTheTailOfALongerAddressEndingInIt)
 
     a.close();
     ASSERT_TRUE(pumpUntil([&] { return itemCount(列表框1) == 2; }));
-    EXPECT_EQ(roster(), (std::vector<std::string> { b.address(), longer }));
+    EXPECT_EQ(rosterTexts(), (std::vector<std::string> { b.address(), longer }));
     EXPECT_EQ(content(编辑框1), "1" + b.address() + "=1\r\n");
     EXPECT_EQ(findInContent(编辑框1, longer + "=1"), -1);
     EXPECT_NE(findInContent(编辑框1, b.address() + "=1"), -1);

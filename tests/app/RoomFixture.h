@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,7 +43,7 @@ protected:
     void TearDown() override
     {
         EXPECT_FALSE(m_watchdog.tripped()) << "a pop-up stayed open until the watchdog closed it";
-        closeConsole();
+        QtConsoleDriver::close();
         m_clients.clear();
         releaseServiceState();
     }
@@ -55,42 +56,30 @@ protected:
         EXPECT_TRUE(pumpUntil([&] { return itemCount(列表框1) == before + 1; })) << "the room never listed the client";
         return *m_clients.back();
     }
-
-    std::vector<std::string> roster() const
+    // `N` of them, in order, as references to unpack by name: auto [a, b] = connectClients<2>();
+    template<size_t N>
+    auto connectClients()
     {
-        std::vector<std::string> texts;
-        for (int32_t index = 0; index < itemCount(列表框1); ++index)
-            texts.push_back(itemText(列表框1, index));
-        return texts;
+        std::vector<LoopbackClient*> clients;
+        for (size_t i = 0; i < N; ++i)
+            clients.push_back(&connectClient());
+        return byName<N>(clients);
     }
 
     // The clients only take in what has arrived, never wait for it: the room runs on this
     // thread, in the loop that pumpUntil runs. Nothing is read off a client's unread bytes, so
-    // they are everything it has been sent.
-    static bool waitForBytes(LoopbackClient& client, size_t count)
+    // they are everything it has been sent. Each wait also ends when the client's stream does.
+    static bool waitUntilEndedOr(LoopbackClient& client, const std::function<bool()>& enough)
     {
         return pumpUntil([&] {
             client.receivePending();
-            return client.unread().size() >= count || client.hasEnded();
+            return client.hasEnded() || enough();
         });
     }
-
-    static bool waitForEnd(LoopbackClient& client)
-    {
-        return pumpUntil([&] {
-            client.receivePending();
-            return client.hasEnded();
-        });
-    }
-
+    static bool waitForBytes(LoopbackClient& client, size_t count) { return waitUntilEndedOr(client, [&] { return client.unread().size() >= count; }); }
+    static bool waitForEnd(LoopbackClient& client) { return waitUntilEndedOr(client, [] { return false; }); }
     // Waits until the client's stream ends with the sentinel.
-    static bool waitForSentinel(LoopbackClient& client)
-    {
-        return pumpUntil([&] {
-            client.receivePending();
-            return client.hasEnded() || client.unread().ends_with(kSentinel);
-        });
-    }
+    static bool waitForSentinel(LoopbackClient& client) { return waitUntilEndedOr(client, [&] { return client.unread().ends_with(kSentinel); }); }
 
     // `sender` sends the sentinel; every listed client must then have received exactly its
     // expected bytes and the sentinel.

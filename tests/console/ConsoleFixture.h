@@ -6,11 +6,19 @@
 #pragma once
 
 #include "console/ConsoleWindow.h"
+#include "console/ControlOperations.h"
 #include "console/CountingHandlers.h"
+#include "console/UnitReference.h"
+#include "net/TcpServer.h"
+#include "runtime/ProgramFrame.h"
+#include "support/LocalPorts.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <ostream>
+#include <string>
+#include <vector>
 
 namespace console_test {
 
@@ -41,6 +49,36 @@ constexpr ScreenPoint kPopupOffset { 3, 3 };
 // How the user chooses an item of the pop-up.
 enum class ChoiceWay { Keys, LeftButton, RightButton };
 
+// One way the user asks the window to close, named.
+struct CloseRequest {
+    const char* what;
+    std::function<void()> request;
+};
+
+// The console while it is loaded, or nullptr.
+inline ConsoleWindow* console() { return findLoadedWindow(kConsoleWindowId); }
+
+// The texts of the roster's entries as the list box model holds them, in order.
+inline std::vector<std::string> rosterTexts()
+{
+    std::vector<std::string> texts;
+    for (int32_t index = 0; index < itemCount(列表框1); ++index)
+        texts.push_back(itemText(列表框1, index));
+    return texts;
+}
+
+// Loads the console (its created event runs whatever handler table is registered) and moves its
+// server component off the fixed port, so that tests never depend on 19730 being free. Returns
+// the port the server now listens on, or 0 when the window could not be loaded.
+inline int loadConsoleOnFreePort()
+{
+    if (!loadWindow(kConsoleWindowId))
+        return 0;
+    int port = test_support::freeTcpPort();
+    serverComponent(服务器1).setPort(port);
+    return serverComponent(服务器1).isListening() ? port : 0;
+}
+
 template<class Driver>
 class LoadedConsole : public ::testing::Test {
 protected:
@@ -49,7 +87,7 @@ protected:
         registerCountingHandlers();
         m_port = Driver::load();
         ASSERT_NE(m_port, 0) << "the console could not be loaded";
-        m_console = findLoadedWindow(kConsoleWindowId);
+        m_console = console();
         m_window = Driver::window();
     }
 

@@ -36,7 +36,7 @@ TEST_F(EventRoutingDeathTest, OperationOnNoSuchUnitIsFatal)
     EXPECT_EXIT(addItem({ kConsoleWindowId, 编辑框1.unitId, kTypeListBox }, "x"), ::testing::ExitedWithCode(255), ::testing::HasSubstr(message));
     // The window is no longer loaded.
     EXPECT_EXIT({
-        closeConsole();
+        QtConsoleDriver::close();
         itemCount(列表框1);
     },
         ::testing::ExitedWithCode(255), ::testing::HasSubstr(message));

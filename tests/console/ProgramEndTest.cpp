@@ -2,9 +2,9 @@
 // frame: Esc closes the console, the being-destroyed handler runs once, the end routine runs
 // once and the status is 0; a fatal error inside a handler ends with status 255 and the
 // dialog's text, and neither the end routine nor any later handler runs.
-#include "console/ConsoleTestSupport.h"
 #include "console/CountingHandlers.h"
 #include "console/EventRouting.h"
+#include "console/QtConsoleDriver.h"
 #include "platform/posix/PosixFiles.h"
 #include "runtime/ProgramFrame.h"
 
@@ -45,7 +45,7 @@ int runConsole(void (*then)())
     initRuntime();
     registerEndRoutine(endRoutine);
     loadStartWindow(kConsoleWindowId);
-    serverComponent(服务器1).setPort(freeTcpPort());
+    serverComponent(服务器1).setPort(test_support::freeTcpPort());
     QTimer::singleShot(0, then);
     // A child that does not end by itself must not hang the suite.
     QTimer::singleShot(kWaitLimitMs, [] {
@@ -72,11 +72,8 @@ int runConsole(void (*then)())
 
 void pressEscOnConsole()
 {
-    QWidget* window = consoleWidget();
-    window->activateWindow();
-    if (!QTest::qWaitForWindowActive(window, kWaitLimitMs))
+    if (!QtConsoleDriver::pressEscapeInWindow())
         say("[the console never became active]\n");
-    QTest::keyClick(window, Qt::Key_Escape);
 }
 
 TEST(ProgramEndDeathTest, EscEndsTheProgramWithStatusZeroAfterOneDestroyedEventAndOneEndRoutine)

@@ -1,21 +1,69 @@
-// How the console tests drive the Qt console (see console/ConsoleFixture.h): the window is a
-// QWidget on the offscreen platform, the user's clicks and keys are QTest's events, the
-// pop-up is a QMenu.
+// How the console tests drive the Qt console (see console/ConsoleFixture.h): the real console
+// loaded with its server moved to a free port, the window a QWidget on the offscreen platform,
+// the user's clicks and keys QTest's events, the pop-up a QMenu (the Qt side of
+// PopupDriver.h), and the window thread's event loop pumped until something has happened,
+// always within a bound.
 #pragma once
 
 #include "console/ConsoleFixture.h"
-#include "console/ConsoleTestSupport.h"
+#include "console/PopupDriver.h"
+#include "platform/qt/QtListBox.h"
+#include "platform/qt/QtWindowView.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPointer>
 #include <QScreen>
+#include <QTest>
 #include <QTextEdit>
+#include <QTimer>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace console_test {
+
+// The console's Qt view, for tests that drive its real widgets.
+inline QtWindowView* qtView()
+{
+    ConsoleWindow* window = console();
+    return window ? static_cast<QtWindowView*>(&window->view()) : nullptr;
+}
+inline QWidget* consoleWidget() { return qtView() ? qtView()->widget() : nullptr; }
+inline QtListBox* rosterWidget() { return qtView() ? qtView()->listBox(列表框1.unitId) : nullptr; }
+
+// Runs the event loop until `done` holds or the bound passes; true when it held.
+inline bool pumpUntil(const std::function<bool()>& done) { return QTest::qWaitFor(done, kWaitLimitMs); }
+
+// The pop-up is the QMenu shown now, ticks come from a QTimer.
+struct QtPopups {
+    using Popup = QMenu*;
+    static QMenu* open()
+    {
+        QMenu* menu = qtView() ? qtView()->openPopup() : nullptr;
+        return menu && menu->isVisible() ? menu : nullptr;
+    }
+    static void close(QMenu* menu) { menu->close(); }
+
+    class Timer {
+    public:
+        Timer(int periodMs, std::function<void()> tick)
+        {
+            m_timer.setInterval(periodMs);
+            QObject::connect(&m_timer, &QTimer::timeout, std::move(tick));
+            m_timer.start();
+        }
+
+    private:
+        QTimer m_timer;
+    };
+};
+
+inline QString utf8(const char8_t* text) { return QString::fromUtf8(reinterpret_cast<const char*>(text)); }
 
 struct QtConsoleDriver {
     using Window = QWidget*;
@@ -27,11 +75,18 @@ struct QtConsoleDriver {
     static constexpr const char* kName = "Qt";
 
     static int load() { return loadConsoleOnFreePort(); }
-    static void close() { closeConsole(); }
+    // Closes the console if it is still loaded and lets Qt delete it, so the next test can load
+    // it again in the same process.
+    static void close()
+    {
+        if (ConsoleWindow* window = console())
+            window->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
     static Window window() { return consoleWidget(); }
     static void handlePending() { QCoreApplication::processEvents(); }
     static bool waitUntil(const std::function<bool()>& done) { return pumpUntil(done); }
-    static bool popupOpen() { return openPopup() != nullptr || QApplication::activePopupWidget() != nullptr; }
+    static bool popupOpen() { return (qtView() && qtView()->openPopup()) || QApplication::activePopupWidget() != nullptr; }
 
     static constexpr const char* kLineEnd = "\n";
     static std::string caption() { return window()->windowTitle().toStdString(); }
@@ -130,10 +185,6 @@ struct QtConsoleDriver {
             rosterWidget()->setCurrentRow(index);
     }
 
-    struct CloseRequest {
-        const char* what;
-        std::function<void()> request;
-    };
     // The ways the user asks the window to close: Esc wherever the focus is.
     static std::vector<CloseRequest> closeRequests()
     {
@@ -150,6 +201,13 @@ struct QtConsoleDriver {
             { "Esc in the roster", escIn([] { return static_cast<QWidget*>(rosterWidget()); }) },
             { "Esc in the banner", escIn([] { return static_cast<QWidget*>(window()->findChildren<QTextEdit*>().front()); }) },
         };
+    }
+    // The user's Esc in the window, made the active one first; whether it became active.
+    static bool pressEscapeInWindow()
+    {
+        bool active = activate();
+        QTest::keyClick(window(), Qt::Key_Escape);
+        return active;
     }
     // Qt closes at once, inside the key's event.
     static bool waitUntilClosed() { return console() == nullptr; }

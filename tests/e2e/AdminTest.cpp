@@ -140,15 +140,11 @@ TEST_F(Admin, ListShowsTheRosterInOrder)
 {
     startServer();
     expectRoster({});
-    LoopbackClient& a = connectClient();
-    LoopbackClient& b = connectClient();
-    LoopbackClient& c = connectClient();
+    auto [a, b, c] = connectClients<3>();
     syncByPassingClient(false);
     expectRoster({ &a, &b, &c });
 
-    std::string address = b.address();
-    b.close();
-    expectOthersReceive(b, leaveNotice(false, address));
+    closeAndExpectLeaveNotice(b, false);
     expectRoster({ &a, &c });
 }
 
@@ -164,8 +160,7 @@ class AdminAction : public Admin, public ::testing::WithParamInterface<MenuActio
 TEST_P(AdminAction, TheClientGetsTheMenuNotice)
 {
     startServer();
-    LoopbackClient& bystander = connectClient();
-    LoopbackClient& target = connectClient();
+    auto [bystander, target] = connectClients<2>();
     syncByPassingClient(false);
 
     for (const std::string& expected : { firstForm(kAdministrator, GetParam().body), continuedForm(kAdministrator, GetParam().body) }) {
@@ -185,10 +180,7 @@ INSTANTIATE_TEST_SUITE_P(Verbs, AdminAction,
 TEST_F(Admin, KickDisconnectsAndTellsTheOthers)
 {
     startServer();
-    std::vector<LoopbackClient*> room = connectRoom(3);
-    LoopbackClient& a = *room[0];
-    LoopbackClient& b = *room[1];
-    LoopbackClient& c = *room[2];
+    auto [a, b, c] = connectRoom<3>();
 
     std::string kicked = b.address();
     CommandResult done = admin({ "kick", kicked });
@@ -221,8 +213,7 @@ TEST_F(Admin, CloseDissolvesTheRoom)
 TEST_F(Admin, MalformedRequestsAreRefused)
 {
     startServer();
-    LoopbackClient& a = connectClient();
-    LoopbackClient& b = connectClient();
+    auto [a, b] = connectClients<2>();
     syncByProbe(a);
 
     const std::vector<std::pair<std::string, bool>> requests = {

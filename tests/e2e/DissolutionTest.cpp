@@ -21,8 +21,7 @@ protected:
 TEST_F(Dissolution, EveryClientIsToldThenDisconnected)
 {
     startServer();
-    LoopbackClient& first = connectClient();
-    LoopbackClient& second = connectClient();
+    auto [first, second] = connectClients<2>();
     syncByPassingClient(false);
     first.send("hi");
     expectAllReceive("hi");
@@ -46,8 +45,7 @@ TEST_F(Dissolution, NoticeSurvivesUnreadInput)
         pending += "pending line " + std::to_string(i) + "\r\n";
 
     startServer();
-    LoopbackClient& listener = connectClient();
-    LoopbackClient& talker = connectClient();
+    auto [listener, talker] = connectClients<2>();
     syncByProbe(talker);
     talker.send(pending);
     server().requestClose();

@@ -12,12 +12,7 @@ class LeaveNoticeByPlace : public RoomTest, public ::testing::WithParamInterface
 TEST_P(LeaveNoticeByPlace, AfterDataEveryOtherClientIsTold)
 {
     startServer();
-    std::vector<LoopbackClient*> room = connectRoom(3);
-
-    LoopbackClient& leaver = *room[size_t(GetParam())];
-    std::string address = leaver.address();
-    leaver.close();
-    expectAllReceive(leaveNotice(true, address));
+    closeAndExpectLeaveNotice(*connectRoom(3)[size_t(GetParam())], true);
     // Told once: the next bytes anybody reads are the next relay.
     syncByProbe(*openClients().front());
 }
@@ -27,11 +22,7 @@ TEST_P(LeaveNoticeByPlace, BeforeAnyDataTheNoticeHasNoBlankLine)
     startServer();
     std::vector<LoopbackClient*> room = connectClients(3);
     syncByPassingClient(false);
-
-    LoopbackClient& leaver = *room[size_t(GetParam())];
-    std::string address = leaver.address();
-    leaver.close();
-    expectAllReceive(leaveNotice(false, address));
+    closeAndExpectLeaveNotice(*room[size_t(GetParam())], false);
     syncByProbe(*openClients().front());
 }
 
@@ -49,9 +40,7 @@ TEST_F(LeaveNotice, SilentClientLeavingIsAnnounced)
     // The same once data has arrived, also from a client that never got any of it.
     LoopbackClient& silent = connectClient();
     syncByPassingClient(true);
-    std::string address = silent.address();
-    silent.close();
-    expectReceives(stays, leaveNotice(true, address));
+    closeAndExpectLeaveNotice(silent, true);
     syncByProbe(stays);
 }
 
@@ -60,22 +49,15 @@ TEST_F(LeaveNotice, SilentClientLeavingIsAnnounced)
 TEST_F(LeaveNotice, FormFollowsTheLatestData)
 {
     startServer();
-    std::vector<LoopbackClient*> room = connectRoom(3);
-    LoopbackClient& first = *room[0];
-    LoopbackClient& second = *room[1];
-    LoopbackClient& third = *room[2];
+    auto [first, second, third] = connectRoom<3>();
 
     first.send(bytesOf("\0no text"));
     expectAllReceive(bytesOf("\0no text"));
-    std::string address = third.address();
-    third.close();
-    expectAllReceive(leaveNotice(false, address));
+    closeAndExpectLeaveNotice(third, false);
 
     second.send(bytesOf("text\0and more"));
     expectAllReceive(bytesOf("text\0and more"));
-    address = second.address();
-    second.close();
-    expectAllReceive(leaveNotice(true, address));
+    closeAndExpectLeaveNotice(second, true);
     syncByProbe(first);
 }
 

@@ -50,8 +50,7 @@ TEST_F(Relay, BytesArePassedThroughUnchanged)
     };
 
     startServer();
-    LoopbackClient& sender = connectClient();
-    LoopbackClient& other = connectClient();
+    auto [sender, other] = connectClients<2>();
     syncByProbe(other);
     for (const std::string& chunk : chunks) {
         SCOPED_TRACE("chunk of " + std::to_string(chunk.size()) + " bytes");

@@ -31,8 +31,7 @@ TEST_F(Robot, AnswersTheLastLineOfEachChunk)
     };
 
     startServer();
-    LoopbackClient& sender = connectClient();
-    LoopbackClient& other = connectClient();
+    auto [sender, other] = connectClients<2>();
     syncByProbe(other);
     for (const AnswerCase& answer : cases) {
         SCOPED_TRACE(::testing::PrintToString(answer.data));

@@ -93,12 +93,8 @@ void RoomTest::syncByProbe(LoopbackClient& sender)
 
 void RoomTest::syncByPassingClient(bool afterData)
 {
-    std::vector<LoopbackClient*> waiting = openClients();
     LoopbackClient passing(ServerProcess::kPort);
-    std::string address = passing.address();
-    passing.close();
-    for (LoopbackClient* client : waiting)
-        expectReceives(*client, leaveNotice(afterData, address));
+    closeAndExpectLeaveNotice(passing, afterData);
 }
 
 void RoomTest::expectReceives(LoopbackClient& client, const std::string& expected)
@@ -118,6 +114,13 @@ void RoomTest::expectOthersReceive(const LoopbackClient& except, const std::stri
         if (client != &except)
             expectReceives(*client, expected);
     }
+}
+
+void RoomTest::closeAndExpectLeaveNotice(LoopbackClient& leaver, bool continued)
+{
+    std::string address = leaver.address();
+    leaver.close();
+    expectAllReceive(leaveNotice(continued, address));
 }
 
 size_t RoomTest::largestSendBuffer()

@@ -54,6 +54,11 @@ protected:
     std::vector<LoopbackClient*> connectClients(int count, const LoopbackClient::ConnectOptions& options = {});
     // The same, then syncs by a probe from the last of them.
     std::vector<LoopbackClient*> connectRoom(int count, const LoopbackClient::ConnectOptions& options = {});
+    // Both as references to unpack by name: auto [a, b] = connectClients<2>();
+    template<size_t N>
+    auto connectClients(const LoopbackClient::ConnectOptions& options = {}) { return byName<N>(connectClients(int(N), options)); }
+    template<size_t N>
+    auto connectRoom(const LoopbackClient::ConnectOptions& options = {}) { return byName<N>(connectRoom(int(N), options)); }
     // The clients still connected, in the order they connected.
     std::vector<LoopbackClient*> openClients() const;
 
@@ -70,6 +75,8 @@ protected:
     void expectAllReceive(const std::string& expected);
     // Every open client but `except` reads exactly `expected` next.
     void expectOthersReceive(const LoopbackClient& except, const std::string& expected);
+    // `leaver` closes; every open client reads its leave notice (continued or first form) next.
+    void closeAndExpectLeaveNotice(LoopbackClient& leaver, bool continued);
 
     // The most a connection's send buffer grows to (the kernel's tcp_wmem maximum): what a
     // client that reads nothing holds on the server's side.

@@ -23,13 +23,10 @@
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
@@ -110,48 +107,6 @@ pid_t prefixServer(const WineTarget& target)
     return -1;
 }
 
-std::string readWholeFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-int statusOf(int waitStatus)
-{
-    if (WIFEXITED(waitStatus))
-        return WEXITSTATUS(waitStatus);
-    if (WIFSIGNALED(waitStatus))
-        return 128 + WTERMSIG(waitStatus);
-    return -1;
-}
-
-// The test's own environment with the configuration home and runtime directory replaced and
-// the display taken away, so that the program runs offscreen and its message boxes print to
-// standard error; `extra` replaces or adds further variables.
-std::vector<std::string> childEnvironment(const std::string& configHome, const std::string& runtimeDirectory,
-    const std::map<std::string, std::string>& extra)
-{
-    std::vector<std::string> variables;
-    for (char** entry = environ; *entry; ++entry) {
-        std::string_view variable(*entry);
-        std::string_view name = variable.substr(0, variable.find('='));
-        if (name == "XDG_CONFIG_HOME" || name == "XDG_RUNTIME_DIR" || name == "QT_QPA_PLATFORM" || name == "DISPLAY"
-            || name == "WAYLAND_DISPLAY" || extra.count(std::string(name)))
-            continue;
-        variables.emplace_back(variable);
-    }
-    std::map<std::string, std::string> own {
-        { "XDG_CONFIG_HOME", configHome }, { "XDG_RUNTIME_DIR", runtimeDirectory }, { "QT_QPA_PLATFORM", "offscreen" }
-    };
-    for (const auto& [name, value] : extra)
-        own[name] = value;
-    for (const auto& [name, value] : own)
-        variables.push_back(name + "=" + value);
-    return variables;
-}
-
 } // namespace
 
 ServerProcess::ServerProcess(const std::optional<std::string>& replyIni, std::string configHome)
@@ -211,11 +166,6 @@ void ServerProcess::spawn()
         wine->clearRoomRegistry();
         g_registryHome = m_configHome;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, m_stdoutPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, m_stderrPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t noSignals;
@@ -228,28 +178,21 @@ void ServerProcess::spawn()
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
-    std::map<std::string, std::string> extra = m_extraEnvironment;
+    // The test's own environment with the configuration home and runtime directory replaced
+    // and the display taken away, so that the program runs offscreen and its message boxes
+    // print to standard error; the suite's variables replace or add further ones.
+    std::map<std::string, std::string> environment {
+        { "XDG_CONFIG_HOME", m_configHome }, { "XDG_RUNTIME_DIR", m_runtimeDirectory.path() }, { "QT_QPA_PLATFORM", "offscreen" }
+    };
+    for (const auto& [name, value] : m_extraEnvironment)
+        environment[name] = value;
     if (wine)
-        extra.try_emplace("WINEDEBUG", wineDebugChannels());
-    std::vector<std::string> environment = childEnvironment(m_configHome, m_runtimeDirectory.path(), extra);
-    std::vector<char*> envp;
-    for (auto& variable : environment)
-        envp.push_back(variable.data());
-    envp.push_back(nullptr);
+        environment.try_emplace("WINEDEBUG", wineDebugChannels());
     std::vector<std::string> words = wine ? wine->commandLine(m_executable, m_arguments) : std::vector<std::string> { m_executable };
     if (!wine)
         words.insert(words.end(), m_arguments.begin(), m_arguments.end());
-    std::vector<char*> argv;
-    for (auto& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-
-    pid_t pid = -1;
-    int error = posix_spawn(&pid, words.front().c_str(), &actions, &attributes, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
+    pid_t pid = spawnProgram(std::move(words), environmentWith(environment), m_stdoutPath, m_stderrPath, &attributes);
     posix_spawnattr_destroy(&attributes);
-    if (error != 0)
-        throw std::runtime_error(std::string("posix_spawn failed: ") + std::strerror(error));
     m_pid = pid;
 
     // posix_spawn has no way to set a limit in the child, so it is set from outside at once,
@@ -273,9 +216,9 @@ bool ServerProcess::spawnAndAwaitListening()
         int waitStatus = 0;
         if (waitpid(m_pid, &waitStatus, WNOHANG) == m_pid) {
             m_pid = -1;
-            if (statusOf(waitStatus) == kCannotListenStatus && !listeningSocketInodes(kPort).empty())
+            if (exitStatusOf(waitStatus) == kCannotListenStatus && !listeningSocketInodes(kPort).empty())
                 return false;
-            throw std::runtime_error("the server ended while starting, status " + std::to_string(statusOf(waitStatus))
+            throw std::runtime_error("the server ended while starting, status " + std::to_string(exitStatusOf(waitStatus))
                 + "; standard error:\n" + standardError());
         }
         std::set<unsigned long> listeners = listeningSocketInodes(kPort);
@@ -340,32 +283,16 @@ int ServerProcess::killAbruptly()
     int waitStatus = 0;
     while (waitpid(m_pid, &waitStatus, 0) < 0 && errno == EINTR) { }
     m_pid = -1;
-    return statusOf(waitStatus);
+    return exitStatusOf(waitStatus);
 }
 
 int ServerProcess::waitForExit()
 {
     if (!isRunning())
         return -1;
-    int waitStatus = 0;
-    auto deadline = Clock::now() + kExitWait;
-    for (;;) {
-        pid_t ended = waitpid(m_pid, &waitStatus, WNOHANG);
-        if (ended == m_pid)
-            break;
-        if (ended < 0 && errno != EINTR) {
-            m_pid = -1;
-            return -1;
-        }
-        if (Clock::now() > deadline) {
-            kill(m_pid, SIGKILL);
-            while (waitpid(m_pid, &waitStatus, 0) < 0 && errno == EINTR) { }
-            break;
-        }
-        std::this_thread::sleep_for(kPollInterval);
-    }
+    int status = ::waitForExit(m_pid, kExitWait);
     m_pid = -1;
-    return statusOf(waitStatus);
+    return status;
 }
 
 std::string ServerProcess::standardError() const

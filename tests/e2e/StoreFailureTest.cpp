@@ -62,9 +62,7 @@ TEST_F(StoreFailure, LostVotesAreReportedNotAnnounced)
     if (m_store.error() != 0)
         GTEST_SKIP() << "no private tmpfs here: " << std::strerror(m_store.error());
     startServer("zzz\r\nyyy");
-    LoopbackClient& first = connectClient();
-    LoopbackClient& second = connectClient();
-    LoopbackClient& third = connectClient();
+    auto [first, second, third] = connectClients<3>();
     syncByProbe(third);
     first.send("@关闭");
     expectAllReceive("@关闭" + robotSays("还需要2个人才能关闭我哦！"));

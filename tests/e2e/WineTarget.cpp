@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include <sys/stat.h>
@@ -91,14 +90,6 @@ std::string regFileBytes(std::u8string_view text)
         bytes += static_cast<char>(unit >> 8);
     }
     return bytes;
-}
-
-std::string readWholeFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
 }
 
 // A Linux path as the Windows programs of the prefix name it: Wine's drive Z: is the root.

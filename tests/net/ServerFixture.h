@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <functional>
 #include <memory>
 #include <string>
@@ -62,12 +64,18 @@ protected:
             onEvent(event);
     }
 
+    // The handler of `event` disconnects the client whose event it is.
+    void disconnectFromTheHandlerOf(TcpServer::Event event)
+    {
+        onEvent = [this, event](TcpServer::Event raised) {
+            if (raised == event)
+                server->disconnectClient(server->getClient());
+        };
+    }
+
     size_t count(TcpServer::Event event, const std::string& client) const
     {
-        size_t n = 0;
-        for (const auto& e : events)
-            n += e.event == event && e.client == client ? 1 : 0;
-        return n;
+        return static_cast<size_t>(std::ranges::count_if(events, [&](const RecordedEvent& e) { return e.event == event && e.client == client; }));
     }
 
     // Everything that arrived from one client, in order.
@@ -84,10 +92,7 @@ protected:
     std::vector<RecordedEvent> eventsOf(const std::string& client) const
     {
         std::vector<RecordedEvent> mine;
-        for (const auto& e : events) {
-            if (e.client == client)
-                mine.push_back(e);
-        }
+        std::ranges::copy_if(events, std::back_inserter(mine), [&](const RecordedEvent& e) { return e.client == client; });
         return mine;
     }
 

@@ -180,10 +180,7 @@ TEST_F(TcpServerEvents, SendingToTheLeavingClientFromItsLeaveHandlerFails)
 
 TEST_F(TcpServerEvents, DisconnectFromTheDataHandlerGivesOneLeaveEvenWhenTheStreamEnded)
 {
-    onEvent = [&](TcpServer::Event event) {
-        if (event == TcpServer::DataArrival)
-            server->disconnectClient(server->getClient());
-    };
+    disconnectFromTheHandlerOf(TcpServer::DataArrival);
     LoopbackClient client(port);
     std::string address = client.address();
     ASSERT_TRUE(waitEntered(client));
@@ -221,10 +218,7 @@ TEST_F(TcpServerEvents, DisconnectingAnotherClientFromAHandlerIsSafe)
 
 TEST_F(TcpServerEvents, DisconnectFromTheEnteredHandlerLeavesNoClientBehind)
 {
-    onEvent = [&](TcpServer::Event event) {
-        if (event == TcpServer::ClientEntered)
-            server->disconnectClient(server->getClient());
-    };
+    disconnectFromTheHandlerOf(TcpServer::ClientEntered);
     LoopbackClient client(port);
     std::string address = client.address();
     ASSERT_TRUE(waitLeft(address));

@@ -3,6 +3,7 @@
 // are written as hex escapes so that the character step is visible in each case.
 #include "runtime/Text.h"
 #include "runtime/TextArray.h"
+#include "support/FindTextCases.h"
 
 #include <gtest/gtest.h>
 
@@ -119,44 +120,7 @@ TEST(CompareText, OrdersByUnsignedBytes)
 
 TEST(FindText, FirstOccurrenceAtACharacterStart)
 {
-    struct Case {
-        std::string_view text;
-        std::string_view sought;
-        int32_t expected;
-    };
-    const Case cases[] = {
-        { "abc", "", 1 },
-        { "", "", -1 },
-        { {}, {}, -1 },
-        { "", "a", -1 },
-        { "abc", "a", 1 },
-        { "abc", "c", 3 },
-        { "abcabc", "bc", 2 },   // first of two occurrences
-        { "abc", "abc", 1 },
-        { "ab", "abc", -1 },     // sought longer than the text
-        { "ABC", "abc", -1 },    // case-sensitive
-        { "abc", "ABC", -1 },
-        { "abc", "x", -1 },
-        // The second byte of a two-byte character equals the sought byte: not a match there.
-        { "\xB0\x41" "A", "A", 3 },
-        { "\xB0\x41", "A", -1 },
-        { "x\xB0\x41", "A", -1 },
-        // No match across the boundary between two characters either.
-        { "\xB9\xDC\xC0\xED", "\xDC\xC0", -1 },
-        { "管理员", "理", 3 },
-        { "管理员", "员", 5 },
-        { "聊天室：机器人", "：", 7 },
-        // A lone lead byte at the end is still a position of its own.
-        { "ab\xB0", "\xB0", 3 },
-        { "ab\xB0", "b\xB0", 2 },
-        { "a\xB0", "x", -1 },
-        { "\xB0", "\xB0", 1 },
-        { "a\xB0", "\xB0x", -1 },
-        { "a\xB0\0" "x"sv, "x", -1 }, // the scan stops at the lead byte, not past the NUL
-        // The text ends at its first NUL.
-        { "ab\0c"sv, "c", -1 },
-    };
-    for (const Case& c : cases)
+    for (const test_support::FindCase& c : test_support::kFindCases)
         EXPECT_EQ(findText(c.text, c.sought), c.expected) << '"' << hex(c.text) << "\" seeking \"" << hex(c.sought) << '"';
 }
 

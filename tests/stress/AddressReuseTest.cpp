@@ -11,8 +11,7 @@ class AddressReuse : public StressRoom { };
 TEST_F(AddressReuse, NewcomerOnTheAddressOfAResetClientIsLetIn)
 {
     startServer();
-    LoopbackClient& writer = connectClient();
-    LoopbackClient& leaver = connectClient();
+    auto [writer, leaver] = connectClients<2>();
     // Last in the roster: every relay reaches the others before the server waits on it.
     LoopbackClient& stalled = connectClient({ .receiveBuffer = kSmallReceiveBuffer });
     syncByProbe(writer);

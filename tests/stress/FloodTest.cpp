@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -31,6 +32,15 @@ constexpr auto kLineWait = std::chrono::seconds(20);
 std::string otherLine(int client, int seq)
 {
     return "<other " + std::to_string(client) + " line " + std::to_string(seq) + ">";
+}
+
+// Whether `condition` holds, looked at until it does or `wait` has passed.
+bool waitFor(const std::function<bool()>& condition, Clock::duration wait)
+{
+    auto end = Clock::now() + wait;
+    while (!condition() && Clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return condition();
 }
 
 class Flood : public StressRoom { };
@@ -99,12 +109,6 @@ TEST_F(Flood, OthersGetThroughWhileOneClientFloods)
 
     // Lines go out one at a time while the flood is well under way; each must come back to
     // its sender before the next is sent.
-    auto waitFor = [](auto condition, auto wait) {
-        auto end = Clock::now() + wait;
-        while (!condition() && Clock::now() < end)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return condition();
-    };
     ASSERT_TRUE(waitFor([&] { return streams[0]->patternBytes() >= 8 * 1024 * 1024; }, std::chrono::seconds(20)))
         << "the flood did not get going: " << streams[0]->failure();
     for (int seq = 0; seq < kLinesEach; ++seq) {
@@ -163,8 +167,7 @@ TEST_F(Flood, EscOnTheConsoleEndsTheRoomDuringAFlood)
     if (!wine)
         GTEST_SKIP() << "the Linux program runs headless here: no display to press a key on";
     startServer();
-    LoopbackClient& reader = connectClient();
-    LoopbackClient& flooder = connectClient();
+    auto [reader, flooder] = connectClients<2>();
     syncByProbe(flooder);
 
     std::atomic<bool> serverEnded { false };
@@ -183,12 +186,6 @@ TEST_F(Flood, EscOnTheConsoleEndsTheRoomDuringAFlood)
             }
         }
     });
-    auto waitFor = [](auto condition, auto wait) {
-        auto end = Clock::now() + wait;
-        while (!condition() && Clock::now() < end)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return condition();
-    };
     ASSERT_TRUE(waitFor([&] { return flooded >= 16 * 1024 * 1024; }, std::chrono::seconds(20))) << "the flood did not get going";
 
     ASSERT_EQ(wine->pressEscapeOnConsole(), 0) << "xdotool found no console to press Esc on";

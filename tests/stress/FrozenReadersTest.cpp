@@ -42,8 +42,7 @@ protected:
 TEST_F(FrozenReaders, DoNotDelayALineBetweenTwoOthers)
 {
     startServer();
-    LoopbackClient& alice = connectClient();
-    LoopbackClient& bob = connectClient();
+    auto [alice, bob] = connectClients<2>();
     freezeReaders(alice);
     for (int n = 0; n < kLines; ++n) {
         std::string line = "~line " + std::to_string(n) + "~";
@@ -56,8 +55,7 @@ TEST_F(FrozenReaders, DoNotDelayALineBetweenTwoOthers)
 TEST_F(FrozenReaders, TheCloseTellsTheOthersAndTakesOneDeadline)
 {
     startServer();
-    LoopbackClient& alice = connectClient();
-    LoopbackClient& bob = connectClient();
+    auto [alice, bob] = connectClients<2>();
     freezeReaders(alice);
     auto asked = std::chrono::steady_clock::now();
     server().requestClose();
@@ -120,8 +118,7 @@ TEST_F(TotalCap, ReadersKeepEveryPieceAndTheFrozenLeave)
 {
     startServer();
     std::vector<LoopbackClient*> frozen = connectClients(kFrozen, { .receiveBuffer = kSmallReceiveBuffer });
-    LoopbackClient& alice = connectClient();
-    LoopbackClient& bob = connectClient();
+    auto [alice, bob] = connectClients<2>();
     syncByProbe(alice);
     std::vector<std::string> notices;
     for (LoopbackClient* client : frozen)

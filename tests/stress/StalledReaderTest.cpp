@@ -38,9 +38,7 @@ TEST_F(StalledReader, OthersGetEverythingAndMemoryStaysBounded)
 {
     measureMemory();
     startServer();
-    LoopbackClient& sender = connectClient();
-    LoopbackClient& first = connectClient();
-    LoopbackClient& second = connectClient();
+    auto [sender, first, second] = connectClients<3>();
     // A small receive buffer, so that its connection is full soon.
     LoopbackClient& stalled = connectClient({ .receiveBuffer = kSmallReceiveBuffer });
     syncByProbe(sender);

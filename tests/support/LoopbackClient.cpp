@@ -1,6 +1,7 @@
 // The loopback chat client of the tests (see LoopbackClient.h).
 #include "support/LoopbackClient.h"
 
+#include "runtime/UniqueOwner.h"
 #include "support/ClientFrames.h"
 #include "support/TestSockets.h"
 
@@ -59,30 +60,14 @@ sockaddr_in loopback(uint16_t port, uint32_t host)
     return address;
 }
 
-// A descriptor that closes itself unless it is handed on.
-class Descriptor {
-public:
-    explicit Descriptor(SocketFd fd)
-        : m_fd(fd)
-    {
-    }
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            closeSocket(m_fd);
-    }
-    Descriptor(Descriptor&& other) noexcept
-        : m_fd(std::exchange(other.m_fd, -1))
-    {
-    }
-    Descriptor& operator=(Descriptor&&) = delete;
-
-    SocketFd get() const { return m_fd; }
-    SocketFd release() { return std::exchange(m_fd, -1); }
-
-private:
-    SocketFd m_fd;
+// A socket that closes itself unless it is handed on.
+struct OpenSocketTraits {
+    using Handle = SocketFd;
+    static constexpr SocketFd none() { return -1; }
+    static constexpr bool isHandle(SocketFd fd) { return fd >= 0; }
+    static void close(SocketFd fd) { closeSocket(fd); }
 };
+using Descriptor = UniqueOwner<OpenSocketTraits>;
 
 // The server's texts come as UTF-8 and were code page 936 on the server: back they go.
 std::string utf8ToCp936(const std::string& utf8)

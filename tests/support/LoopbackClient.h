@@ -11,6 +11,8 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace test_support {
@@ -133,5 +135,12 @@ private:
     std::vector<std::string> m_serverTexts;
     uint16_t m_closeCode = 0;
 };
+
+// The first `N` of `clients` as references, to unpack by name: auto [a, b] = byName<2>(clients).
+template<size_t N>
+auto byName(const std::vector<LoopbackClient*>& clients)
+{
+    return [&]<size_t... I>(std::index_sequence<I...>) { return std::tie(*clients[I]...); }(std::make_index_sequence<N>());
+}
 
 } // namespace test_support

@@ -34,7 +34,7 @@ int openReserveDescriptor()
 {
     OwnedDescriptor opened(::open("/dev/null", O_RDONLY | O_CLOEXEC));
     if (!opened)
-        return OwnedDescriptor::kNone;
+        return DescriptorTraits::none();
     int placed = fcntl(opened.get(), F_DUPFD_CLOEXEC, firstReservedDescriptor());
     return placed >= 0 ? placed : opened.release();
 }

@@ -86,16 +86,17 @@ std::wstring toWide(std::string_view text, UserDefinedArea area)
     return wide;
 }
 
-std::string fromWide(UINT codePage, std::wstring_view text, DWORD flags, BOOL* usedDefault)
+// `missingMark` stands for a character the code page lacks (null: the code page's own).
+std::string fromWide(UINT codePage, std::wstring_view text, DWORD flags, BOOL* usedDefault, const char* missingMark = nullptr)
 {
     if (text.empty() || text.size() > static_cast<size_t>(INT_MAX))
         return {};
     int count = static_cast<int>(text.size());
-    int needed = WideCharToMultiByte(codePage, flags, text.data(), count, nullptr, 0, nullptr, usedDefault);
+    int needed = WideCharToMultiByte(codePage, flags, text.data(), count, nullptr, 0, missingMark, usedDefault);
     if (needed <= 0)
         return {};
     std::string bytes(static_cast<size_t>(needed), '\0');
-    WideCharToMultiByte(codePage, flags, text.data(), count, bytes.data(), needed, nullptr, usedDefault);
+    WideCharToMultiByte(codePage, flags, text.data(), count, bytes.data(), needed, missingMark, usedDefault);
     return bytes;
 }
 
@@ -137,13 +138,7 @@ std::string utf8ToCp936(std::string_view utf8)
         characters += wide[i];
     }
     // No best fit: a character without a form of its own becomes "?", never a look-alike.
-    int wideCount = static_cast<int>(characters.size());
-    int bytes = WideCharToMultiByte(kCodePage936, WC_NO_BEST_FIT_CHARS, characters.data(), wideCount, nullptr, 0, kMissingMark, nullptr);
-    if (bytes <= 0)
-        return {};
-    std::string cp936(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(kCodePage936, WC_NO_BEST_FIT_CHARS, characters.data(), wideCount, cp936.data(), bytes, kMissingMark, nullptr);
-    return cp936;
+    return fromWide(kCodePage936, characters, WC_NO_BEST_FIT_CHARS, nullptr, kMissingMark);
 }
 
 std::string cp936ToUtf8(std::string_view text)

@@ -1,49 +1,185 @@
-// How the console tests drive the Win32 console (see console/ConsoleFixture.h): the window is
-// a real top-level window made active, the user's clicks and keys are posted as the window
-// receives them, the pop-up is TrackPopupMenu's menu window.
+// How the console tests drive the Win32 console (see console/ConsoleFixture.h): the real
+// console loaded with its server moved to a free port, the window a real top-level window made
+// active, the user's clicks and keys posted as the window receives them, the pop-up
+// TrackPopupMenu's menu window, acted on from inside its own loop, and the thread's messages
+// pumped until something has happened, always within a bound.
 #pragma once
 
 #include "console/ConsoleFixture.h"
-#include "platform/win32/Win32ConsoleSupport.h"
+#include "console/PopupDriver.h"
+#include "platform/win32/CodePage936.h"
+#include "platform/win32/Win32WindowView.h"
 
+#include <windows.h>
+
+#include <functional>
+#include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace win32_console_test {
 
 using console_test::ChoiceWay;
+using console_test::CloseRequest;
+using console_test::console;
 using console_test::handlerCalls;
+using console_test::kPopupPollMs;
+using console_test::kWaitLimitMs;
 using console_test::LoadedConsole;
+using console_test::loadConsoleOnFreePort;
 using console_test::registerCountingHandlers;
 using console_test::ScreenPoint;
 using console_test::ScreenRect;
+// The class name of a pop-up menu's window.
+constexpr wchar_t kMenuWindowClass[] = L"#32768";
 
-// Runs the program frame's message loop, as the program does after loading its window, until
-// it ends (the last window has gone) or the bound passes; true when it ended by itself.
-inline bool runLoopUntilTheWindowHasGone()
+inline Win32WindowView* view() { return console() ? static_cast<Win32WindowView*>(&console()->view()) : nullptr; }
+inline HWND controlOf(const UnitReference& unit) { return view() ? view()->control(unit.unitId) : nullptr; }
+
+inline std::wstring windowText(HWND window)
 {
-    bool timedOut = false;
-    ThreadTimer limit(kWaitLimitMs, [&] {
-        timedOut = true;
-        PostQuitMessage(0);
-    });
-    runMessageLoop();
-    return !timedOut;
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return text;
 }
+
+inline std::wstring className(HWND window)
+{
+    wchar_t name[64] = {};
+    return std::wstring(name, static_cast<size_t>(GetClassNameW(window, name, static_cast<int>(std::size(name)))));
+}
+
+// A control's rectangle in its parent's client coordinates.
+inline RECT placeInParent(HWND control)
+{
+    RECT rect {};
+    GetWindowRect(control, &rect);
+    MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+// A timer of the thread (no window) that calls `tick` from whatever loop runs, TrackPopupMenu's
+// included, until it goes.
+class ThreadTimer {
+public:
+    ThreadTimer(UINT periodMs, std::function<void()> tick)
+        : m_tick(std::move(tick))
+        , m_id(SetTimer(nullptr, 0, periodMs, &ThreadTimer::procedure))
+    {
+        timers()[m_id] = this;
+    }
+    ~ThreadTimer()
+    {
+        KillTimer(nullptr, m_id);
+        timers().erase(m_id);
+    }
+    ThreadTimer(const ThreadTimer&) = delete;
+    ThreadTimer& operator=(const ThreadTimer&) = delete;
+
+private:
+    static std::map<UINT_PTR, ThreadTimer*>& timers()
+    {
+        static std::map<UINT_PTR, ThreadTimer*> running;
+        return running;
+    }
+    static void CALLBACK procedure(HWND, UINT, UINT_PTR id, DWORD)
+    {
+        auto found = timers().find(id);
+        if (found != timers().end())
+            found->second->m_tick();
+    }
+
+    std::function<void()> m_tick;
+    UINT_PTR m_id;
+};
+
+// The window of the pop-up menu open on this thread, or nullptr.
+inline HWND openPopup()
+{
+    HWND found = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), [](HWND candidate, LPARAM result) -> BOOL {
+        if (IsWindowVisible(candidate) && className(candidate) == kMenuWindowClass) {
+            *reinterpret_cast<HWND*>(result) = candidate;
+            return FALSE;
+        }
+        return TRUE;
+    }, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+inline HMENU menuOf(HWND menuWindow) { return reinterpret_cast<HMENU>(SendMessageW(menuWindow, MN_GETHMENU, 0, 0)); }
+
+// A key as the keyboard sends it: down, with its scan code, then up.
+inline void postKey(HWND target, WPARAM key)
+{
+    LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(static_cast<UINT>(key), MAPVK_VK_TO_VSC)) << 16;
+    PostMessageW(target, WM_KEYDOWN, key, scan | 1);
+    PostMessageW(target, WM_KEYUP, key, scan | 1 | (LPARAM(3) << 30));
+}
+
+// The Win32 side of console/PopupDriver.h: the pop-up is TrackPopupMenu's menu window, ended
+// with EndMenu; ticks come from a thread timer.
+struct Win32Popups {
+    using Popup = HWND;
+    static HWND open() { return openPopup(); }
+    static void close(HWND) { EndMenu(); }
+    using Timer = ThreadTimer;
+};
 
 struct Win32ConsoleDriver {
     using Window = HWND;
     using ClosingWindow = HWND;
     using Popup = HWND;
-    using PopupDriver = win32_console_test::PopupDriver;
-    using PopupWatchdog = win32_console_test::PopupWatchdog;
+    using PopupDriver = console_test::PopupDriver<Win32Popups>;
+    using PopupWatchdog = console_test::PopupWatchdog<Win32Popups>;
     static constexpr const char* kName = "Win32";
 
-    static int load() { return loadConsole(); }
-    static void close() { closeConsole(); }
-    static Window window() { return consoleWindow(); }
-    static void handlePending() { dispatchPending(); }
-    static bool waitUntil(const std::function<bool()>& done) { return pumpUntil(done); }
+    // Loads the console on a free port and waits until the window is the active one, so that
+    // the user's input reaches it; 0 also when it could not be activated (as when Wine has no
+    // display to make windows on).
+    static int load()
+    {
+        int port = loadConsoleOnFreePort();
+        HWND loaded = window();
+        if (!port || !loaded)
+            return 0;
+        SetForegroundWindow(loaded);
+        return waitUntil([loaded] { return GetForegroundWindow() == loaded && GetActiveWindow() == loaded; }) ? port : 0;
+    }
+    // Closes the console if it is still loaded, so the next test can load it again.
+    static void close()
+    {
+        if (ConsoleWindow* loaded = console())
+            loaded->close();
+        handlePending();
+    }
+    static Window window() { return view() ? view()->window() : nullptr; }
+    // Runs the thread's messages as the window thread's loop would. A quit posted by an
+    // earlier close (the frame quits its loop when the last window goes) is dropped.
+    static void handlePending()
+    {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT)
+                continue;
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    // Handles the thread's messages until `done` holds or the bound passes; true when it held.
+    static bool waitUntil(const std::function<bool()>& done)
+    {
+        ULONGLONG deadline = GetTickCount64() + kWaitLimitMs;
+        for (;;) {
+            handlePending();
+            if (done())
+                return true;
+            if (GetTickCount64() >= deadline)
+                return false;
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, kPopupPollMs, QS_ALLINPUT);
+        }
+    }
     static bool popupOpen() { return openPopup() != nullptr; }
 
     static constexpr const char* kLineEnd = "\r\n";
@@ -97,11 +233,15 @@ struct Win32ConsoleDriver {
         return { pointer.x, pointer.y };
     }
 
-    static std::vector<std::string> captions(Popup menu)
+    static std::vector<std::string> captions(Popup menuWindow)
     {
+        HMENU menu = menuOf(menuWindow);
         std::vector<std::string> texts;
-        for (const std::wstring& caption : popupCaptions(menu))
+        for (int item = 0; item < GetMenuItemCount(menu); ++item) {
+            wchar_t caption[64] = {};
+            GetMenuStringW(menu, static_cast<UINT>(item), caption, static_cast<int>(std::size(caption)), MF_BYPOSITION);
             texts.push_back(utf8Of(caption));
+        }
         return texts;
     }
     static ScreenPoint placeOf(Popup menu)
@@ -111,16 +251,35 @@ struct Win32ConsoleDriver {
         return { shown.left, shown.top };
     }
     static void pressEscape(Popup menu) { postKey(menu, VK_ESCAPE); }
+    // With the keys: Down to the item from no selection, Enter. With a mouse button: a menu in
+    // tracking takes the pointer's screen position from the message.
     static void choose(Popup menu, int index, ChoiceWay way)
     {
-        if (way == ChoiceWay::Keys)
-            chooseWithKeys(menu, index);
-        else
-            chooseWithMouse(menu, index, way == ChoiceWay::RightButton);
+        if (way == ChoiceWay::Keys) {
+            for (int step = 0; step <= index; ++step)
+                postKey(menu, VK_DOWN);
+            postKey(menu, VK_RETURN);
+            return;
+        }
+        bool right = way == ChoiceWay::RightButton;
+        RECT item {};
+        // No window: the item's place on the screen, in the pop-up's own window.
+        GetMenuItemRect(nullptr, menuOf(menu), static_cast<UINT>(index), &item);
+        LPARAM at = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
+        PostMessageW(menu, WM_MOUSEMOVE, 0, at);
+        PostMessageW(menu, right ? WM_RBUTTONDOWN : WM_LBUTTONDOWN, right ? MK_RBUTTON : MK_LBUTTON, at);
+        PostMessageW(menu, right ? WM_RBUTTONUP : WM_LBUTTONUP, 0, at);
     }
 
     // A user's click on the roster entry at `index`.
-    static void clickEntry(int index) { win32_console_test::clickEntry(roster(), index); }
+    static void clickEntry(int index)
+    {
+        RECT item {};
+        SendMessageW(roster(), LB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+        LPARAM at = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
+        PostMessageW(roster(), WM_LBUTTONDOWN, MK_LBUTTON, at);
+        PostMessageW(roster(), WM_LBUTTONUP, 0, at);
+    }
     // The roster has the keyboard's focus (the loaded console is the active window).
     static bool focusRoster()
     {
@@ -137,10 +296,6 @@ struct Win32ConsoleDriver {
     // The program (not the user) selects an entry in the control, or none with -1.
     static void selectByProgram(int index) { SendMessageW(roster(), LB_SETCURSEL, static_cast<WPARAM>(index), 0); }
 
-    struct CloseRequest {
-        const char* what;
-        std::function<void()> request;
-    };
     // Esc wherever the focus is, the close message, the system menu, the session ending.
     static std::vector<CloseRequest> closeRequests()
     {
@@ -159,13 +314,24 @@ struct Win32ConsoleDriver {
             { "the session ending", [] { EXPECT_TRUE(SendMessageW(window(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF)); } },
         };
     }
-    // The window closes from the frame's loop, which ends with it.
-    static bool waitUntilClosed() { return runLoopUntilTheWindowHasGone(); }
+    // The window closes from the frame's loop, which ends with it: runs that loop, as the
+    // program does after loading its window, until it ends (the last window has gone) or the
+    // bound passes; true when it ended by itself.
+    static bool waitUntilClosed()
+    {
+        bool timedOut = false;
+        ThreadTimer limit(kWaitLimitMs, [&] {
+            timedOut = true;
+            PostQuitMessage(0);
+        });
+        runMessageLoop();
+        return !timedOut;
+    }
     // A second close request on the closed window.
     static void requestCloseAgain(ClosingWindow closing)
     {
         PostMessageW(closing, WM_CLOSE, 0, 0);
-        dispatchPending();
+        handlePending();
     }
     static bool destroyed(ClosingWindow closing) { return !IsWindow(closing); }
 

@@ -89,8 +89,8 @@ TEST_F(Win32ConsoleScreenshot, PopupOverThreeClientsForAPerson)
         taken = true;
         postKey(menu, VK_ESCAPE);
     });
-    clickEntry(list, 1);
-    ASSERT_TRUE(pumpUntil([&] { return taken && !openPopup(); })) << "the pop-up never opened or never closed";
+    Win32ConsoleDriver::clickEntry(1);
+    ASSERT_TRUE(Win32ConsoleDriver::waitUntil([&] { return taken && !openPopup(); })) << "the pop-up never opened or never closed";
     ASSERT_TRUE(saved) << "the picture was not saved";
 
     Gdiplus::GdiplusStartupInput input;
