@@ -1,5 +1,5 @@
-// Unit tests of the per-user value store on every backend: the path rules, every operation,
-// the robot's vote layout and grouped operations. Each test gets a fresh store of its own
+// Unit tests of the per-user value store on every backend: the path rules as the store applies
+// them, every operation, the robot's vote layout and grouped operations. Each test gets a fresh store of its own
 // (ValueStoreTestSupport.h), so the real one is never touched.
 #include "runtime/Text.h"
 #include "store/ValueStore.h"
@@ -44,37 +44,6 @@ void play(ValueStore& store, const std::vector<Step>& steps)
         case Step::KeyExists: EXPECT_EQ(store.keyExists(kRootCurrentUser, step.path), step.result); break;
         case Step::ReadsAs: EXPECT_EQ(store.readText(kRootCurrentUser, step.path), step.text); break;
         }
-    }
-}
-
-TEST(SplitRegistryPath, SplitsAtTheLastRealBackslash)
-{
-    struct Case {
-        std::string path;
-        std::string key;
-        std::string valueName;
-    };
-    const Case cases[] = {
-        { "SOFTWARE\\聊天室\\机器人\\127.0.0.1:5000", "SOFTWARE\\聊天室\\机器人", "127.0.0.1:5000" },
-        { "SOFTWARE\\聊天室\\机器人\\次数", "SOFTWARE\\聊天室\\机器人", "次数" },
-        { "SOFTWARE\\聊天室\\机器人\\", "SOFTWARE\\聊天室\\机器人", "" },
-        { "SOFTWARE\\聊天室\\机器人", "SOFTWARE\\聊天室", "机器人" },
-        { "name", "", "name" },
-        { "", "", "" },
-        { "\\name", "", "name" },
-        // A value name holding a backslash moves the split.
-        { "K\\host\\name", "K\\host", "name" },
-        // 0x95 0x5C is one character: its second byte is no separator.
-        { "K\x95\\X\\v", "K\x95\\X", "v" },
-        { "K\\\x95\\", "K", "\x95\\" },
-        { "\x95\\", "", "\x95\\" },
-        // A path ends at its first NUL.
-        { "K\\v\0w\\x"s, "K", "v" },
-    };
-    for (const Case& c : cases) {
-        RegistryPath split = splitRegistryPath(c.path);
-        EXPECT_EQ(split.key, c.key) << c.path;
-        EXPECT_EQ(split.valueName, c.valueName) << c.path;
     }
 }
 
