@@ -4,7 +4,8 @@
 # mode=median: the median over the rounds of KEY among the lines that have every k=v of want.
 # mode=spread: "median worst rounds" of KEY itself, the worst being the highest.
 # mode=ratio: per round, KEY of the line matching want divided by KEYB of the line matching
-#   wantb (the same line when wantb is empty); prints "median worst rounds", where the worst
+#   wantb (the same line when wantb is empty), each the median of the round's trials where a
+#   measurement was taken more than once; prints "median worst rounds", where the worst
 #   round is the highest ratio (worse=high) or the lowest (worse=low), and a round whose first
 #   figure is -1 (a lost message), or whose fan-out or load phase ran out of time, counts as
 #   lost ("lost"). "- - 0" when no round has both.
@@ -41,15 +42,27 @@ $1 != "result" { next }
   value = figure(key)
   if (value != "") v[++count] = value
 }
+# A round's figures, one per trial: a[round, i] for i in 1..a_count[round], likewise b.
+function add_a(round, value) {
+  if (value != "") a[round, ++a_count[round]] = value
+  if (unfinished() || (value != "" && value + 0 < 0)) failed[round] = 1
+}
+function add_b(round, value) { if (value != "") b[round, ++b_count[round]] = value }
+function round_median(values, round, count,   i, v) {
+  for (i = 1; i <= count; i++) v[i] = values[round, i]
+  sort_numbers(v, count)
+  return v[int((count + 1) / 2)]
+}
 mode == "ratio" || mode == "difference" {
   round = field("round")
+  rounds[round] = 1
   if (wantb == "") {
     if (!matches(want)) next
-    a[round] = figure(key); b[round] = figure(keyb); failed[round] = unfinished()
+    add_a(round, figure(key)); add_b(round, figure(keyb))
   } else if (matches(want)) {
-    a[round] = figure(key); failed[round] = unfinished()
+    add_a(round, figure(key))
   } else if (matches(wantb)) {
-    b[round] = figure(keyb)
+    add_b(round, figure(keyb))
   }
 }
 END {
@@ -65,11 +78,12 @@ END {
     print shown(v[int((count + 1) / 2)]), shown(v[count]), count
     exit
   }
-  for (round in a) {
-    if (!(round in b) || a[round] == "" || b[round] == "") continue
-    if (mode == "difference") { v[++count] = a[round] - b[round]; continue }
-    if (b[round] + 0 <= 0) continue
-    v[++count] = (failed[round] || a[round] + 0 < 0) ? lost_value : a[round] / b[round]
+  for (round in rounds) {
+    if (!a_count[round] || !b_count[round]) continue
+    ra = round_median(a, round, a_count[round]); rb = round_median(b, round, b_count[round])
+    if (mode == "difference") { v[++count] = ra - rb; continue }
+    if (rb + 0 <= 0) continue
+    v[++count] = failed[round] ? lost_value : ra / rb
   }
   if (!count) { print "- - 0"; exit }
   sort_numbers(v, count)

@@ -51,12 +51,19 @@ read -r -a event_sizes <<<"${BENCH_EVENT_SIZES:-1000 5000}"
 read -r -a web_sizes <<<"${BENCH_WEB_SIZES:-100 1000}"
 readonly web_load_messages=20 # the web row reads only the fan-out; the ten-sender load after it is kept short
 readonly event_count=5 event_pause_ms=1000
-# Messages per sender of the ten-sender load, and of the one-at-a-time fan-out, per N: about a
-# million deliveries, and three to eight seconds of fan-out, each: the p99 of a small room's
-# fan-out stands on the slowest hundredth of its messages, which a shorter run leaves to a few
-# of the scheduler's hiccups.
-declare -A messages=([10]=5000 [100]=1000 [500]=200 [2000]=50 [5000]=20 [10000]=5)
-declare -A fanout_messages=([10]=30000 [100]=5000 [500]=1000 [2000]=300 [5000]=60 [10000]=40)
+# A small room's measurement is taken as three trials, each on a fresh relay, the relays taking
+# turns trial by trial, and a round's figure is the median of its trials: a fresh process on
+# this kind of machine runs one of two speeds apart by a tenth or more for its whole life (where
+# its memory and its core landed), so one process per relay would pair a fast one with a slow
+# one in some rounds, and the worst round would show the machine instead of the relay. A big
+# room's measurement is long already, mostly connecting its clients, and is taken once.
+declare -A trials=([10]=3 [100]=3 [500]=3)
+# Messages per sender of the ten-sender load, and of the one-at-a-time fan-out, per N and
+# trial: about a million deliveries, and three to eight seconds of fan-out, each, over a
+# round's trials: the p99 of a small room's fan-out stands on the slowest hundredth of its
+# messages, which a shorter run leaves to a few of the scheduler's hiccups.
+declare -A messages=([10]=1700 [100]=340 [500]=70 [2000]=50 [5000]=20 [10000]=5)
+declare -A fanout_messages=([10]=10000 [100]=1700 [500]=340 [2000]=300 [5000]=60 [10000]=40)
 # ncat --broker keeps its clients in a select() set: it aborts at descriptor 1024 (FD_SETSIZE).
 readonly ncat_max_clients=1000
 readonly ncat_unable="ncat --broker aborts at its 1,022nd client: it watches them with select(), whose sets end at descriptor 1024 (FD_SETSIZE)"
@@ -76,7 +83,9 @@ readonly measure_time=$((10 + load_limit + 5))
 # Overrides for trying the tools alone:
 #   BENCH_SERVERS="ncat ceiling" BENCH_SIZES="10 100" BENCH_ROUNDS=1 BENCH_BUILD=/tmp/b bench/run.sh
 #   BENCH_PARTS="fanout events" (of: fanout events text memory frozen web) measures only those parts
-read -r -a servers <<<"${BENCH_SERVERS:-ours ncat ceiling}"
+# "ceiling-again" measures the ceiling a second time in every turn of the fan-out, for the table
+# of what the pairing itself can tell (ratios of the ceiling to itself).
+read -r -a servers <<<"${BENCH_SERVERS:-ours ncat ceiling ceiling-again}"
 read -r -a parts <<<"${BENCH_PARTS:-fanout events text memory frozen web}"
 build=${BENCH_BUILD:-build/release}
 
@@ -147,9 +156,9 @@ measure() {
     pin=(taskset -c "$pin_cpu")
   fi
   out=$(timeout "$load_limit" "${pin[@]}" "$build/bench/chatroom-load" --host "$host" --port "$(port_of "$name")" \
-    --server-pid "$server_pid" --label "$name" --listen-backlog "${backlog[${name%-robot}]}" "$@") || true
+    --server-pid "$server_pid" --label "$name" --listen-backlog "${backlog[${name%-*}]}" "$@") || true
   stop_server
-  printf '%s\n' "$out" | grep '^result ' | sed "s/\$/ round=${round:-1} loadavg=$(load_average)/" >>"$results" ||
+  printf '%s\n' "$out" | grep '^result ' | sed "s/\$/ round=${round:-1} trial=${trial:-1} loadavg=$(load_average)/" >>"$results" ||
     echo "bench: no result from $name $*" >&2
   printf '%s\n' "$out" | grep -v '^result ' >&2 || true
 }
@@ -198,18 +207,21 @@ else
   done
   for round in $(seq "$rounds_planned"); do
     # Servers take turns at each size, so a change in the machine's load hits them alike, and
-    # every other round in the reverse order, so that going first favours none of them.
-    turns=("${servers[@]}")
-    [ $((round % 2)) = 0 ] && mapfile -t turns < <(printf '%s\n' "${servers[@]}" | tac)
+    # every other trial in the reverse order, so that going first favours none of them.
     for size in "${sizes[@]}"; do
-      for name in "${turns[@]}"; do
-        has_part fanout || continue
-        [ "$name" = ncat ] && ! has_ncat "$size" && continue
-        echo "bench: round $round of $rounds_planned, $name, N=$size (load average $(load_average), $(remaining) s left)" >&2
-        measure "$name" --clients "$size" --senders "$((size < senders ? size : senders))" \
-          --messages "${messages[$size]:-$((500000 / size + 10))}" --fanout-messages "${fanout_messages[$size]:-$((300000 / size + 30))}" \
-          --bytes "$bytes" --window "$window" --timeout "$load_timeout" --echo-to-sender "$(echo_of "$name")"
+      has_part fanout || continue
+      for trial in $(seq "${trials[$size]:-1}"); do
+        turns=("${servers[@]}")
+        [ $(((round + trial) % 2)) = 1 ] && mapfile -t turns < <(printf '%s\n' "${servers[@]}" | tac)
+        for name in "${turns[@]}"; do
+          [ "$name" = ncat ] && ! has_ncat "$size" && continue
+          echo "bench: round $round of $rounds_planned, trial $trial, $name, N=$size (load average $(load_average), $(remaining) s left)" >&2
+          measure "$name" --clients "$size" --senders "$((size < senders ? size : senders))" \
+            --messages "${messages[$size]:-$((500000 / size + 10))}" --fanout-messages "${fanout_messages[$size]:-$((300000 / size + 30))}" \
+            --bytes "$bytes" --window "$window" --timeout "$load_timeout" --echo-to-sender "$(echo_of "$name")"
+        done
       done
+      trial=""
     done
     if has_server ours; then
       for size in "${event_sizes[@]}"; do
@@ -247,7 +259,7 @@ else
       has_part frozen || continue
       read -r frozen flood flooders <<<"$case"
       for name in "${servers[@]}"; do
-        [ "$name" = ceiling ] && continue
+        [[ "$name" == ceiling* ]] && continue
         [ "$name" = ncat ] && ! frozen_has_ncat "$frozen" && continue
         echo "bench: round $round of $rounds_planned, $name, a pair and $frozen clients that never read (flood $flood, $flooders flooders)" >&2
         measure "$name" --clients 2 --senders 2 --rate "$pair_rate" --messages "$pair_messages" --bytes "$pair_bytes" \

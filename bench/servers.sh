@@ -1,6 +1,7 @@
 # bench/servers.sh: starting and stopping the three relays one measurement at a time, sourced
 # by bench/run.sh: ours (chatroom-server, headless, from a scratch copy), ncat --broker and the
-# ceiling (reference-relay), each on its own port.
+# ceiling (reference-relay), each on its own port; "ceiling-again" is the ceiling once more, a
+# fourth relay taking its turn, whose ratios to the ceiling show what the pairing itself can tell.
 
 stop_server() {
   [ -n "$server_pid" ] || return 0
@@ -52,7 +53,7 @@ wait_port_free() {
   done
 }
 
-port_of() { case $1 in ours* ) echo $ours_port ;; ncat) echo $ncat_port ;; ceiling) echo $ceiling_port ;; esac; }
+port_of() { case $1 in ours* ) echo $ours_port ;; ncat) echo $ncat_port ;; ceiling*) echo $ceiling_port ;; esac; }
 # ncat --broker does not send a client's bytes back to it; ours does, and so does the ceiling.
 echo_of() { [ "$1" = ncat ] && echo no || echo yes; }
 
@@ -78,7 +79,7 @@ start_server() {
       ncat)
         ncat --broker --listen "$host" "$ncat_port" --max-conns 2000 >>"$work/ncat.log" 2>&1 &
         ;;
-      ceiling)
+      ceiling | ceiling-again)
         "$build/bench/reference-relay" --port "$ceiling_port" --echo >>"$work/ceiling.log" 2>&1 &
         ;;
     esac
@@ -92,7 +93,7 @@ start_server() {
       sleep 0.1
     done
     echo "bench: $name did not come up on port $port (attempt $attempt)" >&2
-    grep -v -e 'reply.ini' -e '^QStandardPaths' -e 'propagateSizeHints' "$work/${name%-robot}.log" 2>/dev/null | tail -n2 >&2 || true
+    grep -v -e 'reply.ini' -e '^QStandardPaths' -e 'propagateSizeHints' "$work/${name%-*}.log" 2>/dev/null | tail -n2 >&2 || true
     stop_server
   done
   return 1

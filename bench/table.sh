@@ -103,6 +103,7 @@ print_table() {
     echo "| $(thousands "$size") | $(ms "$(median lat_p50_us $ours)") / $n50 / $(ms "$(median lat_p50_us $ceiling)") | $(ms "$(median lat_p99_us $ours)") / $n99 / $(ms "$(median lat_p99_us $ceiling)") | $(shown_ratio "$r50") | $(shown_ratio "$r99") | $vs_ncat | $(cpu_ns $ours) / $ncpu / $(cpu_ns $ceiling) | $(shown_ratio "$rcpu") |"
   done
   echo
+  print_pairing_table
   echo "**Relay load.** Ten senders (fewer when N is smaller), one 64-byte message in flight each: deliveries per second (messages × receivers ÷ wall time), the relay's CPU time per delivery, TCP segments sent per delivery (data and acknowledgements; below 1 when the kernel merged sends²), the latency to the last receiver."
   echo
   echo "| N | del/s, ours / ncat / ceiling | ours ÷ ceiling, rate | CPU ns per delivery, ours / ncat / ceiling | ours ÷ ceiling, CPU | segments per delivery, ours / ncat / ceiling | ours p50 / p99 ms |"
@@ -134,6 +135,25 @@ print_table() {
   print_other_figures
   print_web_table
   print_targets
+}
+
+# The ceiling against itself: the same pairing, the same trials, one program twice. A ratio of
+# ours within this spread is no difference the benchmark can see.
+print_pairing_table() {
+  grep -q ' server=ceiling-again phase=fanout ' "$results" || return 0
+  echo "**What a pairing can tell.** The ceiling measured twice, as a fourth relay taking its turn after its own (\"again\"), paired and taken in trials as the others: its ratios to itself are what the machine alone does to a ratio. A ratio of ours within the same spread is no difference this benchmark can see."
+  echo
+  echo "| N | again ÷ ceiling, p50 | again ÷ ceiling, p99 | again ÷ ceiling, CPU |"
+  echo "|---|---|---|---|"
+  local size key
+  for size in "${sizes[@]}"; do
+    local row="| $(thousands "$size") |"
+    for key in lat_p50_us lat_p99_us cpu_ns; do
+      row+=" $(shown_ratio "$(ratio "$key" "server=ceiling-again phase=fanout clients=$size" "$key" "server=ceiling phase=fanout clients=$size")") |"
+    done
+    echo "$row"
+  done
+  echo
 }
 
 print_events_table() {
