@@ -84,8 +84,11 @@ verdict() {
 }
 
 print_table() {
-  local size name
-  echo "Results of \`bench/run.sh\` on $(cat "$work/when"); load average at the start $(cat "$work/load_start"), at the end $(cat "$work/load_end"). **Placement: $(cat "$work/placement")** Figures are the median of $rounds_planned rounds (of their three trials each in a room of 10, 100 or 500), in which the servers take turns; a ratio is paired within a round (between the medians of its trials) and shown as the median of the rounds' ratios with the worst round in brackets; a target is met only when its worst round is."
+  local size name tried=""
+  for size in "${sizes[@]}"; do
+    [ "${trials[$size]:-1}" -gt 1 ] && tried+="${tried:+, }${trials[$size]} at N = $(thousands "$size")"
+  done
+  echo "Results of \`bench/run.sh\` on $(cat "$work/when"); load average at the start $(cat "$work/load_start"), at the end $(cat "$work/load_end"). **Placement: $(cat "$work/placement")** Figures are the median of $rounds_planned rounds${tried:+ (of all their trials where a round measured a room more than once: $tried)}, in which the servers take turns; a ratio is paired within a round (between the medians of its trials) and shown as the median of the rounds' ratios with the worst round in brackets; a target is met only when its worst round is."
   echo
   echo "![Fan-out latency and CPU per delivery against the room's size, ours beside the ceiling and ncat]($(cat "$work/plot_link"))"
   echo
@@ -158,7 +161,7 @@ print_table() {
 # ours within this spread is no difference the benchmark can see.
 print_pairing_table() {
   grep -q ' server=ceiling-again phase=fanout ' "$results" || return 0
-  echo "**What a pairing can tell.** The ceiling measured twice, as a fourth relay taking its turn after its own (\"again\"), paired and taken in trials as the others: its ratios to itself are what the machine alone does to a ratio. A ratio of ours within the same spread is no difference this benchmark can see."
+  echo "**What a pairing can tell.** The ceiling measured twice, as a fourth relay taking its turns beside it (\"again\"), paired and taken in trials as the others: its ratios to itself are what the machine alone does to a ratio. A ratio of ours within the same spread is no difference this benchmark can see."
   echo
   echo "| N | again ÷ ceiling, p50 | again ÷ ceiling, p99 | again ÷ ceiling, CPU |"
   echo "|---|---|---|---|"
