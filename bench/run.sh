@@ -53,10 +53,11 @@ readonly web_load_messages=20 # the web row reads only the fan-out; the ten-send
 readonly event_count=5 event_pause_ms=1000
 # A small room's measurement is taken as three trials, each on a fresh relay, the relays taking
 # turns trial by trial, and a round's figure is the median of its trials: a fresh process on
-# this kind of machine runs one of two speeds apart by a tenth or more for its whole life (where
-# its memory and its core landed), so one process per relay would pair a fast one with a slow
-# one in some rounds, and the worst round would show the machine instead of the relay. A big
-# room's measurement is long already, mostly connecting its clients, and is taken once.
+# this kind of machine runs at one of two speeds a tenth or more apart for its whole life (the
+# ceiling as much as ours; why, the machine does not show), so one process per relay would pair
+# a fast one with a slow one in some rounds, and the worst round would show the machine instead
+# of the relay. A big room's measurement is long already, mostly connecting its clients, and is
+# taken once.
 declare -A trials=([10]=3 [100]=3 [500]=3)
 # Messages per sender of the ten-sender load, and of the one-at-a-time fan-out, per N and
 # trial: about a million deliveries, and three to eight seconds of fan-out, each, over a
