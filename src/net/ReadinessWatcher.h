@@ -7,6 +7,7 @@
 
 #include "net/SocketHandle.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -26,6 +27,13 @@ public:
     virtual ~RoundEndHook() = default;
 };
 
+// Work due at a time of the steady clock (see ReadinessWatcherFactory::wakeAt); destroying it
+// before then cancels it.
+class Alarm {
+public:
+    virtual ~Alarm() = default;
+};
+
 class ReadinessWatcherFactory {
 public:
     virtual ~ReadinessWatcherFactory() = default;
@@ -39,6 +47,15 @@ public:
     virtual std::unique_ptr<RoundEndHook> afterEachRound(std::function<void()> onRoundEnd)
     {
         (void)onRoundEnd;
+        return nullptr;
+    }
+    // Runs `onDue` once on the window thread at `due` or soon after, also when no socket is
+    // ready and inside nested loops, so that a deadline holds in a quiet room. A loop without
+    // a clock returns nothing: the caller then checks its deadlines when a socket is ready.
+    virtual std::unique_ptr<Alarm> wakeAt(std::chrono::steady_clock::time_point due, std::function<void()> onDue)
+    {
+        (void)due;
+        (void)onDue;
         return nullptr;
     }
 };
