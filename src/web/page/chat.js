@@ -183,7 +183,7 @@
   function updateComposer() {
     ui.message.disabled = muted();
     ui.send.disabled = muted() || state !== 'open';
-    ui.message.placeholder = muted() ? '禁言中…' : state === 'open' ? '说点什么，回车发送，Shift+回车换行' : '未连接，暂时发不出消息';
+    ui.message.placeholder = muted() ? '禁言中…' : state === 'open' ? '回车发送，Shift+回车换行' : '未连接，暂时发不出消息';
   }
 
   function send(body) {

@@ -38,6 +38,7 @@ const Composer = (() => {
       if (!event.isComposing && event.keyCode !== COMPOSING_KEY_CODE) submit();
     });
     ui.message.addEventListener('input', fit);
+    fit();
     return { fit };
   }
 
