@@ -79,12 +79,16 @@ async function burstTime(browser, tcp) {
   const page = await phonePage(browser);
   await slowDown(page, CPU_SLOWDOWN);
   const arrivedBefore = await page.evaluate(() => window.benchArrivals.length);
+  const before = await metrics(page);
   const shown = frameShowing(page, lastBody(BURST - 1));
   await sendBurst(tcp, 0, BURST);
   const end = await shown;
+  const after = await metrics(page);
   const start = await page.evaluate((n) => window.benchArrivals[n], arrivedBefore);
+  const frames = (await page.evaluate(() => window.benchArrivals.length)) - arrivedBefore;
+  const spent = (name) => ((after[name] - before[name]) * 1000).toFixed(0);
   await page.browserContext().close();
-  return end - start;
+  return { ms: end - start, detail: `${frames} WebSocket frames; script ${spent('ScriptDuration')} ms, style ${spent('RecalcStyleDuration')} ms, layout ${spent('LayoutDuration')} ms` };
 }
 
 // Main-thread work (ms) for one more message, with `already` received before, as the median of
@@ -126,7 +130,8 @@ const browser = await launchBrowser();
 try {
   const tcp = await TcpMember.connect();
   console.log(`CPU slowed down ${CPU_SLOWDOWN}x, viewport ${PHONE.width}x${PHONE.height}`);
-  console.log(`burst of ${BURST}: ${(await burstTime(browser, tcp)).toFixed(0)} ms until the last is shown`);
+  const burst = await burstTime(browser, tcp);
+  console.log(`burst of ${BURST}: ${burst.ms.toFixed(0)} ms until the last is shown (${burst.detail})`);
   for (const already of BEFORE_ONE_MORE) {
     console.log(`one more after ${already}: ${(await oneMoreCost(browser, tcp, already)).toFixed(1)} ms of main-thread work`);
   }
