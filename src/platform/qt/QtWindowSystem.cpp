@@ -13,7 +13,8 @@ namespace {
 
 bool hasDisplay()
 {
-    return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || (platform && *platform);
 }
 
 // Qt's own remarks that say nothing to an administrator of a room on the offscreen platform
