@@ -45,8 +45,14 @@ TcpServer::~TcpServer()
     m_deadlineAlarm.reset();
     m_gathering.stop();
     // A transport that ends its connections with a closing handshake says the room is going.
+    // Making room for one farewell may take others off the roster: each is looked up afresh.
+    std::vector<uint64_t> ids;
     for (auto& client : m_clients)
-        finishWithFarewell(*client, CloseReason::RoomClosing);
+        ids.push_back(client->id);
+    for (uint64_t id : ids) {
+        if (Client* client = findById(id))
+            finishWithFarewell(*client, CloseReason::RoomClosing);
+    }
     std::vector<Connection*> sending = m_closing.all();
     for (auto& client : m_clients)
         sending.push_back(client->connection.get());
