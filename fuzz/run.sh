@@ -7,7 +7,7 @@
 #   fuzz/run.sh SECONDS            build directory build/fuzz (or $CHATROOM_FUZZ_BUILD)
 set -euo pipefail
 
-targets=(text_operations to_number word_library keyword_matcher marker_lookup http_request websocket_frames)
+targets=(text_operations to_number word_library keyword_matcher marker_lookup http_request websocket_frames room_path)
 
 if [ $# -ne 1 ] || ! [[ $1 =~ ^[1-9][0-9]*$ ]]; then
   echo "usage: $0 SECONDS" >&2

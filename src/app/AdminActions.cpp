@@ -34,8 +34,9 @@ void noticeToSelected(const FramedText& notice)
 void onKick()
 {
     Text entry = selectedEntry();
-    // The kick is not marked: the client is about to go.
-    sendNotice(entry, kKick, false);
+    // The kick is not marked: the client is about to go. It is the client's last message, so
+    // it gets through a full queue.
+    sendNotice(entry, kKick, false, MessageKind::PartingText);
     // The client-left handler runs inside this call: it removes the entry and its marker and
     // tells the others.
     serverComponent(服务器1).disconnectClient(entry);
@@ -45,11 +46,12 @@ void onShake() { noticeToSelected(kShake); }
 void onQuake() { noticeToSelected(kQuake); }
 void onReward() { noticeToSelected(kReward); }
 void onMute() { noticeToSelected(kMute); }
-void onPrank() { noticeToSelected(kPrank); }
+// The prank makes the client leave of its own accord: its last message too.
+void onPrank() { sendNotice(selectedEntry(), kPrank, true, MessageKind::PartingText); }
 
 void onWindowDestroyed()
 {
     // The connections still exist here; the server component closes them gracefully afterwards.
     service().rosterSize = itemCount(列表框1);
-    scanRoster([](int32_t index) { sendNotice(itemText(列表框1, index), kDissolution, false); });
+    scanRoster([](int32_t index) { sendNotice(itemText(列表框1, index), kDissolution, false, MessageKind::PartingText); });
 }

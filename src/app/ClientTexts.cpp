@@ -31,9 +31,9 @@ void removeMarkers(std::string_view entry)
     setContent(编辑框1, replaceText(content(编辑框1), concatText(entry, kMarkerLineEnd), ""));
 }
 
-void sendToEntry(std::string_view entry, std::string_view text)
+void sendToEntry(std::string_view entry, std::string_view text, MessageKind kind)
 {
-    serverComponent(服务器1).sendData(entry, text, MessageKind::ServerText);
+    serverComponent(服务器1).sendData(entry, text, kind);
 }
 
 // The same steps as sendToEntry, isMarked and markEntry, on the controls found once.
@@ -58,13 +58,13 @@ Text FramedText::continuedForm() const
     return concatText(kLineEnd, kLineEnd, firstForm());
 }
 
-void sendNotice(std::string_view entry, const FramedText& notice, bool marksEntry)
+void sendNotice(std::string_view entry, const FramedText& notice, bool marksEntry, MessageKind kind)
 {
     if (isMarked(entry)) {
-        sendToEntry(entry, notice.continuedForm());
+        sendToEntry(entry, notice.continuedForm(), kind);
         return;
     }
-    sendToEntry(entry, notice.firstForm());
+    sendToEntry(entry, notice.firstForm(), kind);
     if (marksEntry)
         markEntry(entry);
 }

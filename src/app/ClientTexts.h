@@ -36,8 +36,8 @@ bool isMarked(std::string_view entry);
 // Removes every marker line of the entry from the store.
 void removeMarkers(std::string_view entry);
 // Sends a text of the server's to a roster entry; it goes out whole or, past the queue caps,
-// not at all.
-void sendToEntry(std::string_view entry, std::string_view text);
+// not at all (a parting text makes room in the entry's own queue first).
+void sendToEntry(std::string_view entry, std::string_view text, MessageKind kind = MessageKind::ServerText);
 // The step that the relay and the room announcements take for every roster entry, over one
 // scan of the roster: send to the entry, then mark it unless it is marked already. The server
 // component and the marker store are looked up at the first entry and kept for the others,
@@ -54,7 +54,8 @@ private:
 };
 
 // One notice to one entry in the form its marker decides; a first form also marks the entry
-// when `marksEntry` says so.
-void sendNotice(std::string_view entry, const FramedText& notice, bool marksEntry = true);
+// when `marksEntry` says so. `kind` is ServerText, or PartingText for a notice that ends the
+// client's stay.
+void sendNotice(std::string_view entry, const FramedText& notice, bool marksEntry = true, MessageKind kind = MessageKind::ServerText);
 // One text in continued form to every roster entry of the running scan's count; each is marked.
 void announceToRoom(std::string_view sender, std::string_view body);

@@ -26,6 +26,14 @@ void ClosingConnections::closeExpired()
     });
 }
 
+std::optional<std::chrono::steady_clock::time_point> ClosingConnections::nextDeadline() const
+{
+    if (m_connections.empty())
+        return std::nullopt;
+    auto earliest = std::ranges::min_element(m_connections, {}, &Closing::deadline);
+    return earliest->deadline;
+}
+
 std::vector<Connection*> ClosingConnections::all() const
 {
     std::vector<Connection*> connections;

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class ClosingConnections {
@@ -25,6 +26,8 @@ public:
     void close(std::unique_ptr<Connection> connection);
     // Closes those whose deadline has passed: they give up what their peers did not take.
     void closeExpired();
+    // The earliest deadline of a connection still sending, if any.
+    std::optional<std::chrono::steady_clock::time_point> nextDeadline() const;
     // The connections still sending, for the component's final flush.
     std::vector<Connection*> all() const;
     void closeAll()

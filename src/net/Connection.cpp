@@ -102,6 +102,8 @@ bool Connection::peerHasEnded() const
 // is queued already.
 bool Connection::deliver(std::string_view wire)
 {
+    if (m_closing)
+        return false;
     size_t sent = 0;
     if (m_queue.empty()) {
         std::optional<size_t> taken = sendWhatFits(m_socket.get(), wire);

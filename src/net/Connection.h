@@ -61,8 +61,17 @@ public:
     bool peerHasEnded() const;
 
     // Writing. `wire` is what goes on the wire (already framed). False when the connection was
-    // found broken before the socket took any of it.
+    // found broken before the socket took any of it, or is closing.
     bool deliver(std::string_view wire);
+    // The closing state, set once and never cleared: from then on nothing more is written for
+    // the connection. What it was sent before (its queue) still goes out until it is closed.
+    // The server sets it right after the connection's last words, whatever ends it (the peer's
+    // close, a protocol error, a kick, the room's end, a cap, a deadline).
+    void markClosing() { m_closing = true; }
+    bool isClosing() const { return m_closing; }
+    // Makes room for `message` bytes under `cap` by dropping whole queued messages that the
+    // peer has not started to receive, the newest first; true when they fit then.
+    bool dropUnstartedToFit(size_t message, size_t cap) { return m_queue.dropUnstartedToFit(message, cap); }
     // Writes from the queue while the socket takes data; true when the queue is empty.
     bool flush();
     size_t queuedBytes() const { return m_queue.size(); }
@@ -93,6 +102,7 @@ private:
     DeliveryQueue m_queue;
     GatheredRun m_gatheredRun;
     std::function<void()> m_onDrained;
+    bool m_closing = false;
 };
 
 // Writes what is queued on every connection within one shared deadline, not one each: a

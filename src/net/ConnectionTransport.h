@@ -14,8 +14,11 @@
 
 // Which kind of message goes out: bytes relayed from a client, or a text the server composed
 // itself (a notice). Raw TCP sends both alike; a framing transport can mark them apart, so
-// that its peer acts on the server's texts and never on a relayed imitation of one.
-enum class MessageKind { Relayed, ServerText };
+// that its peer acts on the server's texts and never on a relayed imitation of one. A parting
+// text is a server text that ends the client's stay (a kick, a prank, the dissolution): it is
+// framed as one, and it gets through a full queue, since it is the one message that matters
+// most to that client.
+enum class MessageKind { Relayed, ServerText, PartingText };
 
 // Why the server closes a connection of its own accord.
 enum class CloseReason {
@@ -30,13 +33,15 @@ enum class CloseReason {
 struct Incoming {
     // Data for a data-arrival event; empty when there is none.
     std::string forRoom;
-    // Bytes to write back to the peer before anything else (a handshake's answer).
+    // Bytes to write back to the peer at once (a handshake's answer, pongs).
     std::string answer;
     // The connection is ready to join the roster now (a transport that does not join on accept).
     bool joinsRoster = false;
     // The peer asked to close, or sent what cannot be understood: the connection ends after
-    // what is queued for it has gone out.
+    // what it was sent before, and then `lastWords` (a close frame, an HTTP answer), have
+    // gone out. Nothing is written to it after them.
     bool ends = false;
+    std::string lastWords;
 };
 
 class ConnectionTransport {
@@ -48,7 +53,8 @@ public:
     // Takes the bytes read from the socket (in order, cut anywhere by the reads).
     virtual Incoming decode(std::string&& bytes) = 0;
     // The bytes on the wire for one message: `message` itself, or what the transport wrote
-    // into `scratch`. The result is used before the next call.
+    // into `scratch`; never empty for a message that is not. The result is used before the
+    // next call. Whether the connection may still be written to is the server's to decide.
     virtual std::string_view frame(std::string_view message, MessageKind kind, std::string& scratch) = 0;
     // The last bytes before the server closes the connection of its own accord (a closing
     // handshake, or an answer to a request that took too long); nothing by default.

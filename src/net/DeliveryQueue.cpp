@@ -57,3 +57,14 @@ void DeliveryQueue::clear()
     m_messages.reset();
     m_size = 0;
 }
+
+bool DeliveryQueue::dropUnstartedToFit(size_t message, size_t cap)
+{
+    while (m_size + message > cap && m_messages && m_messages->back().sent == 0) {
+        m_size -= m_messages->back().message->size();
+        m_messages->pop_back();
+        if (m_messages->empty())
+            m_messages.reset();
+    }
+    return m_size + message <= cap;
+}

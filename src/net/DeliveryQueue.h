@@ -32,6 +32,9 @@ public:
     // Marks `count` bytes of the front message as sent (at most its rest).
     void consume(size_t count);
     void clear();
+    // Drops whole messages that nothing of has been sent yet, the newest first, until
+    // `message` more bytes fit under `cap`; true when they fit.
+    bool dropUnstartedToFit(size_t message, size_t cap);
 
 private:
     // Most clients never have anything queued, and an empty std::deque already holds a block

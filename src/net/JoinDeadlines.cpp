@@ -22,3 +22,12 @@ std::vector<uint64_t> JoinDeadlines::overdue(size_t waiting, const std::function
     }
     return givenUp;
 }
+
+std::optional<JoinDeadlines::Clock::time_point> JoinDeadlines::nextDeadline(const std::function<bool(uint64_t)>& stillWaits)
+{
+    while (!m_arrivals.empty() && !stillWaits(m_arrivals.front().first))
+        m_arrivals.pop_front();
+    if (m_arrivals.empty())
+        return std::nullopt;
+    return m_arrivals.front().second + kDeadline;
+}

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -27,6 +28,10 @@ public:
     // the oldest ones while more than the cap wait. `waiting` counts the connections waiting;
     // `stillWaits` tells whether one has not joined or closed meanwhile (those are forgotten).
     std::vector<uint64_t> overdue(size_t waiting, const std::function<bool(uint64_t)>& stillWaits, Clock::time_point now = Clock::now());
+
+    // When the oldest connection still waiting is due, if any (those no longer waiting are
+    // forgotten).
+    std::optional<Clock::time_point> nextDeadline(const std::function<bool(uint64_t)>& stillWaits);
 
 private:
     std::deque<std::pair<uint64_t, Clock::time_point>> m_arrivals;

@@ -30,7 +30,7 @@ bool RoundGathering::gathers(std::string_view wire) const
 
 bool RoundGathering::gather(Connection& target, std::string_view wire)
 {
-    if (!gathers(wire))
+    if (!gathers(wire) || wire.empty())
         return false;
     size_t start = copyOf(wire);
     GatheredRun& run = target.gatheredRun();
@@ -55,15 +55,15 @@ bool RoundGathering::gather(Connection& target, std::string_view wire)
 // past its cap send every run first.
 size_t RoundGathering::copyOf(std::string_view wire)
 {
-    if (m_lastSize == wire.size() && std::string_view(m_buffer).substr(m_lastStart, m_lastSize) == wire)
-        return m_lastStart;
+    if (m_lastCopy && m_lastCopy->size() == wire.size() && std::string_view(m_buffer).substr(m_lastCopy->begin, m_lastCopy->size()) == wire)
+        return m_lastCopy->begin;
     if (m_buffer.size() + wire.size() > kRoundGatherCap)
         writeAll();
-    m_lastStart = m_buffer.size();
-    m_lastSize = wire.size();
+    size_t start = m_buffer.size();
     m_buffer.append(wire);
     m_budget.addGathered(wire.size());
-    return m_lastStart;
+    m_lastCopy = GatheredRun { start, m_buffer.size() };
+    return start;
 }
 
 void RoundGathering::writeRun(Connection& target)
@@ -96,7 +96,8 @@ void RoundGathering::writeAll()
         writeRun(*connection);
     }
     m_for.clear();
-    m_lastSize = 0;
+    // The buffer is emptied: nothing copied before is in it any more.
+    m_lastCopy.reset();
     m_budget.removeGathered(m_buffer.size());
     m_buffer.clear();
 }

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,7 +59,7 @@ private:
     ReadinessDispatch& m_dispatch;
     DeliveryBudget& m_budget;
     std::string m_buffer;
-    size_t m_lastStart = 0;
-    size_t m_lastSize = 0;
+    // The bytes copied last, while they are in the buffer: a relay's next client gets the same.
+    std::optional<GatheredRun> m_lastCopy;
     std::vector<Connection*> m_for;
 };

@@ -4,6 +4,8 @@
 // event looks its client up again.
 #include "net/TcpServer.h"
 
+#include "net/TcpServerClient.h"
+
 #include <algorithm>
 
 namespace {
@@ -19,15 +21,6 @@ uint16_t tcpPortOf(int32_t port)
 
 } // namespace
 
-struct TcpServer::Client {
-    uint64_t id = 0;
-    size_t position = 0; // in m_clients, while on the roster
-    std::unique_ptr<Connection> connection;
-    // One of this client's events is being handled: its input waits until that returns.
-    bool inEvent = false;
-    const std::string& address() const { return connection->address(); }
-};
-
 TcpServer::TcpServer(ReadinessWatcherFactory& watchers, EventSink raiseEvent, int32_t port)
     : m_services { watchers, m_dispatch, m_budget }
     , m_raiseEvent(std::move(raiseEvent))
@@ -40,6 +33,7 @@ TcpServer::TcpServer(ReadinessWatcherFactory& watchers, EventSink raiseEvent, in
     m_dispatch.onOutermostEntry([this] {
         m_closing.closeExpired();
         giveUpOverdueWaiting();
+        armDeadlineAlarm();
     });
     m_reportAtRoundEnd = watchers.afterEachRound([this] { reportEvicted(); });
     startListening();
@@ -48,10 +42,17 @@ TcpServer::TcpServer(ReadinessWatcherFactory& watchers, EventSink raiseEvent, in
 TcpServer::~TcpServer()
 {
     m_reportAtRoundEnd.reset();
+    m_deadlineAlarm.reset();
     m_gathering.stop();
     // A transport that ends its connections with a closing handshake says the room is going.
+    // Making room for one farewell may take others off the roster: each is looked up afresh.
+    std::vector<uint64_t> ids;
     for (auto& client : m_clients)
-        sendFarewell(*client->connection, CloseReason::RoomClosing);
+        ids.push_back(client->id);
+    for (uint64_t id : ids) {
+        if (Client* client = findById(id))
+            finishWithFarewell(*client, CloseReason::RoomClosing);
+    }
     std::vector<Connection*> sending = m_closing.all();
     for (auto& client : m_clients)
         sending.push_back(client->connection.get());
@@ -114,6 +115,7 @@ void TcpServer::admit(OwnedSocket socket, std::string address, const TransportFa
     m_waiting.emplace(id, std::move(client));
     m_joinDeadlines.add(id);
     giveUpOverdueWaiting();
+    armDeadlineAlarm();
 }
 
 // Waiting connections past their deadline, or pushed out by newer ones beyond the cap, are
@@ -124,19 +126,9 @@ void TcpServer::giveUpOverdueWaiting()
         return;
     for (uint64_t id : m_joinDeadlines.overdue(m_waiting.size(), [this](uint64_t waiting) { return m_waiting.contains(waiting); })) {
         std::unique_ptr<Client> client = removeWaiting(id);
-        sendFarewell(*client->connection, CloseReason::TimedOut);
+        finishWithFarewell(*client, CloseReason::TimedOut);
         closeConnection(std::move(client));
     }
-}
-
-void TcpServer::sendFarewell(Connection& connection, CloseReason reason)
-{
-    std::string farewell = connection.transport().farewell(reason);
-    if (farewell.empty())
-        return;
-    // Behind everything gathered for it this round.
-    m_gathering.writeRun(connection);
-    connection.deliver(farewell);
 }
 
 // Puts the client on the roster and raises client entered; the client as it is afterwards,
@@ -161,7 +153,7 @@ TcpServer::Client* TcpServer::join(std::unique_ptr<Client> client)
     // a browser's and a raw client's). The newcomer is told so, as far as its transport can
     // say it, and closed; a new connection of its peer gets a new port.
     if (findByAddress(address)) {
-        sendFarewell(*client->connection, CloseReason::NameHeld);
+        finishWithFarewell(*client, CloseReason::NameHeld);
         closeConnection(std::move(client));
         if (m_onNameHeld)
             m_onNameHeld();
@@ -195,23 +187,29 @@ void TcpServer::onClientReadable(uint64_t clientId)
     Connection::Received received = client->connection->receive();
     Incoming incoming = client->connection->transport().decode(std::move(received.bytes));
     if (!incoming.answer.empty())
-        client->connection->deliver(incoming.answer);
+        answer(*client, incoming.answer);
     bool ends = received.ended || incoming.ends;
     if (m_waiting.contains(clientId)) {
-        if (ends)
+        if (ends) {
+            finish(*client, incoming.lastWords);
             closeConnection(removeWaiting(clientId));
-        else if (incoming.joinsRoster)
+        } else if (incoming.joinsRoster) {
             client = join(removeWaiting(clientId));
+        }
         if (ends || !client)
             return;
     }
+    // The data that came before an end is the room's first, and the room's answers to it
+    // (the sender's own echo included) go out before the connection's last words.
     if (!incoming.forRoom.empty()) {
         client = raiseForClient(clientId, DataArrival, ByteBlock(std::move(incoming.forRoom)));
         if (!client)
             return;
     }
-    if (ends)
+    if (ends) {
+        finish(*client, incoming.lastWords);
         endClient(removeClient(client));
+    }
 }
 
 TcpServer::Client* TcpServer::raiseForClient(uint64_t clientId, Event event, ByteBlock data)
@@ -241,54 +239,6 @@ void TcpServer::raise(Event event, std::string client, ByteBlock data)
     m_currentData = ByteBlock();
 }
 
-bool TcpServer::sendData(std::string_view client, std::string_view bytes, MessageKind kind)
-{
-    if (client.empty())
-        return false;
-    Client* target = findSendTarget(client);
-    if (!target)
-        return false;
-    if (bytes.empty())
-        return true;
-    Connection& connection = *target->connection;
-    std::string_view wire = connection.transport().frame(bytes, kind, m_frameScratch);
-    size_t waiting = connection.queuedBytes() + connection.gatheredRun().size();
-    if (!m_budget.clientAdmits(waiting, wire.size()))
-        return false;
-    if (!m_budget.totalAdmits(wire) && !makeRoomFor(*target, waiting, wire))
-        return false;
-    if (m_gathering.gather(connection, wire))
-        return true;
-    // Nothing may overtake what was gathered or queued already.
-    m_gathering.writeRun(connection);
-    return connection.deliver(wire);
-}
-
-// All queues together are full. The clients that hold the most give way, the largest queue
-// first, until the message fits: they are behind by more than the client being sent to, so a
-// client that keeps up never pays for those that do not. Never the client being sent to, nor
-// one whose event is being handled. Each leaves at once; its leaving is reported later
-// (reportEvicted), since the caller may be relaying to the roster right now.
-bool TcpServer::makeRoomFor(const Client& target, size_t targetWaiting, std::string_view wire)
-{
-    std::vector<Client*> behind;
-    for (const auto& client : m_clients) {
-        if (client.get() != &target && !client->inEvent && client->connection->queuedBytes() > targetWaiting)
-            behind.push_back(client.get());
-    }
-    std::ranges::sort(behind, std::ranges::greater {}, [](const Client* client) { return client->connection->queuedBytes(); });
-    for (Client* client : behind) {
-        if (m_budget.totalAdmits(wire))
-            break;
-        std::unique_ptr<Client> evicted = removeClient(client);
-        m_evicted.push_back(evicted->address());
-        // What the socket takes now goes; the rest of its queue is dropped with the connection.
-        evicted->connection->close();
-        closeConnection(std::move(evicted));
-    }
-    return m_budget.totalAdmits(wire);
-}
-
 // Clients that gave way are reported as left, each with the event a leaving client raises.
 void TcpServer::reportEvicted()
 {
@@ -304,7 +254,7 @@ void TcpServer::disconnectClient(std::string_view client)
     if (client.empty())
         return;
     if (Client* target = findByAddress(client)) {
-        sendFarewell(*target->connection, CloseReason::Disconnected);
+        finishWithFarewell(*target, CloseReason::Disconnected);
         endClient(removeClient(target));
     }
 }
@@ -316,15 +266,6 @@ void TcpServer::endClient(std::unique_ptr<Client> client)
     std::string address = client->address();
     closeConnection(std::move(client));
     raise(ClientLeft, std::move(address));
-}
-
-void TcpServer::closeConnection(std::unique_ptr<Client> client)
-{
-    m_closing.close(std::move(client->connection));
-    // A socket of ours has freed a handle, or will soon: a listener short of one may go on.
-    m_listener.handleFreed();
-    for (auto& entrance : m_entrances)
-        entrance->handleFreed();
 }
 
 std::vector<std::string> TcpServer::clientList() const

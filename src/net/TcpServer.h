@@ -8,7 +8,10 @@
 // throttling), Connection (socket, transport, delivery queue, write watch, graceful close),
 // ClosingConnections (connections that leave while still sending), RoundGathering (the
 // round's gathered small messages) and DeliveryBudget (the caps on what may wait). A further
-// entrance with another kind of connection is opened with openEntrance.
+// entrance with another kind of connection is opened with openEntrance. This file's
+// TcpServer.cpp keeps the roster and raises the events; TcpServerDelivery.cpp is the one way
+// bytes go to a connection (the caps, the gathering, the closing state) and keeps the
+// deadlines.
 #pragma once
 
 #include "net/ClosingConnections.h"
@@ -111,10 +114,20 @@ private:
     std::unique_ptr<Client> removeClient(Client* client);
     std::unique_ptr<Client> removeWaiting(uint64_t clientId);
     void giveUpOverdueWaiting();
-    void sendFarewell(Connection& connection, CloseReason reason);
     void endClient(std::unique_ptr<Client> client);
-    void closeConnection(std::unique_ptr<Client> client);
+
+    // Delivery (TcpServerDelivery.cpp). How a message is admitted: within the caps, or as a
+    // connection's last words, which may drop whole unstarted messages of its own to fit.
+    enum class Admission { WithinCaps, LastWords };
+    bool sendTo(Client& target, std::string_view message, MessageKind kind);
+    void answer(Client& client, std::string_view wire);
+    bool admits(Client& target, std::string_view wire, Admission admission);
     bool makeRoomFor(const Client& target, size_t targetWaiting, std::string_view wire);
+    void finish(Client& client, std::string_view lastWords);
+    void finishWithFarewell(Client& client, CloseReason reason);
+    void closeConnection(std::unique_ptr<Client> client);
+    void armDeadlineAlarm();
+    void onDeadline();
     void reportEvicted();
     void refreshReadWatch(Client& client);
     void refreshAllReadWatches();
@@ -147,6 +160,10 @@ private:
     // end of each round, where the loop has rounds.
     std::vector<std::string> m_evicted;
     std::unique_ptr<RoundEndHook> m_reportAtRoundEnd;
+    // Wakes the loop for the nearest deadline of a closing or a waiting connection, so that
+    // neither waits for traffic to be given up.
+    std::unique_ptr<Alarm> m_deadlineAlarm;
+    std::chrono::steady_clock::time_point m_deadlineArmedFor;
     std::string m_frameScratch;
     std::string m_currentClient;
     ByteBlock m_currentData;

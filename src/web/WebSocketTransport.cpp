@@ -46,7 +46,7 @@ Incoming WebSocketTransport::readRequest(std::string&& bytes)
     case HttpRequestReader::State::Incomplete:
         return incoming;
     case HttpRequestReader::State::Failed:
-        incoming.answer = errorResponse(m_request->failure());
+        incoming.lastWords = errorResponse(m_request->failure());
         incoming.ends = true;
         m_phase = Phase::Closed;
         return incoming;
@@ -54,12 +54,13 @@ Incoming WebSocketTransport::readRequest(std::string&& bytes)
         break;
     }
     HttpAnswer answer = answerRequest(m_request->request(), *m_page);
-    incoming.answer = std::move(answer.bytes);
     if (!answer.upgraded) {
+        incoming.lastWords = std::move(answer.bytes);
         incoming.ends = true;
         m_phase = Phase::Closed;
         return incoming;
     }
+    incoming.answer = std::move(answer.bytes);
     // Frames a client sent right behind its request are read at once.
     std::string rest = m_request->takeRest();
     m_request.reset();
@@ -73,6 +74,13 @@ void WebSocketTransport::readFrames(std::string_view bytes, Incoming& incoming)
 {
     std::vector<websocket::Message> messages;
     uint16_t failure = m_frames.decode(bytes, messages);
+    // Only the latest ping of a read is answered, as RFC 6455 allows: a peer that sends pings
+    // and never reads then costs one pong per read, not one per ping.
+    const websocket::Message* latestPing = nullptr;
+    auto answerLatestPing = [&] {
+        if (latestPing)
+            websocket::appendFrame(incoming.answer, Opcode::Pong, latestPing->payload);
+    };
     for (websocket::Message& message : messages) {
         switch (message.opcode) {
         case Opcode::Text:
@@ -82,15 +90,16 @@ void WebSocketTransport::readFrames(std::string_view bytes, Incoming& incoming)
             incoming.forRoom += message.payload;
             break;
         case Opcode::Ping:
-            websocket::appendFrame(incoming.answer, Opcode::Pong, message.payload);
+            latestPing = &message;
             break;
         case Opcode::Close: {
+            answerLatestPing();
             // The close handshake: the same status back (none for none), then the end.
             uint16_t code = websocket::closeCodeOf(message.payload);
             if (code == close_code::kNone)
-                websocket::appendFrame(incoming.answer, Opcode::Close, {});
+                websocket::appendFrame(incoming.lastWords, Opcode::Close, {});
             else
-                incoming.answer += websocket::closeFrame(code);
+                incoming.lastWords = websocket::closeFrame(code);
             incoming.ends = true;
             m_phase = Phase::Closed;
             return;
@@ -100,24 +109,22 @@ void WebSocketTransport::readFrames(std::string_view bytes, Incoming& incoming)
             break;
         }
     }
+    answerLatestPing();
     if (failure != close_code::kNone)
         close(failure, incoming);
 }
 
 void WebSocketTransport::close(uint16_t code, Incoming& incoming)
 {
-    incoming.answer += websocket::closeFrame(code);
+    incoming.lastWords = websocket::closeFrame(code);
     incoming.ends = true;
     m_phase = Phase::Closed;
 }
 
 std::string_view WebSocketTransport::frame(std::string_view message, MessageKind kind, std::string& scratch)
 {
-    // Nothing may follow a close frame.
-    if (m_phase == Phase::Closed)
-        return {};
     scratch.clear();
-    if (kind == MessageKind::ServerText)
+    if (kind != MessageKind::Relayed)
         websocket::appendFrame(scratch, Opcode::Text, cp936ToUtf8(message));
     else
         websocket::appendFrame(scratch, Opcode::Binary, message);

@@ -7,6 +7,7 @@
 // sure the room knows them all with one of the sync steps below; neither sleeps.
 #pragma once
 
+#include "ProgramRun.h"
 #include "RoomTexts.h"
 #include "ServerProcess.h"
 #include "support/LoopbackClient.h"
@@ -45,6 +46,13 @@ protected:
     const std::string& configHome() const { return m_configHome->path(); }
     // Where the room keeps its control socket; the same for a restarted server.
     const std::string& runtimeDirectory() const { return m_runtimeDirectory->path(); }
+    // Runs `chatroom-server admin ARGUMENTS...` against this room.
+    CommandResult admin(const std::vector<std::string>& arguments)
+    {
+        std::vector<std::string> words { "admin" };
+        words.insert(words.end(), arguments.begin(), arguments.end());
+        return runProgram({ server().executable(), words, { { "XDG_RUNTIME_DIR", runtimeDirectory() } } });
+    }
     // Called before every start, for a suite that runs the program in some other way.
     virtual void prepareServer(ServerProcess&) { }
 

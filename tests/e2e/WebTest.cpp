@@ -135,6 +135,58 @@ TEST_F(Web, PingIsAnsweredAndTheRoomHearsTheCloseAsALeave)
     expectReceives(tcp, leaveNotice(true, browser.address()));
 }
 
+// A browser's last message and its close frame come in one write when a tab closes: the
+// message reaches the room and the browser's own echo, then the close frame is the last
+// frame, and the room goes on. The robot's answer first leaves the round's gathering with
+// copies behind it, and the browser is first on the roster, so its echo is framed first.
+TEST_F(Web, DataAndTheEndInOneWriteEndOnlyThatBrowser)
+{
+    startServer();
+    struct Case {
+        const char* what;
+        std::string end;
+        uint16_t code;
+    };
+    const Case cases[] = {
+        { "close frame", encodeClientFrame({ 0x8, std::string("\x03\xe8", 2) }), 1000 },
+        { "unmasked frame", encodeClientFrame({ 0x1, "x", true, false }), 1002 },
+    };
+    for (const Case& c : cases) {
+        LoopbackClient browser(kWebPort);
+        browser.send(kHandshake + "\r\n");
+        std::string received;
+        while (received.find("\r\n\r\n") == std::string::npos && !browser.hasEnded())
+            received += browser.readSome(LoopbackClient::kDefaultWaitMs);
+        LoopbackClient& tcp = connectClient();
+        tcp.send("你好");
+        expectReceives(tcp, "你好");
+        expectReceives(tcp, continuedForm(kRobot, "你好呀"));
+        browser.send(binaryFrame("hi") + c.end);
+        expectReceives(tcp, "hi");
+        expectReceives(tcp, leaveNotice(true, browser.address()));
+        std::vector<ServerFrame> frames = framesAfterHandshake(received + browser.readToEnd());
+        ASSERT_GE(frames.size(), 2u) << c.what;
+        EXPECT_EQ(frames[frames.size() - 2].payload, "hi") << c.what;
+        EXPECT_EQ(frames.back().opcode, 0x8) << c.what;
+        EXPECT_EQ(frames.back().closeCode(), c.code) << c.what;
+        EXPECT_TRUE(browser.endedCleanly()) << c.what;
+        closeAndExpectLeaveNotice(tcp, true);
+    }
+}
+
+// A request left half-sent is answered and closed at its deadline in a room where nothing
+// else happens.
+TEST_F(Web, AHalfSentRequestEndsAtItsDeadlineInAQuietRoom)
+{
+    constexpr int kWellPastTheDeadlineMs = 30000;
+    startServer();
+    LoopbackClient slow(kWebPort);
+    slow.send("GET / HTTP/1.1\r\nHost: 127.0.0.1:19731\r\n");
+    std::string answer = slow.readToEnd(kWellPastTheDeadlineMs);
+    EXPECT_TRUE(answer.starts_with("HTTP/1.1 408 ")) << answer.substr(0, 40);
+    EXPECT_TRUE(slow.endedCleanly());
+}
+
 TEST_F(Web, TextEntersInCodePage936AndOnlyTheServersTextsComeAsText)
 {
     startServer();

@@ -63,13 +63,6 @@ protected:
         EXPECT_GT(dropped, 0) << "the limit was never reached";
         return inRoom;
     }
-
-    CommandResult admin(const std::vector<std::string>& arguments)
-    {
-        std::vector<std::string> words { "admin" };
-        words.insert(words.end(), arguments.begin(), arguments.end());
-        return runProgram({ server().executable(), words, { { "XDG_RUNTIME_DIR", runtimeDirectory() } } });
-    }
 };
 
 TEST_F(DescriptorLimit, FullTableDropsNewcomersAndServesTheRoom)

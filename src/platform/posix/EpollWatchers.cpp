@@ -90,6 +90,15 @@ std::unique_ptr<RoundEndHook> EpollWatchers::afterEachRound(std::function<void()
     return m_roundEndHooks.add(std::move(onRoundEnd));
 }
 
+std::unique_ptr<Alarm> EpollWatchers::wakeAt(std::chrono::steady_clock::time_point due, std::function<void()> onDue)
+{
+    if (!m_epoll.valid())
+        return nullptr;
+    if (!m_alarms)
+        m_alarms = std::make_unique<TimerfdAlarms>(*this);
+    return m_alarms->wakeAt(due, std::move(onDue));
+}
+
 void EpollWatchers::setEnabled(Entry& entry, bool enabled)
 {
     entry.enabled = enabled && entry.alive;

@@ -15,12 +15,14 @@
 // its socket is reported ready and its callback is not called: only then is the interest
 // taken out (so that a nested loop does not spin on it), and put back when it is enabled.
 //
-// A dispatch that found sockets ready is a round: the round-end hooks run at its end.
+// A dispatch that found sockets ready is a round: the round-end hooks run at its end. Alarms
+// are a timerfd in the same set (TimerfdAlarms), so a loop waiting on the set wakes for them.
 #pragma once
 
 #include "net/ReadinessWatcher.h"
 #include "net/RoundEndHooks.h"
 #include "platform/posix/OwnedDescriptor.h"
+#include "platform/posix/TimerfdAlarms.h"
 
 #include <cstdint>
 #include <functional>
@@ -44,6 +46,7 @@ public:
     std::unique_ptr<ReadinessWatcher> watchReadable(SocketHandle socket, std::function<void()> onReady) override;
     std::unique_ptr<ReadinessWatcher> watchWritable(SocketHandle socket, std::function<void()> onReady) override;
     std::unique_ptr<RoundEndHook> afterEachRound(std::function<void()> onRoundEnd) override;
+    std::unique_ptr<Alarm> wakeAt(std::chrono::steady_clock::time_point due, std::function<void()> onDue) override;
 
 private:
     struct Entry;
@@ -75,4 +78,6 @@ private:
     std::vector<Registration> m_registrations; // by descriptor
     uint64_t m_batch = 0; // numbers the dispatches, nested ones included
     RoundEndHooks m_roundEndHooks;
+    // Made on the first alarm; destroyed before the set, whose watcher it holds.
+    std::unique_ptr<TimerfdAlarms> m_alarms;
 };

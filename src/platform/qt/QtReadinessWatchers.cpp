@@ -2,6 +2,9 @@
 #include "platform/qt/QtReadinessWatchers.h"
 
 #include <QCoreApplication>
+#include <algorithm>
+#include <chrono>
+#include <QTimer>
 
 namespace {
 
@@ -34,6 +37,32 @@ public:
 
 private:
     QSocketNotifier* m_notifier;
+};
+
+// The fallback's alarm: a single-shot timer, which Qt runs inside nested loops too.
+class QtAlarm final : public Alarm {
+public:
+    QtAlarm(std::chrono::steady_clock::time_point due, std::function<void()> onDue)
+        : m_timer(new QTimer)
+    {
+        auto wait = std::chrono::ceil<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
+        m_timer->setSingleShot(true);
+        m_timer->setTimerType(Qt::PreciseTimer);
+        QObject::connect(m_timer, &QTimer::timeout, m_timer, [callback = std::move(onDue)] { callback(); });
+        m_timer->start(std::max(wait, std::chrono::milliseconds::zero()));
+    }
+    // As with the watcher: it may be destroyed inside its own callback.
+    ~QtAlarm() override
+    {
+        m_timer->stop();
+        QObject::disconnect(m_timer, nullptr, nullptr, nullptr);
+        m_timer->deleteLater();
+    }
+    QtAlarm(const QtAlarm&) = delete;
+    QtAlarm& operator=(const QtAlarm&) = delete;
+
+private:
+    QTimer* m_timer;
 };
 
 } // namespace
@@ -71,4 +100,11 @@ std::unique_ptr<RoundEndHook> QtReadinessWatcherFactory::afterEachRound(std::fun
     if (EpollWatchers* set = epollSet())
         return set->afterEachRound(std::move(onRoundEnd));
     return nullptr;
+}
+
+std::unique_ptr<Alarm> QtReadinessWatcherFactory::wakeAt(std::chrono::steady_clock::time_point due, std::function<void()> onDue)
+{
+    if (EpollWatchers* set = epollSet())
+        return set->wakeAt(due, std::move(onDue));
+    return std::make_unique<QtAlarm>(due, std::move(onDue));
 }

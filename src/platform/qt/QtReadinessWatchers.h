@@ -16,6 +16,8 @@ public:
     std::unique_ptr<ReadinessWatcher> watchWritable(SocketHandle socket, std::function<void()> onReady) override;
     // The epoll set's rounds; the fallback's notifiers have none.
     std::unique_ptr<RoundEndHook> afterEachRound(std::function<void()> onRoundEnd) override;
+    // The set's timerfd; the fallback's a single-shot QTimer.
+    std::unique_ptr<Alarm> wakeAt(std::chrono::steady_clock::time_point due, std::function<void()> onDue) override;
 
 private:
     // The epoll set with its notifier in the current application; nothing without a set.
