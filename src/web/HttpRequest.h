@@ -43,11 +43,14 @@ public:
 
 private:
     State fail(HttpStatus status);
-    State parseHead(std::string_view head);
+    State parseRequestLine(std::string_view line);
+    // The fields of the whole head, whose request line has been read.
+    State parseFields(std::string_view head);
 
     State m_state = State::Incomplete;
     HttpStatus m_failure = http_status::kBadRequest;
     std::string m_buffer;
     size_t m_scanned = 0;
+    bool m_lineRead = false;
     HttpRequest m_request;
 };
