@@ -77,7 +77,7 @@ HttpAnswer misdirected(std::string_view path, const WebSite& site)
 {
     std::string detail;
     if (path == kPagePath && !site.homeUrl.empty())
-        detail = "This chat room is at " + site.homeUrl + " / 聊天室的地址是 " + site.homeUrl;
+        detail = "Open " + site.homeUrl + " to join the chat room.\n请打开 " + site.homeUrl + " 进入聊天室。";
     return { http_status::kMisdirectedRequest, errorResponse(http_status::kMisdirectedRequest, detail), false };
 }
 

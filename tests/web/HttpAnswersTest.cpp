@@ -149,7 +149,7 @@ TEST(HttpAnswers, AMisdirectedBrowserIsToldTheRoomsAddress)
 {
     std::string page = answerRequest(requestOf("GET / HTTP/1.1\r\nHost: evil.test:19731\r\n"), siteWith({})).bytes;
     EXPECT_TRUE(page.starts_with("HTTP/1.1 421 Misdirected Request\r\n")) << page;
-    EXPECT_NE(page.find("\r\n\r\n421 Misdirected Request\nThis chat room is at http://10.0.0.5:19731/ "), std::string::npos) << page;
+    EXPECT_NE(page.find("\r\n\r\n421 Misdirected Request\nOpen http://10.0.0.5:19731/ to join the chat room.\n"), std::string::npos) << page;
     // A script is told the status alone.
     std::string upgrade = answerRequest(requestOf("GET /ws HTTP/1.1\r\nHost: evil.test\r\n" + kUpgradeFields), siteWith({})).bytes;
     EXPECT_TRUE(upgrade.ends_with("\r\n\r\n421 Misdirected Request\n")) << upgrade;
