@@ -1,6 +1,7 @@
 // Reads one HTTP/1.x request head (request line and header fields) from bytes that arrive
-// in pieces, within a fixed size. The web entrance reads nothing else of HTTP: no body, no
-// second request on the connection.
+// in pieces, within a fixed size. The request line is judged as soon as it ends, so a client
+// that waits after a line it thinks complete (HTTP/0.9) hears at once. The web entrance reads
+// nothing else of HTTP: no body, no second request on the connection.
 #pragma once
 
 #include "web/HttpStatus.h"

@@ -58,9 +58,11 @@ std::optional<TargetParts> splitTarget(std::string_view target)
     std::string_view authority = rest.substr(0, authorityEnd);
     if (!parseAuthority(authority))
         return std::nullopt;
-    std::string path(authorityEnd == std::string_view::npos ? std::string_view {} : rest.substr(authorityEnd));
+    std::string_view afterAuthority = authorityEnd == std::string_view::npos ? std::string_view {} : rest.substr(authorityEnd);
     // An empty path is the same resource as "/" (RFC 9110, section 4.2.3).
-    if (!path.starts_with('/'))
-        path.insert(0, "/");
+    std::string path;
+    if (!afterAuthority.starts_with('/'))
+        path = "/";
+    path += afterAuthority;
     return TargetParts { std::move(path), std::string(authority) };
 }
