@@ -6,6 +6,7 @@
 
 #include "web/HttpAnswers.h"
 #include "web/HttpRequest.h"
+#include "web/RequestTarget.h"
 
 #include <string>
 
@@ -46,9 +47,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             FUZZ_CHECK(c > ' ' && c != ':' && !(c >= 'A' && c <= 'Z'), fuzzPrintBytes("name", name));
     }
 
-    HttpAnswer answer = answerRequest(whole.request, WebPage { "<p></p>", "default-src 'none'" });
+    const WebSite site { WebPage { "<p></p>", "default-src 'none'" }, RoomHosts("room", { "chat.example" }), "http://10.0.0.5:19731/" };
+    HttpAnswer answer = answerRequest(whole.request, site);
     FUZZ_CHECK(answer.bytes.starts_with("HTTP/1.1 " + std::to_string(answer.status.code) + " "), fuzzPrintBytes("answer", answer.bytes));
     FUZZ_CHECK(answer.bytes.find("\r\n\r\n") != std::string::npos, fuzzPrintBytes("answer", answer.bytes));
-    FUZZ_CHECK(!answer.upgraded || (answer.status.code == 101 && whole.request.target.starts_with("/ws")), input.print());
+    std::optional<TargetParts> target = splitTarget(whole.request.target);
+    FUZZ_CHECK(!answer.upgraded || (answer.status.code == 101 && target && target->path.starts_with("/ws")), input.print());
     return 0;
 }

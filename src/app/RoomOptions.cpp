@@ -9,6 +9,7 @@ namespace {
 
 constexpr std::string_view kWebPortOption = "--web-port";
 constexpr std::string_view kNoWebOption = "--no-web";
+constexpr std::string_view kWebHostOption = "--web-host";
 constexpr uint32_t kHighestPort = 65535;
 
 std::optional<uint16_t> portNumber(std::string_view text)
@@ -20,11 +21,36 @@ std::optional<uint16_t> portNumber(std::string_view text)
     return static_cast<uint16_t>(value);
 }
 
+// A DNS name (letters, digits, '-', '_' and dots; no port, no scheme), which is all a browser
+// can write in Host besides the address literals the entrance takes anyway.
+bool isHostName(std::string_view text)
+{
+    return !text.empty() && text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_.") == std::string_view::npos;
+}
+
+// The value of `option` at `i`, written "--option VALUE" or "--option=VALUE"; nothing when
+// the argument is not that option. `problem` is set when the value is missing.
+std::optional<std::string_view> optionValue(const std::vector<std::string_view>& arguments, size_t& i, std::string_view option, std::string& problem)
+{
+    std::string_view argument = arguments[i];
+    if (argument == option) {
+        if (i + 1 == arguments.size()) {
+            problem = std::string(option) + " needs a value";
+            return std::nullopt;
+        }
+        return arguments[++i];
+    }
+    if (argument.starts_with(option) && argument.size() > option.size() && argument[option.size()] == '=')
+        return argument.substr(option.size() + 1);
+    return std::nullopt;
+}
+
 } // namespace
 
 bool startsWithRoomOption(const std::vector<std::string_view>& arguments)
 {
-    return !arguments.empty() && (arguments.front().starts_with(kWebPortOption) || arguments.front() == kNoWebOption);
+    return !arguments.empty()
+        && (arguments.front().starts_with(kWebPortOption) || arguments.front().starts_with(kWebHostOption) || arguments.front() == kNoWebOption);
 }
 
 std::optional<RoomOptions> parseRoomOptions(const std::vector<std::string_view>& arguments, std::string& problem)
@@ -36,22 +62,27 @@ std::optional<RoomOptions> parseRoomOptions(const std::vector<std::string_view>&
             options.webPort.reset();
             continue;
         }
-        std::string_view value;
-        if (argument == kWebPortOption) {
-            if (i + 1 == arguments.size()) {
-                problem = "--web-port needs a port number";
+        std::optional<std::string_view> name = optionValue(arguments, i, kWebHostOption, problem);
+        if (!problem.empty())
+            return std::nullopt;
+        if (name) {
+            if (!isHostName(*name)) {
+                problem = "--web-host takes a host name (letters, digits, '-', '_' and '.'), not '" + std::string(*name) + "'";
                 return std::nullopt;
             }
-            value = arguments[++i];
-        } else if (argument.starts_with(kWebPortOption) && argument[kWebPortOption.size()] == '=') {
-            value = argument.substr(kWebPortOption.size() + 1);
-        } else {
+            options.webHosts.emplace_back(*name);
+            continue;
+        }
+        std::optional<std::string_view> value = optionValue(arguments, i, kWebPortOption, problem);
+        if (!problem.empty())
+            return std::nullopt;
+        if (!value) {
             problem = "unknown argument '" + std::string(argument) + "'";
             return std::nullopt;
         }
-        std::optional<uint16_t> port = portNumber(value);
+        std::optional<uint16_t> port = portNumber(*value);
         if (!port) {
-            problem = "--web-port takes a port number from 1 to 65535, not '" + std::string(value) + "'";
+            problem = "--web-port takes a port number from 1 to 65535, not '" + std::string(*value) + "'";
             return std::nullopt;
         }
         if (*port == TcpServer::kDefaultPort) {

@@ -1,6 +1,7 @@
 // The options the room itself takes on its command line: where browsers join it.
 //   --web-port PORT   the web entrance listens on PORT instead of 19731
 //   --no-web          no web entrance
+//   --web-host NAME   the web entrance also answers to NAME (repeatable)
 #pragma once
 
 #include <cstdint>
@@ -14,10 +15,14 @@ inline constexpr uint16_t kDefaultWebPort = 19731;
 struct RoomOptions {
     // The web entrance's port; nothing when it is switched off.
     std::optional<uint16_t> webPort = kDefaultWebPort;
+    // Names the web entrance answers to besides the machine's own (a name in the local DNS,
+    // say), as given.
+    std::vector<std::string> webHosts;
 };
 
 // True when the arguments start with a room option (so they ask for the room to run).
 bool startsWithRoomOption(const std::vector<std::string_view>& arguments);
 // The options when every argument is one; otherwise nothing, and `problem` says what is wrong,
-// in a few words for the administrator. A later option overrides an earlier one.
+// in a few words for the administrator. A later option overrides an earlier one; names
+// given with --web-host add up.
 std::optional<RoomOptions> parseRoomOptions(const std::vector<std::string_view>& arguments, std::string& problem);

@@ -17,6 +17,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
 // The exit status of a room that could not open its port: the service manager then sees a
 // failed start (and may try again), not a room that serves nobody.
@@ -36,6 +38,8 @@ struct ServiceState {
     // The web entrance's port, nothing when the room has none; the entry sets it from the
     // command line before the console opens.
     std::optional<uint16_t> webPort;
+    // The names the web entrance answers to besides the machine's own, from the command line.
+    std::vector<std::string> webHosts;
     // Set by the start-up handler when the room cannot run; the entry then ends the program
     // with it instead of running the room.
     int32_t exitStatus = 0;

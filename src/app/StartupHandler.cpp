@@ -68,15 +68,17 @@ bool refuseToRunWithoutListener()
     return true;
 }
 
-// Browsers join through the web entrance. A port that cannot be opened costs the room its
-// browsers only: the administrator is told which port and why, and the room runs for TCP
-// clients. Returns the port browsers join on, nothing when there is none.
-std::optional<uint16_t> openWebEntranceOrWarn()
+// Browsers join through the web entrance, under the machine's names and the administrator's;
+// one that came by another name is sent to the first address. A port that cannot be opened
+// costs the room its browsers only: the administrator is told which port and why, and the
+// room runs for TCP clients. Returns the port browsers join on, nothing when there is none.
+std::optional<uint16_t> openWebEntranceOrWarn(const TextArray& addresses)
 {
     std::optional<uint16_t> port = service().webPort;
     if (!port)
         return std::nullopt;
-    const Listener& entrance = openWebEntrance(serverComponent(服务器1), *port);
+    WebEntranceNames names { getHostName(), service().webHosts, addresses.elementCount() > 0 ? addresses.elementAt(1) : std::string() };
+    const Listener& entrance = openWebEntrance(serverComponent(服务器1), *port, names);
     if (entrance.isListening())
         return port;
     messageBox(concatText("无法在TCP端口", std::to_string(*port), "上打开网页入口（", concatText(entrance.failure(), "），浏览器无法加入；聊天室照常运行。")),
@@ -91,9 +93,9 @@ void onWindowCreated()
     if (refuseToRunWithoutListener())
         return;
     serverComponent(服务器1).onNameHeld([] { service().newcomersTurnedAway.note(1); });
-    std::optional<uint16_t> webPort = openWebEntranceOrWarn();
-    ServiceState& state = service();
     TextArray addresses = getLocalAddresses();
+    std::optional<uint16_t> webPort = openWebEntranceOrWarn(addresses);
+    ServiceState& state = service();
     // The robot is on when the library was read, even if it held nothing to answer; a file that
     // could not be read at all counts as missing.
     // A program directory that cannot be named holds no library the program could read: it is

@@ -4,6 +4,7 @@
 
 #include "web/Base64.h"
 #include "web/Digest.h"
+#include "web/RequestTarget.h"
 
 #include <algorithm>
 #include <optional>
@@ -16,7 +17,6 @@ constexpr std::string_view kRequiredVersion = "HTTP/1.1";
 constexpr std::string_view kWebSocketVersion = "13";
 constexpr size_t kClientKeyBytes = 16;
 constexpr std::string_view kPlainScheme = "http://";
-constexpr std::string_view kPlainDefaultPort = "80";
 
 char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -45,38 +45,6 @@ bool listsToken(std::string_view value, std::string_view token)
     return false;
 }
 
-// "host[:port]" as a lower-case host and a port (the default when none is written); nothing
-// when it is not of that shape. An IPv6 literal keeps its brackets.
-std::optional<std::pair<std::string, std::string>> splitAuthority(std::string_view authority, std::string_view defaultPort)
-{
-    size_t hostEnd = authority.size();
-    if (authority.starts_with('[')) {
-        hostEnd = authority.find(']');
-        if (hostEnd == std::string_view::npos)
-            return std::nullopt;
-        ++hostEnd;
-    } else if (size_t colon = authority.rfind(':'); colon != std::string_view::npos) {
-        hostEnd = colon;
-    }
-    std::string_view host = authority.substr(0, hostEnd);
-    std::string_view port = authority.substr(hostEnd);
-    if (host.empty())
-        return std::nullopt;
-    if (!port.empty()) {
-        if (port.front() != ':')
-            return std::nullopt;
-        port.remove_prefix(1);
-        if (port.empty() || !std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; }))
-            return std::nullopt;
-        port = port.substr(std::min(port.find_first_not_of('0'), port.size() - 1));
-    } else {
-        port = defaultPort;
-    }
-    std::string lowerHost(host);
-    std::transform(lowerHost.begin(), lowerHost.end(), lowerHost.begin(), asciiLower);
-    return std::pair { lowerHost, std::string(port) };
-}
-
 std::string statusLine(HttpStatus status)
 {
     return "HTTP/1.1 " + std::to_string(status.code) + " " + std::string(status.reason) + "\r\n";
@@ -103,7 +71,17 @@ std::string pageResponse(const WebPage& page)
 
 HttpAnswer refuse(HttpStatus status) { return { status, errorResponse(status), false }; }
 
-HttpAnswer answerUpgrade(const HttpRequest& request)
+// A browser that came by a foreign name is told where the room is. The name's owner learns
+// little from that: it has pointed its name at one of this machine's addresses already.
+HttpAnswer misdirected(std::string_view path, const WebSite& site)
+{
+    std::string detail;
+    if (path == kPagePath && !site.homeUrl.empty())
+        detail = "Open " + site.homeUrl + " to join the chat room.\n请打开 " + site.homeUrl + " 进入聊天室。";
+    return { http_status::kMisdirectedRequest, errorResponse(http_status::kMisdirectedRequest, detail), false };
+}
+
+HttpAnswer answerUpgrade(const HttpRequest& request, std::string_view authority)
 {
     std::optional<std::string_view> upgrade = request.field("upgrade");
     std::optional<std::string_view> connection = request.field("connection");
@@ -119,7 +97,7 @@ HttpAnswer answerUpgrade(const HttpRequest& request)
     // A page elsewhere must not turn its visitors' browsers into members; programs send no
     // Origin and are let in like TCP clients.
     size_t origins = request.fieldCount("origin");
-    if (origins > 1 || (origins == 1 && !originMatchesHost(*request.field("origin"), *request.field("host"))))
+    if (origins > 1 || (origins == 1 && !originMatchesHost(*request.field("origin"), authority)))
         return refuse(http_status::kForbidden);
     std::string bytes = statusLine(http_status::kSwitchingProtocols) + "Upgrade: websocket\r\nConnection: Upgrade\r\n"
         + "Sec-WebSocket-Accept: " + webSocketAccept(*key) + "\r\n\r\n";
@@ -128,9 +106,11 @@ HttpAnswer answerUpgrade(const HttpRequest& request)
 
 } // namespace
 
-std::string errorResponse(HttpStatus status)
+std::string errorResponse(HttpStatus status, std::string_view detail)
 {
     std::string body = std::to_string(status.code) + " " + std::string(status.reason) + "\n";
+    if (!detail.empty())
+        body.append(detail).append("\n");
     return statusLine(status) + std::string(extraFieldsFor(status)) + "Content-Type: text/plain; charset=utf-8\r\n"
         + "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
@@ -146,12 +126,12 @@ bool originMatchesHost(std::string_view origin, std::string_view host)
 {
     if (origin.size() < kPlainScheme.size() || !equalsIgnoringCase(origin.substr(0, kPlainScheme.size()), kPlainScheme))
         return false;
-    auto fromOrigin = splitAuthority(origin.substr(kPlainScheme.size()), kPlainDefaultPort);
-    auto fromHost = splitAuthority(host, kPlainDefaultPort);
+    auto fromOrigin = parseAuthority(origin.substr(kPlainScheme.size()));
+    auto fromHost = parseAuthority(host);
     return fromOrigin && fromHost && *fromOrigin == *fromHost;
 }
 
-HttpAnswer answerRequest(const HttpRequest& request, const WebPage& page)
+HttpAnswer answerRequest(const HttpRequest& request, const WebSite& site)
 {
     if (request.method != "GET")
         return refuse(http_status::kMethodNotAllowed);
@@ -160,13 +140,26 @@ HttpAnswer answerRequest(const HttpRequest& request, const WebPage& page)
         return refuse(http_status::kBadRequest);
     if (request.field("transfer-encoding") || request.field("content-length").value_or("0") != "0")
         return refuse(http_status::kBadRequest);
-    std::string_view path = std::string_view(request.target).substr(0, request.target.find('?'));
-    if (path == kPagePath)
-        return { http_status::kOk, pageResponse(page), false };
-    if (path == kWebSocketPath) {
-        if (!request.field("host"))
+    std::optional<TargetParts> target = splitTarget(request.target);
+    if (!target)
+        return refuse(http_status::kBadRequest);
+    // An absolute-form target names the server itself, and Host is then ignored. A request
+    // that names nothing (HTTP/1.0 without Host) comes from a program, not from a page.
+    std::optional<std::string_view> authority = target->authority ? std::optional<std::string_view>(*target->authority) : request.field("host");
+    std::string_view path = std::string_view(target->path).substr(0, target->path.find('?'));
+    if (authority) {
+        std::optional<Authority> named = parseAuthority(*authority);
+        if (!named)
             return refuse(http_status::kBadRequest);
-        return answerUpgrade(request);
+        if (!site.hosts.admits(named->host))
+            return misdirected(path, site);
+    }
+    if (path == kPagePath)
+        return { http_status::kOk, pageResponse(site.page), false };
+    if (path == kWebSocketPath) {
+        if (!authority)
+            return refuse(http_status::kBadRequest);
+        return answerUpgrade(request, *authority);
     }
     return refuse(http_status::kNotFound);
 }

@@ -5,6 +5,7 @@
 
 #include "web/HttpRequest.h"
 #include "web/HttpStatus.h"
+#include "web/RoomHosts.h"
 #include "web/WebPage.h"
 
 #include <string>
@@ -20,9 +21,20 @@ struct HttpAnswer {
     bool upgraded = false;
 };
 
-HttpAnswer answerRequest(const HttpRequest& request, const WebPage& page);
-// A short plain-text answer with that status, and whatever the status needs besides.
-std::string errorResponse(HttpStatus status);
+// What the entrance serves, and to which names: built once at the opening, shared by its
+// connections.
+struct WebSite {
+    WebPage page;
+    RoomHosts hosts;
+    // Where a browser that came by another name is sent ("http://ADDRESS:PORT/"); empty when
+    // the machine has no address.
+    std::string homeUrl;
+};
+
+HttpAnswer answerRequest(const HttpRequest& request, const WebSite& site);
+// A short plain-text answer with that status, and whatever the status needs besides; `detail`
+// is a line of the body after the status.
+std::string errorResponse(HttpStatus status, std::string_view detail = {});
 
 // The handshake's accept key for a client's key (RFC 6455, section 4.2.2).
 std::string webSocketAccept(std::string_view clientKey);

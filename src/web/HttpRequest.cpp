@@ -104,13 +104,20 @@ HttpRequestReader::State HttpRequestReader::feed(std::string_view bytes)
     m_buffer.append(bytes);
     if (m_state != State::Incomplete)
         return m_state;
-    // Empty lines in front of the request line are skipped, as RFC 9112 advises.
-    size_t leading = m_buffer.find_first_not_of("\r\n");
-    if (leading == std::string::npos)
-        leading = m_buffer.size();
-    if (leading > 0) {
-        m_buffer.erase(0, leading);
-        m_scanned = 0;
+    if (!m_lineRead) {
+        // Empty lines in front of the request line are skipped, as RFC 9112 advises.
+        size_t leading = m_buffer.find_first_not_of("\r\n");
+        m_buffer.erase(0, leading == std::string::npos ? m_buffer.size() : leading);
+        // The request line is judged as soon as it ends: a client that sent a malformed one
+        // (an HTTP/0.9 request has no version) may wait for an answer before it sends more.
+        size_t lineEnd = m_buffer.find('\n');
+        if (lineEnd == std::string::npos || lineEnd >= kMaxHeadBytes)
+            return m_buffer.size() > kMaxHeadBytes ? fail(http_status::kUriTooLong) : m_state;
+        size_t position = 0;
+        if (parseRequestLine(nextLine(m_buffer, position)) == State::Failed)
+            return m_state;
+        m_lineRead = true;
+        m_scanned = lineEnd;
     }
     // The end of the head may begin up to three bytes before the new ones.
     size_t end = headEnd(m_buffer, m_scanned >= 3 ? m_scanned - 3 : 0);
@@ -118,13 +125,11 @@ HttpRequestReader::State HttpRequestReader::feed(std::string_view bytes)
     if (end == std::string::npos || end > kMaxHeadBytes) {
         if (m_buffer.size() <= kMaxHeadBytes && end == std::string::npos)
             return m_state;
-        // Too long: the request line alone, or the fields.
-        bool lineEnded = m_buffer.find('\n') < kMaxHeadBytes;
-        return fail(lineEnded ? http_status::kHeaderFieldsTooLarge : http_status::kUriTooLong);
+        return fail(http_status::kHeaderFieldsTooLarge);
     }
     std::string head = m_buffer.substr(0, end);
     m_buffer.erase(0, end);
-    return parseHead(head);
+    return parseFields(head);
 }
 
 HttpRequestReader::State HttpRequestReader::fail(HttpStatus status)
@@ -134,10 +139,8 @@ HttpRequestReader::State HttpRequestReader::fail(HttpStatus status)
     return m_state;
 }
 
-HttpRequestReader::State HttpRequestReader::parseHead(std::string_view head)
+HttpRequestReader::State HttpRequestReader::parseRequestLine(std::string_view line)
 {
-    size_t position = 0;
-    std::string_view line = nextLine(head, position);
     size_t firstSpace = line.find(' ');
     size_t secondSpace = firstSpace == std::string_view::npos ? firstSpace : line.find(' ', firstSpace + 1);
     if (secondSpace == std::string_view::npos)
@@ -154,8 +157,14 @@ HttpRequestReader::State HttpRequestReader::parseHead(std::string_view head)
     m_request.method = method;
     m_request.target = target;
     m_request.version = version;
+    return m_state;
+}
 
-    for (line = nextLine(head, position); !line.empty(); line = nextLine(head, position)) {
+HttpRequestReader::State HttpRequestReader::parseFields(std::string_view head)
+{
+    size_t position = 0;
+    nextLine(head, position); // the request line, read already
+    for (std::string_view line = nextLine(head, position); !line.empty(); line = nextLine(head, position)) {
         // A line that continues the previous field (obsolete folding) is refused.
         size_t colon = line.find(':');
         if (isBlank(line.front()) || colon == std::string_view::npos)

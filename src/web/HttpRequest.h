@@ -1,6 +1,7 @@
 // Reads one HTTP/1.x request head (request line and header fields) from bytes that arrive
-// in pieces, within a fixed size. The web entrance reads nothing else of HTTP: no body, no
-// second request on the connection.
+// in pieces, within a fixed size. The request line is judged as soon as it ends, so a client
+// that waits after a line it thinks complete (HTTP/0.9) hears at once. The web entrance reads
+// nothing else of HTTP: no body, no second request on the connection.
 #pragma once
 
 #include "web/HttpStatus.h"
@@ -43,11 +44,14 @@ public:
 
 private:
     State fail(HttpStatus status);
-    State parseHead(std::string_view head);
+    State parseRequestLine(std::string_view line);
+    // The fields of the whole head, whose request line has been read.
+    State parseFields(std::string_view head);
 
     State m_state = State::Incomplete;
     HttpStatus m_failure = http_status::kBadRequest;
     std::string m_buffer;
     size_t m_scanned = 0;
+    bool m_lineRead = false;
     HttpRequest m_request;
 };

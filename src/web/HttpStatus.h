@@ -18,6 +18,7 @@ inline constexpr HttpStatus kNotFound { 404, "Not Found" };
 inline constexpr HttpStatus kMethodNotAllowed { 405, "Method Not Allowed" };
 inline constexpr HttpStatus kRequestTimeout { 408, "Request Timeout" };
 inline constexpr HttpStatus kUriTooLong { 414, "URI Too Long" };
+inline constexpr HttpStatus kMisdirectedRequest { 421, "Misdirected Request" };
 inline constexpr HttpStatus kUpgradeRequired { 426, "Upgrade Required" };
 inline constexpr HttpStatus kHeaderFieldsTooLarge { 431, "Request Header Fields Too Large" };
 inline constexpr HttpStatus kServiceUnavailable { 503, "Service Unavailable" };

@@ -2,7 +2,6 @@
 #include "web/WebSocketTransport.h"
 
 #include "runtime/Cp936.h"
-#include "web/HttpAnswers.h"
 
 #include <utility>
 #include <vector>
@@ -17,8 +16,8 @@ constexpr std::string_view kNameHeldReason = "address in use by a member, connec
 
 } // namespace
 
-WebSocketTransport::WebSocketTransport(std::shared_ptr<const WebPage> page)
-    : m_page(std::move(page))
+WebSocketTransport::WebSocketTransport(std::shared_ptr<const WebSite> site)
+    : m_site(std::move(site))
     , m_request(std::make_unique<HttpRequestReader>())
 {
 }
@@ -53,7 +52,7 @@ Incoming WebSocketTransport::readRequest(std::string&& bytes)
     case HttpRequestReader::State::Complete:
         break;
     }
-    HttpAnswer answer = answerRequest(m_request->request(), *m_page);
+    HttpAnswer answer = answerRequest(m_request->request(), *m_site);
     if (!answer.upgraded) {
         incoming.lastWords = std::move(answer.bytes);
         incoming.ends = true;

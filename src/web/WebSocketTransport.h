@@ -8,8 +8,8 @@
 #pragma once
 
 #include "net/ConnectionTransport.h"
+#include "web/HttpAnswers.h"
 #include "web/HttpRequest.h"
-#include "web/WebPage.h"
 #include "web/WebSocketFrames.h"
 
 #include <cstdint>
@@ -19,8 +19,9 @@
 
 class WebSocketTransport final : public ConnectionTransport {
 public:
-    // The page is built once for the entrance and shared by its connections.
-    explicit WebSocketTransport(std::shared_ptr<const WebPage> page);
+    // The site (the page and the names it is served to) is built once for the entrance and
+    // shared by its connections.
+    explicit WebSocketTransport(std::shared_ptr<const WebSite> site);
 
     bool joinsOnAccept() const override { return false; }
     Incoming decode(std::string&& bytes) override;
@@ -34,7 +35,7 @@ private:
     void readFrames(std::string_view bytes, Incoming& incoming);
     void close(uint16_t code, Incoming& incoming);
 
-    std::shared_ptr<const WebPage> m_page;
+    std::shared_ptr<const WebSite> m_site;
     Phase m_phase = Phase::Request;
     // Only while the request is read: an open connection keeps nothing of it.
     std::unique_ptr<HttpRequestReader> m_request;

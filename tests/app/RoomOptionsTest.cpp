@@ -1,5 +1,5 @@
-// The room's options on the command line: which arguments run the room with which web port,
-// and which are refused.
+// The room's options on the command line: which arguments run the room with which web port
+// and web names, and which are refused.
 #include "app/RoomOptions.h"
 
 #include <gtest/gtest.h>
@@ -38,6 +38,35 @@ TEST(RoomOptions, ArgumentsGiveTheWebPortOrARefusal)
             EXPECT_EQ(options->webPort, c.webPort) << shown;
         else
             EXPECT_FALSE(problem.empty()) << shown;
+    }
+}
+
+TEST(RoomOptions, WebHostsAddUpAndMustBeNames)
+{
+    struct Case {
+        std::vector<std::string_view> arguments;
+        bool accepted;
+        std::vector<std::string> webHosts;
+    };
+    const Case cases[] = {
+        { { "--web-host", "chat.example", "--web-port", "8080", "--web-host=Room-2" }, true, { "chat.example", "Room-2" } },
+        { { "--no-web", "--web-host", "a" }, true, { "a" } },
+        { { "--web-host" }, false, {} },
+        { { "--web-host=" }, false, {} },
+        { { "--web-host", "chat.example:8080" }, false, {} },
+        { { "--web-host", "http://chat.example" }, false, {} },
+        { { "--web-host", "a b" }, false, {} },
+        { { "--web-hostx" }, false, {} },
+    };
+    for (const Case& c : cases) {
+        std::string problem;
+        std::optional<RoomOptions> options = parseRoomOptions(c.arguments, problem);
+        ASSERT_EQ(options.has_value(), c.accepted) << c.arguments.back() << ": " << problem;
+        EXPECT_TRUE(startsWithRoomOption(c.arguments)) << c.arguments.front();
+        if (options)
+            EXPECT_EQ(options->webHosts, c.webHosts) << c.arguments.back();
+        else
+            EXPECT_NE(problem.find("--web-host"), std::string::npos) << problem;
     }
 }
 

@@ -2,7 +2,7 @@
 // the answers to requests, the close codes of broken frames, ping and the close handshake,
 // text in UTF-8 entering the room in code page 936, the server's texts apart from relayed
 // bytes, a newcomer on a member's address turned away, the door kept open under slow
-// requests, and the options that move or close it.
+// requests and shut to names not the room's, and the options that move, name or close it.
 // (The room's own suites run with browsers mixed in as well: CHATROOM_E2E_WEB_CLIENTS.)
 #include "RoomTest.h"
 
@@ -17,8 +17,8 @@
 namespace {
 
 constexpr uint16_t kWebPort = ServerProcess::kWebPort;
-const std::string kHandshake = "GET /ws HTTP/1.1\r\nHost: 127.0.0.1:19731\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                               "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n";
+const std::string kUpgradeFields = "Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n";
+const std::string kHandshake = "GET /ws HTTP/1.1\r\nHost: 127.0.0.1:19731\r\n" + kUpgradeFields;
 
 class Web : public RoomTest {
 protected:
@@ -78,6 +78,13 @@ TEST_F(Web, RequestsGetTheirAnswerAndTheConnectionEnds)
         // A head the reader refuses, over several reads; and a request the answers refuse.
         { "GET / HTTP/1.1\r\nHost: h\r\nX: " + std::string(9000, 'x') + "\r\n\r\n", "HTTP/1.1 431 Request Header Fields Too Large" },
         { kHandshake + "Origin: http://elsewhere.example\r\n\r\n", "HTTP/1.1 403 Forbidden" },
+        // A page whose name was pointed at this machine (DNS rebinding) is not let in; by an
+        // address, or an absolute-form target naming one, a browser is (and leaves at once).
+        { "GET /ws HTTP/1.1\r\nHost: evil.test:19731\r\nOrigin: http://evil.test:19731\r\n" + kUpgradeFields + "\r\n", "HTTP/1.1 421 Misdirected Request" },
+        { kHandshake + "Origin: http://127.0.0.1:19731\r\n\r\n" + encodeClientFrame({ 0x8, "" }), "HTTP/1.1 101 Switching Protocols" },
+        { "GET http://127.0.0.1:19731/ws HTTP/1.1\r\nHost: evil.test:19731\r\n" + kUpgradeFields + "\r\n" + encodeClientFrame({ 0x8, "" }), "HTTP/1.1 101 Switching Protocols" },
+        // HTTP/0.9: one line, and the client waits.
+        { "GET /\r\n", "HTTP/1.1 400 Bad Request" },
     };
     for (const Case& c : cases) {
         std::string answer = exchange(c.request);
@@ -269,10 +276,11 @@ TEST_F(Web, TheOptionsMoveOrCloseTheEntranceAndATakenPortIsReported)
     EXPECT_FALSE(probe.tryConnect(kWebPort));
 
     constexpr uint16_t kOtherPort = 19741;
-    m_arguments = { "--web-port", std::to_string(kOtherPort) };
+    m_arguments = { "--web-port", std::to_string(kOtherPort), "--web-host", "chat.example" };
     m_webPort = kOtherPort;
     restartServer();
-    EXPECT_TRUE(exchange("GET / HTTP/1.1\r\nHost: h\r\n\r\n", kOtherPort).starts_with("HTTP/1.1 200 "));
+    EXPECT_TRUE(exchange("GET / HTTP/1.1\r\nHost: Chat.Example:8080\r\n\r\n", kOtherPort).starts_with("HTTP/1.1 200 "));
+    EXPECT_TRUE(exchange("GET / HTTP/1.1\r\nHost: chat.example.org\r\n\r\n", kOtherPort).starts_with("HTTP/1.1 421 "));
 
     // Another program holds the web port: the room runs for TCP clients and says why browsers
     // cannot join.

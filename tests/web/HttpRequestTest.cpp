@@ -68,6 +68,33 @@ TEST(HttpRequestReader, RefusesMalformedHeadsWithTheirStatus)
     }
 }
 
+// A client may wait for the answer before it sends more: one whose request line is refused is
+// told as soon as that line ends, not at the deadline. An HTTP/0.9 request is one line.
+TEST(HttpRequestReader, ARequestLineIsJudgedWhenItEnds)
+{
+    struct Case {
+        std::string line;
+        State state;
+        int status;
+    };
+    const Case cases[] = {
+        { "GET /\r\n", State::Failed, 400 },
+        { "\r\nGET /\n", State::Failed, 400 },
+        { "GET / HTTP/2.0\r\n", State::Failed, 505 },
+        { "GET / HTTP/1.1\r\n", State::Incomplete, 0 },
+        { "GET /", State::Incomplete, 0 },
+    };
+    for (const Case& c : cases) {
+        for (size_t piece : { size_t { 1 }, c.line.size() }) {
+            HttpRequestReader reader = readInPieces(c.line, piece);
+            EXPECT_EQ(reader.state(), c.state) << c.line;
+            if (c.state == State::Failed) {
+                EXPECT_EQ(reader.failure().code, c.status) << c.line;
+            }
+        }
+    }
+}
+
 TEST(HttpRequestReader, TheHeadMayFillTheLimitAndNoMore)
 {
     const std::string start = "GET / HTTP/1.1\r\nX: ";

@@ -12,7 +12,7 @@ constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 constexpr std::string_view kMissingCharacter = "?";
 constexpr size_t kBufferBytes = 1024;
 
-// One iconv conversion descriptor, closed with its owner.
+// One iconv conversion descriptor, closed with its owner; reused, call after call.
 class Converter {
 public:
     Converter(const char* to, const char* from)
@@ -34,6 +34,8 @@ public:
     template <typename Skip>
     std::string convert(std::string_view text, std::string_view mark, Skip skip)
     {
+        // Back to the initial state, whatever the last call left behind.
+        iconv(m_descriptor, nullptr, nullptr, nullptr, nullptr);
         std::string out;
         out.reserve(text.size() * 3 / 2 + 4);
         char* in = const_cast<char*>(text.data());
@@ -65,6 +67,22 @@ size_t utf8CharacterLength(std::string_view rest)
     return lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
 }
 
+// One converter per direction, opened on first use and kept: every server text goes to every
+// browser through here, and opening a descriptor loads the conversion's tables afresh. A
+// descriptor must not be used by two threads at once, so each thread that converts keeps its
+// own (the room converts on its window thread alone).
+Converter& fromCp936()
+{
+    thread_local Converter converter("UTF-8", "CP936");
+    return converter;
+}
+
+Converter& toCp936()
+{
+    thread_local Converter converter("CP936", "UTF-8");
+    return converter;
+}
+
 bool isAscii(std::string_view text)
 {
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -74,7 +92,7 @@ bool isAscii(std::string_view text)
 
 std::string cp936ToUtf8(std::string_view text)
 {
-    Converter converter("UTF-8", "CP936");
+    Converter& converter = fromCp936();
     if (!converter.valid())
         return std::string(text);
     // An invalid or cut-off character shows a replacement mark; reading goes on after its
@@ -87,7 +105,7 @@ std::string utf8ToCp936(std::string_view utf8)
     // Most chat lines are ASCII, which both encodings write alike.
     if (isAscii(utf8))
         return std::string(utf8);
-    Converter converter("CP936", "UTF-8");
+    Converter& converter = toCp936();
     if (!converter.valid())
         return std::string(utf8);
     return converter.convert(utf8, kMissingCharacter, utf8CharacterLength);
