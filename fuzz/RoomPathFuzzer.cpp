@@ -105,7 +105,7 @@ public:
     FuzzRoom(uint16_t tcpPort, uint16_t webPort)
         : m_server(m_watchers, [this](TcpServer::Event event) { onEvent(event); }, tcpPort)
     {
-        openWebEntrance(m_server, webPort);
+        openWebEntrance(m_server, webPort, WebEntranceNames {});
     }
 
     TcpServer& server() { return m_server; }
