@@ -9,6 +9,6 @@
 
 const Listener& openWebEntrance(TcpServer& server, uint16_t port)
 {
-    auto page = std::make_shared<const WebPage>(buildRoomPage());
+    auto page = std::make_shared<const WebPage>(buildRoomPage(port));
     return server.openEntrance(port, [page] { return std::make_unique<WebSocketTransport>(page); });
 }
