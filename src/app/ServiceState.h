@@ -36,6 +36,8 @@ struct ServiceState {
     // The web entrance's port, nothing when the room has none; the entry sets it from the
     // command line before the console opens.
     std::optional<uint16_t> webPort;
+    // Whether the web entrance listens: the start-up handler opens it.
+    bool webEntranceOpen = false;
     // Set by the start-up handler when the room cannot run; the entry then ends the program
     // with it instead of running the room.
     int32_t exitStatus = 0;

@@ -76,6 +76,7 @@ void openWebEntranceOrWarn()
     if (!port)
         return;
     const Listener& entrance = openWebEntrance(serverComponent(服务器1), *port);
+    service().webEntranceOpen = entrance.isListening();
     if (entrance.isListening())
         return;
     messageBox(concatText("无法在TCP端口", std::to_string(*port), "上打开网页入口（", concatText(entrance.failure(), "），浏览器无法加入；聊天室照常运行。")),
