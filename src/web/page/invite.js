@@ -49,7 +49,17 @@ const Invite = (() => {
       item.type = 'button';
       item.className = 'invite-address';
       item.dataset.address = address;
-      item.textContent = address;
+      // The host and port, which people type, large and unbroken; the scheme and slash small.
+      const url = new URL(address);
+      const scheme = document.createElement('span');
+      scheme.className = 'invite-scheme';
+      scheme.textContent = `${url.protocol}//`;
+      const host = document.createElement('span');
+      host.className = 'invite-host';
+      host.textContent = url.host;
+      const slash = scheme.cloneNode();
+      slash.textContent = url.pathname;
+      item.append(scheme, host, slash);
       item.addEventListener('click', () => choose(address));
       ui.inviteAddresses.append(item);
     }
