@@ -4,7 +4,8 @@
 # the later ones use), so that the page still has one inline script with one hash. Run as a
 # script at build time:
 #   cmake -DPAGE_DIR=... -DPAGE_SCRIPTS=first.js,second.js,... -DOUTPUT=... -P EmbedWebPage.cmake
-# A file that does not exist yet is embedded as an empty text (the page is then a bare one).
+# A script may be given by an absolute path (a library installed on the build machine). A page
+# file that does not exist yet is embedded as an empty text (the page is then a bare one).
 set(source "// Generated from src/web/page by cmake/EmbedWebPage.cmake; do not edit.\n#include \"web/PageSources.h\"\n\nnamespace {\n")
 string(REPLACE "," ";" script_files "${PAGE_SCRIPTS}")
 foreach(name IN ITEMS kTemplate kStyle kScript)
@@ -17,8 +18,11 @@ foreach(name IN ITEMS kTemplate kStyle kScript)
   endif()
   set(hex "")
   foreach(part IN LISTS parts)
-    if(EXISTS "${PAGE_DIR}/${part}")
-      file(READ "${PAGE_DIR}/${part}" part_hex HEX)
+    if(NOT IS_ABSOLUTE "${part}")
+      set(part "${PAGE_DIR}/${part}")
+    endif()
+    if(EXISTS "${part}")
+      file(READ "${part}" part_hex HEX)
       string(APPEND hex "${part_hex}")
     endif()
   endforeach()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing need, only those missing,
 # as root or through sudo, and says what it installs. Sourced by run.sh and test.sh.
+# node-qrcode-generator is the QR code library the web page embeds at build time.
 # fonts-wqy-microhei gives the console a font with Chinese characters: Debian's default
 # fonts have none, and the window's texts would show as empty boxes.
 set -euo pipefail
@@ -12,6 +13,7 @@ chatroom_packages=(
   googletest libgtest-dev libgmock-dev
   ncat
   fonts-wqy-microhei
+  node-qrcode-generator
 )
 
 chatroom_missing_packages() {

@@ -25,6 +25,7 @@ void registerServiceHandlers()
         table[kOnReward] = onReward;
         table[kOnMute] = onMute;
         table[kOnPrank] = onPrank;
+        table[kOnInvite] = onInvite;
         return table;
     }();
     registerHandlerTable(handlers);

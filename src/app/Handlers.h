@@ -17,3 +17,5 @@ void onQuake();
 void onReward();
 void onMute();
 void onPrank();
+// The console's invite action (InviteAction.cpp).
+void onInvite();

@@ -40,6 +40,8 @@ struct ServiceState {
     std::optional<uint16_t> webPort;
     // The names the web entrance answers to besides the machine's own, from the command line.
     std::vector<std::string> webHosts;
+    // Whether the web entrance listens: the start-up handler opens it.
+    bool webEntranceOpen = false;
     // Set by the start-up handler when the room cannot run; the entry then ends the program
     // with it instead of running the room.
     int32_t exitStatus = 0;

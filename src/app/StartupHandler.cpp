@@ -79,6 +79,7 @@ std::optional<uint16_t> openWebEntranceOrWarn(const TextArray& addresses)
         return std::nullopt;
     WebEntranceNames names { getHostName(), service().webHosts, addresses.elementCount() > 0 ? addresses.elementAt(1) : std::string() };
     const Listener& entrance = openWebEntrance(serverComponent(服务器1), *port, names);
+    service().webEntranceOpen = entrance.isListening();
     if (entrance.isListening())
         return port;
     messageBox(concatText("无法在TCP端口", std::to_string(*port), "上打开网页入口（", concatText(entrance.failure(), "），浏览器无法加入；聊天室照常运行。")),

@@ -37,11 +37,13 @@ WindowDescription makeConsole()
         .systemMenu = true,
         .centred = true,
         .escCloses = true,
+        .windowCommandCaption = "显示加入地址…",
+        .windowCommandEditBox = 编辑框2.unitId,
         .units = {},
     };
     auto& units = console.units;
     units.push_back({ .unitId = kConsoleWindowUnitId, .typeCode = kTypeWindow, .name = "", .geometry = { 50, 50, 225, 240 }, .flags = kUnitShown,
-        .bindings = { { kWindowCreated, kOnWindowCreated }, { kWindowBeingDestroyed, kOnWindowDestroyed } } });
+        .bindings = { { kWindowCreated, kOnWindowCreated }, { kWindowBeingDestroyed, kOnWindowDestroyed }, { kWindowCommandChosen, kOnInvite } } });
     units.push_back({ .unitId = 编辑框2.unitId, .typeCode = kTypeEditBox, .name = "编辑框2", .geometry = { 5, 5, 210, 25 }, .flags = kShownTabStop, .bindings = {}, .editBox = kBannerBox });
     units.push_back({ .unitId = 编辑框1.unitId, .typeCode = kTypeEditBox, .name = "编辑框1", .geometry = { 0, 0, 88, 16 }, .flags = kUnitTabStop, .bindings = {}, .editBox = kMarkerBox });
     units.push_back(menuItem(管理.unitId, "管理", 0, true, kNoHandler));

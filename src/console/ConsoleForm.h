@@ -70,6 +70,11 @@ struct WindowDescription {
     std::string_view caption;
     int outerWidth, outerHeight;
     bool minimiseButton, maximiseButton, systemMenu, centred, escCloses;
+    // The window's one command of its own (the console's: show where browsers join), offered
+    // as an item of the system menu and by a double click on one edit box; it raises the
+    // window's kWindowCommandChosen event. Empty caption and 0 for none.
+    std::string_view windowCommandCaption;
+    uint32_t windowCommandEditBox = 0;
     std::vector<UnitDescription> units; // the window itself first, then its units
 };
 

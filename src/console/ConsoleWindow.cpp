@@ -137,6 +137,7 @@ TcpServer* ConsoleWindow::server(uint32_t unitId)
 
 void ConsoleWindow::onUserSelection(uint32_t listUnitId) { raiseEvent(windowId(), listUnitId, kListSelectionChanged); }
 void ConsoleWindow::onUserDoubleClick(uint32_t listUnitId) { raiseEvent(windowId(), listUnitId, kListDoubleClick); }
+void ConsoleWindow::onWindowCommand() { raiseEvent(windowId(), kConsoleWindowUnitId, kWindowCommandChosen); }
 
 void ConsoleWindow::popupMenu(uint32_t menuUnitId, std::optional<int> x, std::optional<int> y)
 {

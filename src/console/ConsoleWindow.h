@@ -50,6 +50,7 @@ private:
 
     void onUserSelection(uint32_t listUnitId) override;
     void onUserDoubleClick(uint32_t listUnitId) override;
+    void onWindowCommand() override;
     void onCloseRequest() override { close(); }
 
     const WindowDescription& m_description;

@@ -11,6 +11,8 @@ constexpr int32_t kWindowBeingDestroyed = 2;
 constexpr int32_t kWindowCreatedFollowUp1 = 3;
 constexpr int32_t kWindowCreatedFollowUp2 = 4;
 constexpr int32_t kWindowCloseQueryFirst = 12;
+// The window's own command was chosen (WindowDescription::windowCommandCaption).
+constexpr int32_t kWindowCommandChosen = 100;
 // The one event of a menu item and the list box's selection change.
 constexpr int32_t kMenuItemClick = 0;
 constexpr int32_t kListSelectionChanged = 0;

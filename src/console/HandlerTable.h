@@ -22,6 +22,7 @@ enum HandlerReference : int32_t {
     kOnReward,
     kOnMute,
     kOnPrank,
+    kOnInvite,
     kHandlerCount
 };
 

@@ -24,6 +24,9 @@ public:
     // keyboard; the model's selection is already updated.
     virtual void onUserSelection(uint32_t listUnitId) = 0;
     virtual void onUserDoubleClick(uint32_t listUnitId) = 0;
+    // The window's own command (WindowDescription::windowCommandCaption): its system menu item
+    // or a double click on its edit box.
+    virtual void onWindowCommand() = 0;
     // The close button, the system menu, Esc, or the session ending. The view stays as it is;
     // the window decides, and hides the view when it goes.
     virtual void onCloseRequest() = 0;
@@ -56,6 +59,8 @@ public:
     virtual void dismissModal() = 0;
     // Runs `call` on the window thread's loop after about `delayMs`, unless the view has gone.
     virtual void callLater(int delayMs, std::function<void()> call) = 0;
+    // Opens `url` (ASCII) in the system's web browser; false when it could not be handed over.
+    virtual bool openUrl(std::string_view url) = 0;
 };
 
 // Where a program's windows get their views, for a window description whose `events` outlive

@@ -9,6 +9,9 @@ namespace {
 
 constexpr std::string_view kStyleEnd = "</style";
 constexpr std::string_view kScriptEnd = "</script";
+// As many as the console's banner considers.
+constexpr size_t kMaxRoomAddresses = 10;
+constexpr std::string_view kAddressSeparator = " ";
 
 // Replaces the placeholder with `content` and returns the element's whole content after it:
 // from the end of the opening tag before the placeholder to the closing tag after it. Empty
@@ -35,10 +38,16 @@ std::string hashSource(std::string_view elementContent)
 
 } // namespace
 
-WebPage buildWebPage(std::string_view htmlTemplate, std::string_view style, std::string_view script)
+WebPage buildWebPage(std::string_view htmlTemplate, std::string_view style, std::string_view script, std::span<const std::string> addresses)
 {
     WebPage page;
     page.html = htmlTemplate;
+    // Dotted-decimal addresses and a port in a URL: nothing in them needs escaping in HTML.
+    std::string addressList;
+    for (const std::string& address : addresses)
+        addressList.append(addressList.empty() ? "" : kAddressSeparator).append(address);
+    if (size_t at = page.html.find(kAddressesPlaceholder); at != std::string::npos)
+        page.html.replace(at, kAddressesPlaceholder.size(), addressList);
     std::string styleElement = inlineInto(page.html, kStylePlaceholder, style, kStyleEnd);
     std::string scriptElement = inlineInto(page.html, kScriptPlaceholder, script, kScriptEnd);
     page.contentSecurityPolicy = "default-src 'none'; script-src " + hashSource(scriptElement) + "; style-src " + hashSource(styleElement)
@@ -46,7 +55,21 @@ WebPage buildWebPage(std::string_view htmlTemplate, std::string_view style, std:
     return page;
 }
 
-WebPage buildRoomPage()
+std::vector<std::string> roomAddresses(const std::vector<InterfaceAddress>& found, uint16_t port)
 {
-    return buildWebPage(pageTemplateSource(), pageStyleSource(), pageScriptSource());
+    bool anyOther = false;
+    for (const InterfaceAddress& address : found)
+        anyOther = anyOther || !address.loopback;
+    std::vector<std::string> addresses;
+    for (const InterfaceAddress& address : found) {
+        if (address.loopback == anyOther || addresses.size() == kMaxRoomAddresses)
+            continue;
+        addresses.push_back("http://" + address.text + ":" + std::to_string(port) + "/");
+    }
+    return addresses;
+}
+
+WebPage buildRoomPage(uint16_t port)
+{
+    return buildWebPage(pageTemplateSource(), pageStyleSource(), pageScriptSource(), roomAddresses(listInterfaceAddresses(), port));
 }

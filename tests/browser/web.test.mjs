@@ -5,6 +5,7 @@
 // when puppeteer-core (npm ci here) or Chromium is missing, unless CHATROOM_BROWSER_REQUIRED.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
+import os from 'node:os';
 import { after, before, test } from 'node:test';
 
 const chromium = process.env.CHROMIUM || '/usr/bin/chromium';
@@ -252,4 +253,56 @@ test('texts and controls stand out enough, controls say what they do, reduced mo
   assert.deepEqual([await animationOf('shake'), await animationOf('quake')], ['flash', 'flash']);
   noProblems(page);
   tcp.close();
+});
+
+// The invite view, opened as the console opens it (address#invite) but through `localhost`:
+// it shows the server's own addresses, not the one the page was opened with, and a QR code of
+// the chosen one with its quiet zone; the page joins the room only once the view is closed.
+test('the invite view shows the server\'s addresses and a QR code of them, and joins only when closed', async (t) => {
+  const room = await Room.start(WORDS);
+  t.after(() => room.stop());
+  const context = await browser.createBrowserContext();
+  const page = await context.newPage();
+  page.problems = [];
+  page.on('pageerror', (error) => page.problems.push(error.message));
+  page.on('console', (message) => { if (message.type() === 'error') page.problems.push(message.text()); });
+  await page.setViewport({ width: 1280, height: 720 });
+  await page.goto(`http://localhost:${harness.WEB_PORT}/#invite`);
+  await page.waitForSelector('#invite-dialog[open]');
+  assert.equal(await page.$eval('#nickname-dialog', (d) => d.open), false, 'the nickname was asked over the invite');
+  if (!underWine) assert.deepEqual(room.roster(), [], 'a page showing its invite joined the room');
+
+  const shown = await page.$$eval('#invite-addresses .invite-address', (items) => items.map((i) => i.textContent));
+  const machine = Object.values(os.networkInterfaces()).flat().filter((a) => a.family === 'IPv4');
+  const others = machine.filter((a) => !a.internal);
+  const expected = (others.length > 0 ? others : machine).map((a) => `http://${a.address}:${harness.WEB_PORT}/`);
+  if (underWine) assert.ok(shown.length > 0 && shown.every((a) => expected.includes(a)), shown.join(' '));
+  else assert.deepEqual([...shown].sort(), [...expected].sort());
+
+  const code = await page.$eval('#invite-code', (box) => {
+    const svg = box.querySelector('svg');
+    const rect = svg.getBoundingClientRect();
+    return { text: box.dataset.text, viewBox: svg.getAttribute('viewBox'), modules: (svg.querySelector('path').getAttribute('d').match(/M/g) || []).length,
+      width: rect.width, height: rect.height };
+  });
+  assert.equal(code.text, shown[0], 'the QR code holds another text than the address shown first');
+  // A QR symbol is 17 + 4 × version modules wide, here with four modules of quiet zone each side.
+  const side = Number(code.viewBox.split(' ')[2]) - 2 * 4;
+  assert.ok(side >= 21 && (side - 17) % 4 === 0, `not a QR symbol's size: ${code.viewBox}`);
+  assert.ok(code.modules > side, 'the code has next to no dark modules');
+  assert.ok(code.width >= 300 && Math.abs(code.width - code.height) < 1, `the code is ${code.width}×${code.height} pixels`);
+
+  await page.click('#invite-close');
+  await page.waitForSelector('#nickname-dialog[open]');
+  assert.equal(await page.evaluate(() => location.hash), '', 'a reload would show the invite again');
+  await page.type('#nickname-input', '老师');
+  await page.keyboard.press('Enter');
+  await stateIs(page, 'open');
+  await page.click('#invite-button');
+  await page.waitForSelector('#invite-dialog[open]');
+  await page.keyboard.press('Escape');
+  await page.waitForFunction(() => !document.getElementById('invite-dialog').open);
+  await stateIs(page, 'open');
+  noProblems(page);
+  assert.equal(await room.close(), 0);
 });

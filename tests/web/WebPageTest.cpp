@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace {
 
 TEST(WebPage, ThePolicyHashesTheInlinedElements)
@@ -20,9 +23,40 @@ TEST(WebPage, ThePolicyHashesTheInlinedElements)
 
 TEST(WebPage, TheBuiltInPageHasNoPlaceholderLeft)
 {
-    WebPage page = buildRoomPage();
+    WebPage page = buildRoomPage(19731);
     EXPECT_EQ(page.html.find(kStylePlaceholder), std::string::npos);
     EXPECT_EQ(page.html.find(kScriptPlaceholder), std::string::npos);
+    EXPECT_EQ(page.html.find(kAddressesPlaceholder), std::string::npos);
+}
+
+// The addresses stand outside the hashed elements: the policy is the same whatever they are.
+TEST(WebPage, TheAddressesGoIntoTheTemplateOutsideTheHashedScript)
+{
+    constexpr std::string_view htmlTemplate = "<meta content=\"/*ROOM_ADDRESSES*/\"><script>/*CHAT_JS*/</script>";
+    const std::vector<std::string> addresses = { "http://10.0.0.5:8080/", "http://192.168.1.20:8080/" };
+    WebPage page = buildWebPage(htmlTemplate, "", "run();", addresses);
+    EXPECT_EQ(page.html, "<meta content=\"http://10.0.0.5:8080/ http://192.168.1.20:8080/\"><script>run();</script>");
+    EXPECT_EQ(page.contentSecurityPolicy, buildWebPage(htmlTemplate, "", "run();").contentSecurityPolicy);
+}
+
+TEST(WebPage, RoomAddressesAreTheNonLoopbackOnesOrElseTheLoopbackOnes)
+{
+    struct Case {
+        const char* what;
+        std::vector<InterfaceAddress> found;
+        std::vector<std::string> expected;
+    };
+    const std::vector<Case> cases = {
+        { "loopback left out, interface order kept", { { "127.0.0.1", true }, { "192.168.1.20", false }, { "10.0.0.5", false } },
+            { "http://192.168.1.20:19731/", "http://10.0.0.5:19731/" } },
+        { "only loopback: this machine alone", { { "127.0.0.1", true } }, { "http://127.0.0.1:19731/" } },
+        { "nothing at all", {}, {} },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(roomAddresses(c.found, 19731), c.expected) << c.what;
+
+    std::vector<InterfaceAddress> many(12, InterfaceAddress { "10.1.1.1", false });
+    EXPECT_EQ(roomAddresses(many, 80).size(), 10u) << "at most ten, as the banner considers";
 }
 
 } // namespace

@@ -22,6 +22,8 @@ public:
     void dismissModal() override { }
     // Calls put off by a view that has gone are dropped when they fall due.
     void callLater(int delayMs, std::function<void()> call) override;
+    // Nobody sits at a headless machine's screen to read a browser.
+    bool openUrl(std::string_view) override { return false; }
 
 private:
     HeadlessLoop& m_loop;

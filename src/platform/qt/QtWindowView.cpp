@@ -8,12 +8,17 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QDesktopServices>
 #include <QIcon>
 #include <QMenu>
 #include <QScreen>
 #include <QShortcut>
 #include <QTextEdit>
 #include <QTimer>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
 
 // The window icon is compiled into this static library; its resources need registering once.
 static void initConsoleIcons() { Q_INIT_RESOURCE(icons); }
@@ -24,6 +29,29 @@ namespace {
 constexpr int kPopupOffset = 3;
 // The smallest font the banner box's compact font may shrink to.
 constexpr int kSmallestPixelSize = 8;
+
+// Reports double clicks on the widget it watches.
+class DoubleClickFilter final : public QObject {
+public:
+    DoubleClickFilter(QObject* watched, std::function<void()> onDoubleClick)
+        : QObject(watched)
+        , m_onDoubleClick(std::move(onDoubleClick))
+    {
+        watched->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() != QEvent::MouseButtonDblClick)
+            return false;
+        m_onDoubleClick();
+        return true;
+    }
+
+private:
+    std::function<void()> m_onDoubleClick;
+};
 
 QColor colourOf(uint32_t rgb, const QPalette& palette)
 {
@@ -143,6 +171,30 @@ void QtWindowView::addEditBox(const UnitDescription& unit, EditBoxModel& model)
     model.setChangeListener(refresh);
     m_editModels.push_back(&model);
     refresh();
+    if (unit.unitId == m_description.windowCommandEditBox && !m_description.windowCommandCaption.empty())
+        offerWindowCommand(edit);
+}
+
+// A window manager's system menu is out of a Qt program's reach: the window's command is a
+// double click on its edit box and an item of that box's context menu.
+void QtWindowView::offerWindowCommand(QTextEdit* edit)
+{
+    new DoubleClickFilter(edit->viewport(), [this] { m_events.onWindowCommand(); });
+    edit->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(edit, &QWidget::customContextMenuRequested, edit, [this, edit](const QPoint& at) {
+        std::unique_ptr<QMenu> menu(edit->createStandardContextMenu());
+        menu->addSeparator();
+        QAction* command = menu->addAction(displayText(m_description.windowCommandCaption));
+        if (menu->exec(edit->mapToGlobal(at)) == command) {
+            menu.reset();
+            m_events.onWindowCommand();
+        }
+    });
+}
+
+bool QtWindowView::openUrl(std::string_view url)
+{
+    return QDesktopServices::openUrl(QUrl(QString::fromLatin1(url.data(), static_cast<qsizetype>(url.size()))));
 }
 
 void QtWindowView::addListBox(const UnitDescription& unit, ListBoxModel& model)

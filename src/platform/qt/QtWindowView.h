@@ -1,4 +1,5 @@
-// A console window on Qt Widgets: the top-level widget with its edit and list boxes, the
+// A console window on Qt Widgets: the top-level widget with its edit and list boxes (the
+// banner offers the window's own command by double click and context menu), the
 // pop-up menu, and Esc and the close button reported as close requests.
 #pragma once
 
@@ -43,6 +44,7 @@ public:
     std::optional<int> popupMenu(std::span<const PopupItem> items, std::optional<int> x, std::optional<int> y) override;
     void dismissModal() override;
     void callLater(int delayMs, std::function<void()> call) override;
+    bool openUrl(std::string_view url) override;
 
     // For tests that drive the real widgets.
     QWidget* widget() const { return m_widget; }
@@ -51,6 +53,7 @@ public:
 
 private:
     void placeOnScreen();
+    void offerWindowCommand(QTextEdit* edit);
 
     const WindowDescription& m_description;
     WindowViewEvents& m_events;

@@ -9,6 +9,7 @@
 #include "platform/win32/CodePage936.h"
 #include "runtime/FatalError.h"
 
+#include <shellapi.h>
 #include <windowsx.h>
 
 namespace {
@@ -18,6 +19,12 @@ constexpr wchar_t kEditClass[] = L"EDIT";
 constexpr wchar_t kListBoxClass[] = L"LISTBOX";
 // Where the pop-up opens relative to the mouse pointer.
 constexpr int kPopupOffset = 3;
+// The system menu item of the window's own command: below 0xF000 (the system's commands) and
+// with its low four bits clear, as WM_SYSCOMMAND uses those.
+constexpr UINT kWindowCommandId = 0x0100;
+constexpr WPARAM kSystemCommandMask = 0xFFF0;
+// ShellExecute's results above this are success.
+constexpr INT_PTR kShellExecuteFailureLimit = 32;
 
 ATOM registerWindowClass(WNDPROC procedure)
 {
@@ -81,6 +88,10 @@ Win32WindowView::Win32WindowView(const WindowDescription& description, WindowVie
     // close it (Wine without a display makes no windows at all).
     if (!m_window)
         fatalError(0, "载入启动窗口失败");
+    if (HMENU systemMenu = GetSystemMenu(m_window, FALSE); systemMenu && !description.windowCommandCaption.empty()) {
+        AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuW(systemMenu, MF_STRING, kWindowCommandId, cp936ToWide(description.windowCommandCaption).c_str());
+    }
     m_dpi = windowDpi(m_window);
     m_font = createConsoleFont(m_dpi);
     if (m_dpi != kFormDpi) {
@@ -241,6 +252,13 @@ void Win32WindowView::dismissModal()
     }, 0);
 }
 
+bool Win32WindowView::openUrl(std::string_view url)
+{
+    std::wstring wide(url.begin(), url.end()); // ASCII
+    auto result = reinterpret_cast<INT_PTR>(ShellExecuteW(m_window, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    return result > kShellExecuteFailureLimit;
+}
+
 void Win32WindowView::callLater(int delayMs, std::function<void()> call)
 {
     UINT_PTR timer = m_nextTimer++;
@@ -269,6 +287,12 @@ LRESULT Win32WindowView::handle(UINT message, WPARAM wParam, LPARAM lParam)
         if (wParam)
             m_events.onCloseRequest();
         return 0;
+    case WM_SYSCOMMAND:
+        if ((wParam & kSystemCommandMask) == kWindowCommandId) {
+            m_events.onWindowCommand();
+            return 0;
+        }
+        break;
     case WM_COMMAND:
         if (HIWORD(wParam) == LBN_SELCHANGE) {
             for (const auto& list : m_listBoxes) {

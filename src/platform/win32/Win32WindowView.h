@@ -1,4 +1,5 @@
 // A console window on Win32: a fixed-size top-level window with EDIT and LISTBOX controls,
+// the window's own command as an item of its system menu, URLs opened through ShellExecute,
 // the pop-up menu through TrackPopupMenu, and every way of closing (the close button, the
 // system menu, Esc, logoff and shutdown) reported as a close request. The form is laid out in
 // 96-DPI pixels and scaled to the DPI of the window's monitor, fonts too (Win32ConsoleFont.h).
@@ -34,6 +35,7 @@ public:
     std::optional<int> popupMenu(std::span<const PopupItem> items, std::optional<int> x, std::optional<int> y) override;
     void dismissModal() override;
     void callLater(int delayMs, std::function<void()> call) override;
+    bool openUrl(std::string_view url) override;
 
     HWND window() const { return m_window; }
     // The control of a unit, for tests that drive the real controls.

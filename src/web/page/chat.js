@@ -51,6 +51,8 @@
     nicknameButton: $('nickname-button'), nicknameLabel: $('nickname-label'), dialog: $('nickname-dialog'),
     nicknameForm: $('nickname-form'), nicknameTitle: $('nickname-title'), nicknameHint: $('nickname-hint'),
     nicknameInput: $('nickname-input'), nicknameError: $('nickname-error'), nicknameCancel: $('nickname-cancel'),
+    inviteButton: $('invite-button'), inviteDialog: $('invite-dialog'), inviteCode: $('invite-code'),
+    inviteAddresses: $('invite-addresses'), inviteClose: $('invite-close'),
   };
 
   // localStorage can be missing or refuse writes (private windows); the page works without it.
@@ -250,10 +252,24 @@
   });
   ui.nicknameButton.addEventListener('click', () => askNickname('change'));
 
+  // ---- Joining --------------------------------------------------------------------------------
+
+  // A page opened for its invite (address#invite: the console's 邀请 action, on a projector)
+  // shows the invite first and joins the room only once it is closed, so that a projector
+  // showing the address is not a member of the room.
+  let joined = false;
+  function join() {
+    if (joined) return;
+    joined = true;
+    connect();
+    if (!nickname) askNickname('first');
+    else ui.message.focus();
+  }
+
   showNickname();
   setInterval(updateMute, SECOND_MS);
   updateMute();
-  connect();
-  if (!nickname) askNickname('first');
-  else ui.message.focus();
+  const invite = Invite.create(ui, join);
+  if (invite.requested()) invite.show();
+  else join();
 })();
