@@ -1,6 +1,13 @@
 // A LISTBOX control showing a ListBoxModel, for the console's window on Win32: it tells the
 // user's choices (a click on an entry, also on the selected one; a move with the keyboard)
 // from the program's changes, which Windows does not report.
+//
+// The control is not redrawn for each change: a burst of them (a crowd that joins at once, a
+// churn of short visits) would redraw it and its scroll bar once per entry, which under Wine
+// costs milliseconds each and paced how fast the room took clients in. The first change holds
+// the redrawing and posts the control a message that resumes it: posted messages come before
+// the user's input and the painting, so the user never meets the held control, and the
+// changes made before that message comes are drawn at once.
 #pragma once
 
 #include "console/ListBoxModel.h"
@@ -25,6 +32,7 @@ public:
         if (m_model)
             m_model->setObserver(nullptr);
         if (IsWindow(m_control)) {
+            resumeRedraw();
             SetWindowLongPtrW(m_control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_original));
             SetWindowLongPtrW(m_control, GWLP_USERDATA, 0);
         }
@@ -35,10 +43,15 @@ public:
     void beforeInsert(int32_t) override { }
     void afterInsert(int32_t index) override
     {
+        holdRedraw();
         SendMessageW(m_control, LB_INSERTSTRING, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(cp936ToWide(m_model->text(index)).c_str()));
     }
     void beforeRemove(int32_t) override { }
-    void afterRemove(int32_t index) override { SendMessageW(m_control, LB_DELETESTRING, static_cast<WPARAM>(index), 0); }
+    void afterRemove(int32_t index) override
+    {
+        holdRedraw();
+        SendMessageW(m_control, LB_DELETESTRING, static_cast<WPARAM>(index), 0);
+    }
     void selectionChanged(int32_t index) override { SendMessageW(m_control, LB_SETCURSEL, static_cast<WPARAM>(index), 0); }
 
     // LBN_SELCHANGE: the user moved the selection. A change by the mouse is told when the
@@ -53,6 +66,28 @@ public:
     }
 
 private:
+    // Private to this subclass: the control class's own messages are below WM_APP.
+    static constexpr UINT kResumeRedraw = WM_APP + 0x42;
+
+    // Held only once the message that resumes it is on its way: a full queue (Windows caps
+    // it) leaves the control drawing each change.
+    void holdRedraw()
+    {
+        if (m_redrawHeld || !PostMessageW(m_control, kResumeRedraw, 0, 0))
+            return;
+        SendMessageW(m_control, WM_SETREDRAW, FALSE, 0);
+        m_redrawHeld = true;
+    }
+
+    void resumeRedraw()
+    {
+        if (!m_redrawHeld)
+            return;
+        m_redrawHeld = false;
+        SendMessageW(m_control, WM_SETREDRAW, TRUE, 0);
+        RedrawWindow(m_control, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE);
+    }
+
     void followSelection()
     {
         LRESULT selected = SendMessageW(m_control, LB_GETCURSEL, 0, 0);
@@ -71,6 +106,10 @@ private:
         if (!self)
             return DefWindowProcW(control, message, wParam, lParam);
         WNDPROC original = self->m_original;
+        if (message == kResumeRedraw) {
+            self->resumeRedraw();
+            return 0;
+        }
         if (message == WM_LBUTTONDOWN) {
             self->m_buttonDown = true;
             self->m_clickChangedSelection = false;
@@ -95,5 +134,6 @@ private:
     WNDPROC m_original = nullptr;
     bool m_buttonDown = false;
     bool m_clickChangedSelection = false;
+    bool m_redrawHeld = false;
 };
 

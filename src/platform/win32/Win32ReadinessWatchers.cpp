@@ -190,3 +190,8 @@ std::unique_ptr<RoundEndHook> Win32ReadinessWatcherFactory::afterEachRound(std::
 {
     return m_records->turns.roundEndHooks().add(std::move(onRoundEnd));
 }
+
+std::unique_ptr<Alarm> Win32ReadinessWatcherFactory::wakeAt(std::chrono::steady_clock::time_point due, std::function<void()> onDue)
+{
+    return m_records->turns.alarms().add(due, std::move(onDue));
+}

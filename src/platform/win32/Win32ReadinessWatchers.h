@@ -10,8 +10,8 @@
 // writable socket only after a send that would block; a send refused for want of buffers
 // (WSAENOBUFS) gets no notice, so an enabled writer is looked at again a little later.
 //
-// The factory owns every record, the turns and the round-end hooks; its watchers must not
-// outlive it.
+// The factory owns every record, the turns, the round-end hooks and the alarms (Win32Alarms.h);
+// its watchers and alarms must not outlive it.
 #pragma once
 
 #include "net/ReadinessWatcher.h"
@@ -28,6 +28,7 @@ public:
     std::unique_ptr<ReadinessWatcher> watchReadable(SocketHandle socket, std::function<void()> onReady) override;
     std::unique_ptr<ReadinessWatcher> watchWritable(SocketHandle socket, std::function<void()> onReady) override;
     std::unique_ptr<RoundEndHook> afterEachRound(std::function<void()> onRoundEnd) override;
+    std::unique_ptr<Alarm> wakeAt(std::chrono::steady_clock::time_point due, std::function<void()> onDue) override;
 
     class Records;
 

@@ -46,10 +46,12 @@ Win32SocketTurns::Win32SocketTurns(std::function<std::shared_ptr<PendingSocket>(
     registerWindowClass(&Win32SocketTurns::windowProcedure);
     // A message-only window of the window thread: never shown.
     m_window = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr), this);
+    m_alarms.emplace(m_window);
 }
 
 Win32SocketTurns::~Win32SocketTurns()
 {
+    m_alarms.reset();
     if (m_window) {
         SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
         DestroyWindow(m_window);
@@ -116,6 +118,7 @@ void Win32SocketTurns::runTurn()
         socket->m_queued = false;
         socket->deliver(events);
     }
+    m_alarms->runDue();
     m_roundEndHooks.run();
     if (!m_ready.empty())
         scheduleTurn();
@@ -145,6 +148,11 @@ LRESULT Win32SocketTurns::handle(UINT message, WPARAM wParam, LPARAM lParam)
             KillTimer(m_window, kRecheckTimer);
             m_recheckTimerSet = false;
             m_onRecheck();
+            return 0;
+        }
+        if (Win32Alarms::isAlarmTimer(wParam)) {
+            m_alarms->onTimer(wParam);
+            m_roundEndHooks.run();
             return 0;
         }
         break;

@@ -9,9 +9,13 @@
 // sockets, when input or painting waits (the sockets not yet served keep their place at the
 // front), and the next turn is asked for with a timer rather than a posted message whenever
 // input waits, since a timer comes after input. The round-end hooks run when a turn is over.
+//
+// The window also carries the alarms (Win32Alarms.h): those due run at the end of each turn,
+// before the round-end hooks, and one whose timer comes runs as a round of its own.
 #pragma once
 
 #include "net/RoundEndHooks.h"
+#include "platform/win32/Win32Alarms.h"
 
 #include <winsock2.h>
 #include <windows.h>
@@ -19,6 +23,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 
 // A socket that can be queued for a turn: told, when its turn comes, the events noted for it.
 class PendingSocket {
@@ -50,6 +55,7 @@ public:
     // Asks for onRecheck in a short while (once, however often asked before it runs).
     void recheckSoon();
     RoundEndHooks& roundEndHooks() { return m_roundEndHooks; }
+    Win32Alarms& alarms() { return *m_alarms; }
 
 private:
     static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -62,6 +68,7 @@ private:
     HWND m_window = nullptr;
     std::deque<std::weak_ptr<PendingSocket>> m_ready;
     RoundEndHooks m_roundEndHooks;
+    std::optional<Win32Alarms> m_alarms;
     bool m_turnPosted = false;
     bool m_turnTimerSet = false;
     bool m_recheckTimerSet = false;

@@ -41,6 +41,23 @@ MessageBoxResult resultOf(int pressed)
     }
 }
 
+// The console a message box of this thread belongs to: the active window when it is a
+// console, else the first console shown.
+HWND consoleForBox()
+{
+    HWND active = GetActiveWindow();
+    if (isConsoleWindow(active))
+        return active;
+    HWND found = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), [](HWND candidate, LPARAM result) -> BOOL {
+        if (!IsWindowVisible(candidate) || !isConsoleWindow(candidate))
+            return TRUE;
+        *reinterpret_cast<HWND*>(result) = candidate;
+        return FALSE;
+    }, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
 } // namespace
 
 Win32WindowSystem::~Win32WindowSystem()
@@ -77,10 +94,15 @@ void Win32WindowSystem::stop()
 MessageBoxResult Win32WindowSystem::showMessageBox(std::string_view text, std::string_view caption, const MessageBoxStyle& style)
 {
     // The style word is MessageBox's own (icon, buttons, default button, modality and the rest),
-    // passed on as it is. Without an owner window a box is modal to nothing; task-modal makes
-    // it disable the console while it is open, unless the caller asked for system-modal.
+    // passed on as it is. A box belongs to the console when there is one: it is modal to it,
+    // and once it is answered Windows gives the console the keyboard again. A box without an
+    // owner leaves it nowhere: the console, disabled by a task-modal box, is enabled only after
+    // the box has gone, when the activation has found no window to go to, and Esc did nothing
+    // until the administrator clicked the console. Before the console exists, a box is
+    // task-modal, unless the caller asked for system-modal.
     UINT flags = style.word;
-    if (!(flags & MB_SYSTEMMODAL))
+    HWND owner = consoleForBox();
+    if (!owner && !(flags & MB_SYSTEMMODAL))
         flags |= MB_TASKMODAL;
-    return resultOf(MessageBoxW(nullptr, cp936ToWide(text).c_str(), cp936ToWide(caption).c_str(), flags));
+    return resultOf(MessageBoxW(owner, cp936ToWide(text).c_str(), cp936ToWide(caption).c_str(), flags));
 }

@@ -78,13 +78,17 @@ TEST_F(Win32ConsoleLayout, RosterHasAScrollBarWhenItsEntriesDoNotFit)
 {
     HWND list = controlOf(列表框1);
     auto scrollBar = [list] { return (GetWindowLongPtrW(list, GWL_STYLE) & WS_VSCROLL) != 0; };
+    // The control is drawn, scroll bar and all, once the thread's posted messages are handled,
+    // as they are before any painting or input: changes come in bursts.
     addItem(列表框1, "127.0.0.1:40001");
+    Win32ConsoleDriver::handlePending();
     EXPECT_FALSE(scrollBar()) << "a scroll bar for one entry";
     auto lineHeight = static_cast<int>(SendMessageW(list, LB_GETITEMHEIGHT, 0, 0));
     ASSERT_GT(lineHeight, 0);
     RECT place = placeInParent(list);
     for (int entry = 1; entry <= (place.bottom - place.top) / lineHeight; ++entry)
         addItem(列表框1, "127.0.0.1:40002");
+    Win32ConsoleDriver::handlePending();
     EXPECT_TRUE(scrollBar()) << "entries that do not fit and no scroll bar";
 }
 

@@ -32,6 +32,10 @@ public:
     {
         return m_watchers.afterEachRound(std::move(onRoundEnd));
     }
+    std::unique_ptr<Alarm> wakeAt(std::chrono::steady_clock::time_point due, std::function<void()> onDue) override
+    {
+        return m_watchers.wakeAt(due, std::move(onDue));
+    }
 
 private:
     // Counts the enabled watchers whose socket is no longer valid, waits for a message, then

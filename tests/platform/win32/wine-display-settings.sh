@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes a Wine prefix draw windows the way Windows does, for the tests that look at them:
 #   - Wine manages the windows itself (Managed=N): under Xvfb no window manager runs, so a
-#     title bar left to one is never drawn, and hiding a window waits a second for a window
+#     title bar left to one is never drawn, and hiding a window waits two seconds for a window
 #     manager's answer that never comes.
 #   - Wine's own Marlett font, for the glyphs of the title bar's buttons. Debian's fonts-wine
 #     ships it, but this Wine does not look in that package's folder on its own.
