@@ -19,6 +19,18 @@ constexpr unsigned char kLastTrailByte = 0xFE;
 
 bool isTrailByte(unsigned char byte) { return byte >= kFirstTrailByte && byte <= kLastTrailByte && byte != kDelete; }
 
+// Where the latest message of a chunk begins: after its last blank line, or at its start. The
+// search runs forward, where the library looks for the separator's first byte a block at a
+// time (as the robot's search for the last line does), so that a large chunk costs about as
+// much as reading it once. Two separators overlap by a line end at most.
+size_t latestMessageStart(std::string_view chunk)
+{
+    size_t start = 0;
+    for (size_t found = chunk.find(kMessageSeparator); found != std::string_view::npos; found = chunk.find(kMessageSeparator, found + kLineEnd.size()))
+        start = found + kMessageSeparator.size();
+    return start;
+}
+
 } // namespace
 
 bool isAcceptableName(std::string_view name)
@@ -44,12 +56,11 @@ bool isAcceptableName(std::string_view name)
 
 std::optional<std::string_view> senderNameOf(std::string_view chunk)
 {
-    // The latest message begins after the last blank line; a chunk without one is a first
-    // message. Its first line is the sender, and a body must follow: a lone line ending in CR LF
-    // is what a terminal sends, not a framed message.
-    size_t separator = chunk.rfind(kMessageSeparator);
-    std::string_view message = separator == std::string_view::npos ? chunk : chunk.substr(separator + kMessageSeparator.size());
-    size_t lineEnd = message.find(kLineEnd);
+    // The latest message's first line is the sender, and a body must follow: a lone line
+    // ending in CR LF is what a terminal sends, not a framed message. A line longer than any
+    // name is not looked through to its end.
+    std::string_view message = chunk.substr(latestMessageStart(chunk));
+    size_t lineEnd = message.substr(0, kMaxMemberNameBytes + kLineEnd.size()).find(kLineEnd);
     if (lineEnd == std::string_view::npos || lineEnd + kLineEnd.size() == message.size())
         return std::nullopt;
     std::string_view sender = message.substr(0, lineEnd);
