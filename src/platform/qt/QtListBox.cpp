@@ -40,7 +40,11 @@ public:
         const bool selected = item.state & QStyle::State_Selected;
         painter->save();
         painter->setFont(item.font);
-        painter->setPen(item.palette.color(selected ? QPalette::HighlightedText : QPalette::PlaceholderText));
+        const QColor text = item.palette.color(QPalette::Text);
+        const QColor background = item.palette.color(QPalette::Base);
+        const QColor muted(mutedChannel(text.red(), background.red()), mutedChannel(text.green(), background.green()),
+            mutedChannel(text.blue(), background.blue()));
+        painter->setPen(selected ? item.palette.color(QPalette::HighlightedText) : muted);
         painter->drawText(nameArea, Qt::AlignLeft | Qt::AlignVCenter, item.fontMetrics.elidedText(decoration, Qt::ElideRight, nameArea.width()));
         painter->restore();
     }

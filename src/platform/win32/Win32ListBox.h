@@ -6,6 +6,7 @@
 // search still see the entry's own text.
 #pragma once
 
+#include "console/ConsoleForm.h"
 #include "console/ListBoxModel.h"
 #include "platform/win32/CodePage936.h"
 
@@ -53,7 +54,7 @@ public:
 
     // WM_DRAWITEM, with the console's font selected into the item's DC: the entry's text as
     // the plain control draws it, `indent` pixels in, then its decoration `gap` pixels after
-    // the text, in the muted colour (cut short with an ellipsis where the row ends). Every
+    // the text, muted (ConsoleForm.h) and cut short with an ellipsis where the row ends. Every
     // action draws the whole entry, so the focus rectangle is never toggled twice.
     void draw(const DRAWITEMSTRUCT& item, int indent, int gap) const
     {
@@ -74,7 +75,7 @@ public:
                 GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
                 RECT nameArea = textArea;
                 nameArea.left += extent.cx + gap;
-                SetTextColor(dc, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_GRAYTEXT));
+                SetTextColor(dc, selected ? GetSysColor(COLOR_HIGHLIGHTTEXT) : mutedColour());
                 if (nameArea.left < nameArea.right)
                     drawLine(dc, cp936ToWide(decoration), nameArea);
             }
@@ -97,6 +98,14 @@ public:
     }
 
 private:
+    static COLORREF mutedColour()
+    {
+        COLORREF text = GetSysColor(COLOR_WINDOWTEXT);
+        COLORREF background = GetSysColor(COLOR_WINDOW);
+        return RGB(mutedChannel(GetRValue(text), GetRValue(background)), mutedChannel(GetGValue(text), GetGValue(background)),
+            mutedChannel(GetBValue(text), GetBValue(background)));
+    }
+
     static void drawLine(HDC dc, const std::wstring& text, RECT area)
     {
         DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &area, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);

@@ -18,9 +18,9 @@ constexpr wchar_t kEditClass[] = L"EDIT";
 constexpr wchar_t kListBoxClass[] = L"LISTBOX";
 // Where the pop-up opens relative to the mouse pointer.
 constexpr int kPopupOffset = 3;
-// Where a roster entry's text starts in its row, and how far after it the entry's decoration
-// (a member's name) starts, in the form's pixels.
-constexpr int kEntryTextIndent = 2;
+// Where a roster entry's text starts in its row (where the plain control puts it), and how far
+// after it the entry's decoration (a member's name) starts, in the form's pixels.
+constexpr int kEntryTextIndent = 1;
 constexpr int kEntryDecorationGap = 6;
 
 ATOM registerWindowClass(WNDPROC procedure)
