@@ -1,8 +1,7 @@
 // The console window on Qt, where Qt's own properties say it: a fixed frame with the title
 // bar's buttons and no menu bar, the roster a single-selection view straight of its model, the
-// banner the one text box, read-only, borderless and centred, a member's name exposed beside
-// (never as) the entry's display text, and screenshots saved beside the test binary for a
-// person to look at, without and with members' names. What every window system shares is in
+// banner the one text box, read-only, borderless and centred, and screenshots saved beside
+// the test binary for a person to look at, without and with members' names. What every window system shares is in
 // ConsoleLayoutTest.cpp.
 #include "console/QtConsoleDriver.h"
 #include "platform/posix/PosixFiles.h"
@@ -38,16 +37,6 @@ TEST_F(ConsoleWindowLayout, RosterIsASingleSelectionViewOfItsModel)
     EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
     // The entries are shown straight from their model, in the order added: no sorting proxy.
     EXPECT_NE(dynamic_cast<ListBoxItems*>(list->model()), nullptr);
-}
-
-TEST_F(ConsoleWindowLayout, NameIsExposedBesideTheEntrysDisplayText)
-{
-    addItem(列表框1, "127.0.0.1:50001");
-    setItemDecoration(列表框1, 0, "小明");
-    const QModelIndex entry = rosterWidget()->model()->index(0, 0);
-    EXPECT_EQ(entry.data(Qt::DisplayRole).toString(), QStringLiteral("127.0.0.1:50001"));
-    EXPECT_EQ(entry.data(Qt::ToolTipRole).toString(), utf8(u8"小明"));
-    EXPECT_EQ(entry.data(Qt::AccessibleTextRole).toString(), utf8(u8"127.0.0.1:50001 小明"));
 }
 
 TEST_F(ConsoleWindowLayout, BannerBoxIsTheOnlyTextBoxReadOnlyBorderlessAndCentred)

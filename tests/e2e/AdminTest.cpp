@@ -168,14 +168,6 @@ TEST_F(Admin, NamesAreTheSenderLinesMembersFrameWith)
     CommandResult names = admin({ "names" });
     EXPECT_EQ(names.status, kExitDone) << names.error;
     EXPECT_EQ(names.output, framing.address() + utf8(u8" 小明\n") + page.address() + utf8(u8" 小红\n") + plain.address() + "\n");
-
-    // Renamed; a message outside the framing keeps the name.
-    framing.send("\r\n\r\nMing\r\nabc");
-    expectAllReceive("\r\n\r\nMing\r\nabc");
-    framing.send("typed\r\n");
-    expectAllReceive("typed\r\n");
-    names = admin({ "names" });
-    EXPECT_EQ(names.output, framing.address() + " Ming\n" + page.address() + utf8(u8" 小红\n") + plain.address() + "\n");
     expectRoster({ &framing, &page, &plain });
 }
 
