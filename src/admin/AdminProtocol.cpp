@@ -14,8 +14,9 @@ struct VerbName {
     bool takesAddress;
 };
 
-constexpr std::array<VerbName, 8> kVerbs { {
+constexpr std::array<VerbName, 9> kVerbs { {
     { AdminVerb::List, "list", false },
+    { AdminVerb::Names, "names", false },
     { AdminVerb::Close, "close", false },
     { AdminVerb::Kick, "kick", true },
     { AdminVerb::Shake, "shake", true },
@@ -41,6 +42,9 @@ constexpr char kFirstWordByte = '!';
 constexpr char kLastWordByte = '~';
 // Stands for a byte of a message that would break its line.
 constexpr char kReplacement = '?';
+// Control characters: below the space, and DEL.
+constexpr unsigned char kFirstPrintable = 0x20;
+constexpr unsigned char kDelete = 0x7F;
 
 bool isSeparator(char byte) { return byte == ' ' || byte == '\t'; }
 bool isWordByte(char byte) { return byte >= kFirstWordByte && byte <= kLastWordByte; }
@@ -152,6 +156,19 @@ std::string formatAdminRequest(const AdminRequest& request)
 std::string clientLine(std::string_view address)
 {
     return std::string(kClientWord) + ' ' + std::string(address) + kLineEnd;
+}
+
+std::string namedClientLine(std::string_view address, std::string_view utf8Name)
+{
+    std::string line = std::string(kClientWord) + ' ' + std::string(address);
+    if (!utf8Name.empty()) {
+        line += ' ';
+        for (char byte : utf8Name) {
+            auto code = static_cast<unsigned char>(byte);
+            line += code < kFirstPrintable || code == kDelete ? kReplacement : byte;
+        }
+    }
+    return line + kLineEnd;
 }
 
 std::string statusLine(AdminStatus status, std::string_view message)

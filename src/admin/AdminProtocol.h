@@ -1,10 +1,13 @@
 // The control protocol between the `chatroom-server admin` command and the running room. A
 // connection carries one request line; the room answers with zero or more `client ADDRESS`
-// lines and one final status line, then closes. Every line is printable ASCII ending in LF,
-// so an administrator can also speak it by hand (socat - UNIX-CONNECT:...).
+// lines and one final status line, then closes. Every line ends in LF and is printable ASCII,
+// but for the members' names of `names`, which are UTF-8 without control characters, so an
+// administrator can also speak it by hand (socat - UNIX-CONNECT:...).
 //
-//   request:  list | close | kick|shake|quake|reward|mute|prank ADDRESS
+//   request:  list | names | close | kick|shake|quake|reward|mute|prank ADDRESS
 //   answer:   client 127.0.0.1:40112        (list only, one per roster entry, in roster order)
+//             client 127.0.0.1:40112 小明   (names: the same, each with the name the member
+//                                            goes by after one space; none while it has none)
 //             ok | malformed | no-such-client | refused | unavailable [message]
 #pragma once
 
@@ -14,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-enum class AdminVerb { List, Close, Kick, Shake, Quake, Reward, Mute, Prank };
+enum class AdminVerb { List, Names, Close, Kick, Shake, Quake, Reward, Mute, Prank };
 
 struct AdminRequest {
     AdminVerb verb = AdminVerb::List;
@@ -41,6 +44,9 @@ enum class AdminStatus { Ok, Malformed, NoSuchClient, Refused, Unavailable };
 // Lines of an answer, each with its LF. A message is shown to the administrator as one line:
 // bytes that would break the line are replaced.
 std::string clientLine(std::string_view address);
+// The same with the member's name (UTF-8) after it, when it has one; a byte that would break
+// the line is replaced.
+std::string namedClientLine(std::string_view address, std::string_view utf8Name);
 std::string statusLine(AdminStatus status, std::string_view message = {});
 
 // What the endpoint answers instead of running a request.

@@ -2,9 +2,11 @@
 #include "admin/AdminRequests.h"
 
 #include "admin/AdminProtocol.h"
+#include "app/ServiceState.h"
 #include "console/ConsoleWindow.h"
 #include "console/EventRouting.h"
 #include "console/UnitReference.h"
+#include "runtime/Cp936.h"
 
 #include <array>
 #include <utility>
@@ -55,6 +57,19 @@ std::string answerList(const ListBoxModel& list)
     return answer + statusLine(AdminStatus::Ok, std::to_string(list.count()) + " on the roster");
 }
 
+std::string answerNames(const ListBoxModel& list)
+{
+    const MemberNames& names = service().memberNames;
+    std::string answer;
+    int32_t named = 0;
+    for (int32_t index = 0; index < list.count(); ++index) {
+        std::string_view name = names.nameOf(list.textView(index));
+        named += name.empty() ? 0 : 1;
+        answer += namedClientLine(list.textView(index), cp936ToUtf8(name));
+    }
+    return answer + statusLine(AdminStatus::Ok, std::to_string(list.count()) + " on the roster, " + std::to_string(named) + " named");
+}
+
 // What the administrator does with the mouse: choose the entry, then the menu item. The
 // entry chosen before (on a console with a display) is chosen again afterwards, unless the
 // action itself changed the selection (a kick removes the entry, and the list tells its view).
@@ -90,6 +105,8 @@ std::string answerAdminRequest(std::string_view line)
     switch (request->verb) {
     case AdminVerb::List:
         return answerList(*list);
+    case AdminVerb::Names:
+        return answerNames(*list);
     case AdminVerb::Close:
         // The window may be gone when this returns; nothing of it is touched afterwards. Inside a
         // running handler (a message box open on the console) the close waits for it.

@@ -27,6 +27,8 @@ std::string helpText(const ControlTransport& transport)
                 u8"                                          name); may be given more than once\n"
                 u8"       chatroom-server admin list         print the connected clients, one address a line,\n"
                 u8"                                          in the order of the console's list\n"
+                u8"       chatroom-server admin names        the same, each address followed by the name the\n"
+                u8"                                          member goes by: what it claims, not proof\n"
                 u8"       chatroom-server admin VERB ADDRESS do to that client what the console's pop-up menu\n"
                 u8"                                          item does; VERB is one of\n"
                 u8"                                            kick    踢出  the client is told and disconnected\n"

@@ -1,5 +1,6 @@
-// The room: every client's data relayed to the whole roster, the roster kept in 列表框1, the
-// delivery markers in 编辑框1, and the room told when somebody leaves.
+// The room: every client's data relayed to the whole roster, the roster kept in 列表框1 with
+// each member's name beside its entry, the delivery markers in 编辑框1, and the room told when
+// somebody leaves.
 #include "app/Handlers.h"
 
 #include "app/ClientTexts.h"
@@ -23,6 +24,8 @@ void onDataArrival()
     const ListBoxModel& roster = listBoxModel(列表框1);
     RosterDelivery delivery;
     scanRoster([&](int32_t index) { delivery.sendAndMark(roster.textView(index), state.lastData.view(), MessageKind::Relayed); });
+    // Once per chunk, whatever the roster's size: the sender line may name the sender anew.
+    state.memberNames.heard(state.eventClient, state.lastData.view());
 
     // The message line is the last CR LF-separated line of the text before the first NUL.
     // Data that starts with NUL has no line at all, so the robot has nothing to look at.
@@ -64,11 +67,24 @@ void onClientLeave()
         if (!removed && compareText(entry, leaver) == 0) {
             deleteItem(列表框1, index);
             removeMarkers(leaver);
+            state.memberNames.forget(leaver);
             removed = true;
             return;
         }
         sendToEntry(entry, notice);
     });
+}
+
+// Only a change of name comes here, so finding the entry costs nothing per message.
+void showNameOnRoster(std::string_view entry, std::string_view name)
+{
+    ListBoxModel& roster = listBoxModel(列表框1);
+    for (int32_t index = 0; index < roster.count(); ++index) {
+        if (roster.textView(index) == entry) {
+            roster.setDecoration(index, name);
+            return;
+        }
+    }
 }
 
 void onRosterSelect()

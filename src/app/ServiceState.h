@@ -1,14 +1,15 @@
 // The chat room service's process-wide state: the value store and files the entry point made,
 // the robot's switch and word library (with the index its matching runs on, and the report of
 // the vote store's failures), the report of newcomers turned away for a name already held, the
-// client and data of the latest event, the roster scan position shared by every scan, and the
-// status the program ends with.
+// client and data of the latest event, the names members go by, the roster scan position
+// shared by every scan, and the status the program ends with.
 // Besides this, the service keeps its roster in the list 列表框1 and its delivery markers in
 // the hidden edit box 编辑框1.
 #pragma once
 
 #include "app/FailureReport.h"
 #include "app/KeywordMatcher.h"
+#include "app/MemberNames.h"
 #include "runtime/ByteBlock.h"
 #include "runtime/Files.h"
 #include "runtime/Text.h"
@@ -56,6 +57,8 @@ struct ServiceState {
     FailureReport newcomersTurnedAway { "a newcomer was turned away, its address is the name of a member still connected" };
     Text eventClient;
     ByteBlock lastData;
+    // Each member's name, by its roster entry, shown beside the entry on the console.
+    MemberNames memberNames { showNameOnRoster };
     int32_t rosterSize = 0;
     int32_t rosterIndex = 0;
 };

@@ -42,6 +42,11 @@ std::string itemText(const UnitReference& listBox, int32_t index) { return listB
 int32_t addItem(const UnitReference& listBox, std::string_view text, int32_t data) { return listBoxOf(listBox).add(text, data); }
 bool deleteItem(const UnitReference& listBox, int32_t index) { return listBoxOf(listBox).remove(index); }
 int32_t currentSelection(const UnitReference& listBox) { return listBoxOf(listBox).selection(); }
+std::string itemDecoration(const UnitReference& listBox, int32_t index) { return std::string(listBoxOf(listBox).decoration(index)); }
+bool setItemDecoration(const UnitReference& listBox, int32_t index, std::string_view decoration)
+{
+    return listBoxOf(listBox).setDecoration(index, decoration);
+}
 
 std::string content(const UnitReference& editBox) { return editBoxOf(editBox).content(); }
 

@@ -20,6 +20,10 @@ std::string itemText(const UnitReference& listBox, int32_t index);
 int32_t addItem(const UnitReference& listBox, std::string_view text, int32_t data = 0);
 bool deleteItem(const UnitReference& listBox, int32_t index);
 int32_t currentSelection(const UnitReference& listBox);
+// The text a view draws beside the entry's own (ListBoxModel::setDecoration); the entry's text
+// stays what it is.
+std::string itemDecoration(const UnitReference& listBox, int32_t index);
+bool setItemDecoration(const UnitReference& listBox, int32_t index, std::string_view decoration);
 
 // Edit box: its whole content, replaced or extended at its end (no separator added).
 std::string content(const UnitReference& editBox);

@@ -16,12 +16,30 @@ int32_t ListBoxModel::data(int32_t index) const
     return contains(index) ? m_entries[static_cast<size_t>(index)].data : 0;
 }
 
+std::string_view ListBoxModel::decoration(int32_t index) const
+{
+    return contains(index) ? std::string_view(m_entries[static_cast<size_t>(index)].decoration) : std::string_view();
+}
+
+bool ListBoxModel::setDecoration(int32_t index, std::string_view decoration)
+{
+    if (!contains(index))
+        return false;
+    std::string& held = m_entries[static_cast<size_t>(index)].decoration;
+    if (held == decoration)
+        return true;
+    held = decoration;
+    if (m_observer)
+        m_observer->decorationChanged(index);
+    return true;
+}
+
 int32_t ListBoxModel::add(std::string_view text, int32_t data)
 {
     int32_t index = count();
     if (m_observer)
         m_observer->beforeInsert(index);
-    m_entries.push_back({ std::string(text), data });
+    m_entries.push_back({ std::string(text), data, {} });
     if (m_observer)
         m_observer->afterInsert(index);
     return index;

@@ -2,7 +2,10 @@
 // them and hears of every change through its observer; the program changes them through
 // the control operations. select() is the user's choice: made through the view, or on the
 // user's behalf by the administrator's control channel (AdminRequests), and announced to
-// nobody.
+// nobody. An entry may carry a decoration: a second text that views draw beside the
+// entry's own (the roster: a member's name beside its address). It is never the entry's
+// text: whatever names an entry by its text (itemText, the relay, the marker store) is
+// unaffected by it.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +26,8 @@ public:
     virtual void afterRemove(int32_t index) = 0;
     // The program changed the selection (deleting the selected entry clears it).
     virtual void selectionChanged(int32_t index) = 0;
+    // The entry's decoration changed; its text did not.
+    virtual void decorationChanged(int32_t index) = 0;
 
 protected:
     ~ListBoxObserver() = default;
@@ -38,6 +43,11 @@ public:
     // The same without a copy, valid until the list changes.
     std::string_view textView(int32_t index) const;
     int32_t data(int32_t index) const;
+    // The entry's decoration (empty: none), valid until the list changes; the empty text for
+    // an index outside the list. A new entry has none; it leaves with its entry.
+    std::string_view decoration(int32_t index) const;
+    // False for an index outside the list. Announced only when it changes.
+    bool setDecoration(int32_t index, std::string_view decoration);
     // Appends an entry; returns its index.
     int32_t add(std::string_view text, int32_t data);
     bool remove(int32_t index);
@@ -50,6 +60,7 @@ private:
     struct Entry {
         std::string text;
         int32_t data;
+        std::string decoration;
     };
     bool contains(int32_t index) const { return index >= 0 && index < count(); }
 

@@ -17,6 +17,7 @@ const std::vector<RequestCase> kRequests = {
     { "list", AdminVerb::List, "" },
     { "list\r", AdminVerb::List, "" },
     { "close", AdminVerb::Close, "" },
+    { "names", AdminVerb::Names, "" },
     { "kick 127.0.0.1:4000", AdminVerb::Kick, "127.0.0.1:4000" },
     { " \tprank   10.0.0.2:1 \t", AdminVerb::Prank, "10.0.0.2:1" },
     { "mute x", AdminVerb::Mute, "x" }, // not on any roster, but well formed
@@ -25,6 +26,7 @@ const std::vector<RequestCase> kRequests = {
     { "bogus", std::nullopt, "" },
     { "kick", std::nullopt, "" },
     { "list all", std::nullopt, "" },
+    { "names 127.0.0.1:1", std::nullopt, "" },
     { "shake 127.0.0.1:1 127.0.0.1:2", std::nullopt, "" },
     { "quake 127.0.0.1:1\x01", std::nullopt, "" },
     { "reward \xd6\xd0", std::nullopt, "" },
@@ -61,6 +63,13 @@ TEST(AdminProtocol, WholeAnswersAreRead)
     ASSERT_TRUE(list);
     EXPECT_EQ(list->status, AdminStatus::Ok);
     EXPECT_EQ(list->clients, (std::vector<std::string> { "1.1.1.1:1", "2.2.2.2:2" }));
+
+    // A member's name follows its address on the line, whatever it holds: a space, or
+    // bytes that would end the line early or smuggle in a second one.
+    std::optional<AdminReply> names = parseAdminReply(namedClientLine("1.1.1.1:1", "小 明") + namedClientLine("2.2.2.2:2", "")
+        + namedClientLine("3.3.3.3:3", "x\nok\r\x1b") + statusLine(AdminStatus::Ok, "3 on the roster"));
+    ASSERT_TRUE(names);
+    EXPECT_EQ(names->clients, (std::vector<std::string> { "1.1.1.1:1 小 明", "2.2.2.2:2", "3.3.3.3:3 x?ok??" }));
 
     // A message cannot end its line early or smuggle in a second one.
     std::optional<AdminReply> refused = parseAdminReply(statusLine(AdminStatus::NoSuchClient, "x\nok\r"));

@@ -3,6 +3,7 @@
 // chosen.
 #include "admin/AdminRequests.h"
 #include "app/RoomFixture.h"
+#include "runtime/Cp936.h"
 
 namespace {
 
@@ -30,6 +31,33 @@ TEST_F(AdminRequests, KickOfAnotherEntryRemovesOnlyThatOne)
     EXPECT_EQ(answerAdminRequest("list"), "client " + b.address() + "\nok 1 on the roster\n");
     EXPECT_EQ(answerAdminRequest("kick " + kicked).rfind("no-such-client ", 0), 0u);
     expectStreams(b, { { &b, leaveNotice(false, kicked) } });
+}
+
+// The room learns names from the chunks it relays: the console shows each beside its entry,
+// whose text stays the address; `names` lists them, `list` does not; a leaver's goes with it.
+TEST_F(AdminRequests, NamesFollowTheRelayedSenderLines)
+{
+    auto [a, b, c] = connectClients<3>();
+    const std::string framed = "\r\n\r\n小明\r\n你好";
+    const std::string plain = "just a line\r\n";
+    ASSERT_TRUE(b.trySend(framed));
+    ASSERT_TRUE(waitForBytes(a, framed.size()));
+    ASSERT_TRUE(c.trySend(plain));
+    ASSERT_TRUE(waitForBytes(a, framed.size() + plain.size()));
+
+    EXPECT_EQ(answerAdminRequest("names"),
+        "client " + a.address() + "\nclient " + b.address() + " " + cp936ToUtf8("小明") + "\nclient " + c.address() + "\nok 3 on the roster, 1 named\n");
+    EXPECT_EQ(answerAdminRequest("list"), "client " + a.address() + "\nclient " + b.address() + "\nclient " + c.address() + "\nok 3 on the roster\n");
+    EXPECT_EQ(itemText(列表框1, 1), b.address());
+    EXPECT_EQ(itemDecoration(列表框1, 1), "小明");
+
+    // The name moves up with its entry, and leaves with it.
+    a.close();
+    ASSERT_TRUE(pumpUntil([] { return itemCount(列表框1) == 2; }));
+    EXPECT_EQ(itemDecoration(列表框1, 0), "小明");
+    b.close();
+    ASSERT_TRUE(pumpUntil([] { return itemCount(列表框1) == 1; }));
+    EXPECT_EQ(service().memberNames.size(), 0u);
 }
 
 } // namespace

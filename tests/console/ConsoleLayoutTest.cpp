@@ -1,7 +1,8 @@
 // The console window as its form describes it, read back from the real window on each window
 // system's driver (Qt on Linux, Win32 on Windows): its caption, outer size and centred place,
 // the units of its form, the roster and the banner at their stored places, the marker store
-// that is never shown, and the roster's entries following its model. What only one window
+// that is never shown, the roster's entries following its model, and a member's name drawn
+// beside its entry, whose text stays the address. What only one window
 // system has (title bar flags, control styles, pictures) is tested in that system's own file.
 #include "console/ConsoleDrivers.h"
 #include "runtime/Cp936.h"
@@ -12,6 +13,9 @@
 namespace {
 
 using namespace console_test;
+
+// Between an entry's text and the name drawn after it, at least, in pixels.
+constexpr int kLeastNameGap = 6;
 
 // The window's stored outer size, frame included.
 constexpr int kOuterWidth = 225;
@@ -134,6 +138,35 @@ TYPED_TEST(ConsoleLayout, RosterEntriesFollowTheModel)
     }
     EXPECT_EQ(currentSelection(列表框1), -1);
     EXPECT_EQ(TypeParam::shownSelection(), -1);
+}
+
+TYPED_TEST(ConsoleLayout, NameIsDrawnBesideItsEntryWhoseTextStaysTheAddress)
+{
+    const std::vector<std::string> addresses = { "127.0.0.1:40001", "127.0.0.1:40002", "127.0.0.1:40003" };
+    for (const std::string& address : addresses)
+        addItem(列表框1, address);
+    TypeParam::handlePending();
+    const int bare = TypeParam::inkExtent(1);
+    ASSERT_GT(bare, 0) << "the address is not drawn";
+
+    ASSERT_TRUE(setItemDecoration(列表框1, 1, "小明"));
+    TypeParam::handlePending();
+    EXPECT_EQ(itemText(列表框1, 1), addresses[1]);
+    EXPECT_EQ(TypeParam::shownEntries(), (std::vector<std::string> { addresses.begin(), addresses.end() }));
+    EXPECT_GT(TypeParam::inkExtent(1), bare + kLeastNameGap);
+    EXPECT_LT(TypeParam::inkExtent(2), bare + kLeastNameGap);
+
+    // The name moves up with its entry; the entry that takes its old place has none.
+    deleteItem(列表框1, 0);
+    TypeParam::handlePending();
+    EXPECT_EQ(itemDecoration(列表框1, 0), "小明");
+    EXPECT_EQ(TypeParam::shownEntries(), (std::vector<std::string> { addresses[1], addresses[2] }));
+    EXPECT_GT(TypeParam::inkExtent(0), bare + kLeastNameGap);
+    EXPECT_LT(TypeParam::inkExtent(1), bare + kLeastNameGap);
+
+    ASSERT_TRUE(setItemDecoration(列表框1, 0, ""));
+    TypeParam::handlePending();
+    EXPECT_LT(TypeParam::inkExtent(0), bare + kLeastNameGap);
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // The console window on Qt, where Qt's own properties say it: a fixed frame with the title
 // bar's buttons and no menu bar, the roster a single-selection view straight of its model, the
-// banner the one text box, read-only, borderless and centred, and a screenshot saved beside
-// the test binary for a person to look at. What every window system shares is in
+// banner the one text box, read-only, borderless and centred, and screenshots saved beside
+// the test binary for a person to look at, without and with members' names. What every window system shares is in
 // ConsoleLayoutTest.cpp.
 #include "console/QtConsoleDriver.h"
 #include "platform/posix/PosixFiles.h"
@@ -58,12 +58,20 @@ TEST_F(ConsoleWindowLayout, ScreenshotForAPerson)
     QCoreApplication::processEvents();
 
     PosixFiles files;
-    QString path = QString::fromStdString(files.joinPath(files.programDirectory(), "console.png"));
-    QFile::remove(path);
-    ASSERT_TRUE(m_window->grab().save(path));
-    QImage saved(path);
-    ASSERT_FALSE(saved.isNull());
-    EXPECT_EQ(saved.size() / saved.devicePixelRatio(), m_window->size());
+    auto save = [&](const char* name) {
+        QString path = QString::fromStdString(files.joinPath(files.programDirectory(), name));
+        QFile::remove(path);
+        ASSERT_TRUE(m_window->grab().save(path));
+        QImage saved(path);
+        ASSERT_FALSE(saved.isNull());
+        EXPECT_EQ(saved.size() / saved.devicePixelRatio(), m_window->size());
+    };
+    save("console.png");
+    // Two members named by the messages they sent, one (a terminal) without a name.
+    setItemDecoration(列表框1, 0, "小明");
+    setItemDecoration(列表框1, 1, "Amy");
+    QCoreApplication::processEvents();
+    save("console-names.png");
 }
 
 } // namespace

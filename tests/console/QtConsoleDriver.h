@@ -11,6 +11,7 @@
 #include "platform/qt/QtWindowView.h"
 
 #include <QApplication>
+#include <QImage>
 #include <QCursor>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,6 +22,7 @@
 #include <QTextEdit>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -104,6 +106,23 @@ struct QtConsoleDriver {
         for (int row = 0; row < model->rowCount(); ++row)
             entries.push_back(model->index(row, 0).data().toString().toStdString());
         return entries;
+    }
+    // How far right the roster's entry at `index` is drawn: the last column, inside the row's
+    // outline (where a focus frame goes), that differs from the row's background; -1 for none.
+    static int inkExtent(int index)
+    {
+        QtListBox* list = rosterWidget();
+        const QRect row = list->visualRect(list->model()->index(index, 0));
+        const QImage picture = list->viewport()->grab(row).toImage();
+        const QRgb background = picture.pixel(picture.width() - 2, picture.height() / 2);
+        int extent = -1;
+        for (int y = 1; y + 1 < picture.height(); ++y) {
+            for (int x = 1; x + 1 < picture.width(); ++x) {
+                if (picture.pixel(x, y) != background)
+                    extent = std::max(extent, x);
+            }
+        }
+        return extent;
     }
     // Every text a control of the window shows.
     static std::vector<std::string> shownTexts()

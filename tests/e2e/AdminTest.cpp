@@ -148,6 +148,29 @@ TEST_F(Admin, ListShowsTheRosterInOrder)
     expectRoster({ &a, &c });
 }
 
+// A member's name is the sender line of its latest framed message, whether it joined by TCP or
+// as a page (a UTF-8 text frame); printed in UTF-8 beside the address, while `list` stays as
+// it was.
+TEST_F(Admin, NamesAreTheSenderLinesMembersFrameWith)
+{
+    startServer();
+    LoopbackClient& framing = connectClient();
+    LoopbackClient& page = connectClient({ .webSocket = true });
+    LoopbackClient& plain = connectClient();
+    syncByPassingClient(false);
+
+    framing.send("小明\r\nabc");
+    expectAllReceive("小明\r\nabc");
+    page.sendText(utf8(u8"Amy\r\nabc\r\n\r\n小红\r\nxyz"));
+    expectAllReceive("Amy\r\nabc\r\n\r\n小红\r\nxyz");
+    plain.send("just a line\r\n");
+    expectAllReceive("just a line\r\n");
+    CommandResult names = admin({ "names" });
+    EXPECT_EQ(names.status, kExitDone) << names.error;
+    EXPECT_EQ(names.output, framing.address() + utf8(u8" 小明\n") + page.address() + utf8(u8" 小红\n") + plain.address() + "\n");
+    expectRoster({ &framing, &page, &plain });
+}
+
 struct MenuAction {
     const char* verb;
     const std::string& body;

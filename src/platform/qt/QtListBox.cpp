@@ -4,7 +4,53 @@
 #include "console/ConsoleForm.h"
 #include "platform/qt/DisplayText.h"
 
+#include <QApplication>
 #include <QKeyEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
+
+namespace {
+
+// Between the entry's text and its decoration, in pixels.
+constexpr int kDecorationGap = 6;
+
+// Draws an entry as the style does, then its decoration after the text: muted, cut short with
+// an ellipsis where the row ends.
+class DecoratedEntryDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::paint(painter, option, index);
+        const QString decoration = index.data(kEntryDecorationRole).toString();
+        if (decoration.isEmpty())
+            return;
+        QStyleOptionViewItem item = option;
+        initStyleOption(&item, index);
+        const QWidget* widget = item.widget;
+        const QStyle* style = widget ? widget->style() : QApplication::style();
+        // The style lays the text out inside this rectangle with this margin on either side.
+        const QRect textArea = style->subElementRect(QStyle::SE_ItemViewItemText, &item, widget);
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+        const int left = textArea.left() + margin + item.fontMetrics.horizontalAdvance(item.text) + kDecorationGap;
+        const QRect nameArea(left, textArea.top(), textArea.right() - margin - left + 1, textArea.height());
+        if (nameArea.width() <= 0)
+            return;
+        const bool selected = item.state & QStyle::State_Selected;
+        painter->save();
+        painter->setFont(item.font);
+        const QColor text = item.palette.color(QPalette::Text);
+        const QColor background = item.palette.color(QPalette::Base);
+        const QColor muted(mutedChannel(text.red(), background.red()), mutedChannel(text.green(), background.green()),
+            mutedChannel(text.blue(), background.blue()));
+        painter->setPen(selected ? item.palette.color(QPalette::HighlightedText) : muted);
+        painter->drawText(nameArea, Qt::AlignLeft | Qt::AlignVCenter, item.fontMetrics.elidedText(decoration, Qt::ElideRight, nameArea.width()));
+        painter->restore();
+    }
+};
+
+} // namespace
 
 ListBoxItems::ListBoxItems(ListBoxModel& model, int rowHeight, QObject* parent)
     : QAbstractListModel(parent)
@@ -37,6 +83,15 @@ QVariant ListBoxItems::data(const QModelIndex& index, int role) const
         return {};
     switch (role) {
     case Qt::DisplayRole: return displayText(m_model->text(index.row()));
+    case kEntryDecorationRole: return displayText(m_model->decoration(index.row()));
+    // The whole decoration, also where the row cuts it short.
+    case Qt::ToolTipRole: return m_model->decoration(index.row()).empty() ? QVariant() : displayText(m_model->decoration(index.row()));
+    // A screen reader says both, as the row shows them.
+    case Qt::AccessibleTextRole: {
+        std::string_view decoration = m_model->decoration(index.row());
+        QString text = displayText(m_model->text(index.row()));
+        return decoration.empty() ? text : text + QLatin1Char(' ') + displayText(decoration);
+    }
     case Qt::UserRole: return m_model->data(index.row());
     // One line per entry, one pixel taller than the font's line.
     case Qt::SizeHintRole: return QSize(0, m_rowHeight);
@@ -68,6 +123,12 @@ void ListBoxItems::afterRemove(int32_t)
     m_changing = false;
 }
 
+void ListBoxItems::decorationChanged(int32_t index)
+{
+    QModelIndex changed = this->index(index, 0);
+    emit dataChanged(changed, changed, { kEntryDecorationRole, Qt::ToolTipRole, Qt::AccessibleTextRole });
+}
+
 void ListBoxItems::selectionChanged(int32_t index)
 {
     if (onProgramSelection)
@@ -80,6 +141,7 @@ QtListBox::QtListBox(ListBoxModel& model, QWidget* parent)
     , m_items(new ListBoxItems(model, fontMetrics().height() + kListEntryExtraHeight, this))
 {
     setModel(m_items);
+    setItemDelegate(new DecoratedEntryDelegate(this));
     setSelectionMode(QAbstractItemView::SingleSelection);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

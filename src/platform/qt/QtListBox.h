@@ -1,7 +1,8 @@
 // The list box control on Qt: a QListView over the console's ListBoxModel, single selection.
 // It tells apart changes made by the user (a click on an entry, also on the one already
 // selected, or a move with the keyboard), which it reports, from the program's additions and
-// deletions, which it only shows.
+// deletions, which it only shows. An entry's decoration (a member's name) is drawn after its
+// text in a muted colour; the item's display text stays the entry's own.
 #pragma once
 
 #include "console/ListBoxModel.h"
@@ -10,6 +11,9 @@
 #include <QListView>
 
 #include <functional>
+
+// The role under which an entry's decoration is read, empty when it has none.
+inline constexpr int kEntryDecorationRole = Qt::UserRole + 1;
 
 // The entries as Qt's item model, read straight from the ListBoxModel: no copy is kept.
 class ListBoxItems final : public QAbstractListModel, public ListBoxObserver {
@@ -26,6 +30,7 @@ public:
     void beforeRemove(int32_t index) override;
     void afterRemove(int32_t index) override;
     void selectionChanged(int32_t index) override;
+    void decorationChanged(int32_t index) override;
 
     bool changing() const { return m_changing; }
     // The model is going away before this view does: show nothing from now on.

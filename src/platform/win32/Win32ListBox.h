@@ -1,6 +1,9 @@
 // A LISTBOX control showing a ListBoxModel, for the console's window on Win32: it tells the
 // user's choices (a click on an entry, also on the selected one; a move with the keyboard)
-// from the program's changes, which Windows does not report.
+// from the program's changes, which Windows does not report. The control is owner-drawn and
+// keeps the entries' texts (LBS_OWNERDRAWFIXED | LBS_HASSTRINGS), so that it can draw an
+// entry's decoration (a member's name) after its text while LB_GETTEXT and the keyboard's
+// search still see the entry's own text.
 //
 // The control is not redrawn for each change: a burst of them (a crowd that joins at once, a
 // churn of short visits) would redraw it and its scroll bar once per entry, which under Wine
@@ -10,12 +13,14 @@
 // changes made before that message comes are drawn at once.
 #pragma once
 
+#include "console/ConsoleForm.h"
 #include "console/ListBoxModel.h"
 #include "platform/win32/CodePage936.h"
 
 #include <windows.h>
 
 #include <functional>
+#include <string>
 
 class Win32ListBox final : public ListBoxObserver {
 public:
@@ -53,6 +58,46 @@ public:
         SendMessageW(m_control, LB_DELETESTRING, static_cast<WPARAM>(index), 0);
     }
     void selectionChanged(int32_t index) override { SendMessageW(m_control, LB_SETCURSEL, static_cast<WPARAM>(index), 0); }
+    void decorationChanged(int32_t index) override
+    {
+        RECT entry {};
+        if (SendMessageW(m_control, LB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&entry)) != LB_ERR)
+            InvalidateRect(m_control, &entry, TRUE);
+    }
+
+    // WM_DRAWITEM, with the console's font selected into the item's DC: the entry's text as
+    // the plain control draws it, `indent` pixels in, then its decoration `gap` pixels after
+    // the text, muted (ConsoleForm.h) and cut short with an ellipsis where the row ends. Every
+    // action draws the whole entry, so the focus rectangle is never toggled twice.
+    void draw(const DRAWITEMSTRUCT& item, int indent, int gap) const
+    {
+        HDC dc = item.hDC;
+        RECT area = item.rcItem;
+        bool selected = (item.itemState & ODS_SELECTED) && item.itemID != static_cast<UINT>(-1);
+        FillRect(dc, &area, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+        if (item.itemID != static_cast<UINT>(-1)) {
+            auto index = static_cast<int32_t>(item.itemID);
+            int previousMode = SetBkMode(dc, TRANSPARENT);
+            COLORREF previousColour = SetTextColor(dc, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+            std::wstring text = cp936ToWide(m_model->textView(index));
+            RECT textArea = area;
+            textArea.left += indent;
+            drawLine(dc, text, textArea);
+            if (std::string_view decoration = m_model->decoration(index); !decoration.empty()) {
+                SIZE extent {};
+                GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+                RECT nameArea = textArea;
+                nameArea.left += extent.cx + gap;
+                SetTextColor(dc, selected ? GetSysColor(COLOR_HIGHLIGHTTEXT) : mutedColour());
+                if (nameArea.left < nameArea.right)
+                    drawLine(dc, cp936ToWide(decoration), nameArea);
+            }
+            SetTextColor(dc, previousColour);
+            SetBkMode(dc, previousMode);
+        }
+        if ((item.itemState & ODS_FOCUS) && !(item.itemState & ODS_NOFOCUSRECT))
+            DrawFocusRect(dc, &area);
+    }
 
     // LBN_SELCHANGE: the user moved the selection. A change by the mouse is told when the
     // button goes up, as a click; one by the keyboard at once.
@@ -66,6 +111,19 @@ public:
     }
 
 private:
+    static COLORREF mutedColour()
+    {
+        COLORREF text = GetSysColor(COLOR_WINDOWTEXT);
+        COLORREF background = GetSysColor(COLOR_WINDOW);
+        return RGB(mutedChannel(GetRValue(text), GetRValue(background)), mutedChannel(GetGValue(text), GetGValue(background)),
+            mutedChannel(GetBValue(text), GetBValue(background)));
+    }
+
+    static void drawLine(HDC dc, const std::wstring& text, RECT area)
+    {
+        DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &area, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
+    }
+
     // Private to this subclass: the control class's own messages are below WM_APP.
     static constexpr UINT kResumeRedraw = WM_APP + 0x42;
 

@@ -25,6 +25,10 @@ constexpr UINT kWindowCommandId = 0x0100;
 constexpr WPARAM kSystemCommandMask = 0xFFF0;
 // ShellExecute's results above this are success.
 constexpr INT_PTR kShellExecuteFailureLimit = 32;
+// Where a roster entry's text starts in its row (where the plain control puts it), and how far
+// after it the entry's decoration (a member's name) starts, in the form's pixels.
+constexpr int kEntryTextIndent = 1;
+constexpr int kEntryDecorationGap = 6;
 
 ATOM registerWindowClass(WNDPROC procedure)
 {
@@ -124,9 +128,11 @@ void Win32WindowView::applyDpi(int dpi, const RECT* suggested)
 }
 
 // Each entry is a line of the font tall and a form pixel more.
+int Win32WindowView::entryHeight() const { return lineHeight(m_font) + scaleToDpi(kListEntryExtraHeight, m_dpi); }
+
 void Win32WindowView::setEntryHeight(HWND listBox) const
 {
-    SendMessageW(listBox, LB_SETITEMHEIGHT, 0, MAKELPARAM(lineHeight(m_font) + scaleToDpi(kListEntryExtraHeight, m_dpi), 0));
+    SendMessageW(listBox, LB_SETITEMHEIGHT, 0, MAKELPARAM(entryHeight(), 0));
 }
 
 Win32WindowView::~Win32WindowView()
@@ -189,8 +195,9 @@ void Win32WindowView::addEditBox(const UnitDescription& unit, EditBoxModel& mode
 
 void Win32WindowView::addListBox(const UnitDescription& unit, ListBoxModel& model)
 {
-    // Unsorted, single selection, a vertical scroll bar when the entries need one, notifying.
-    HWND control = createChild(kListBoxClass, WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, WS_EX_CLIENTEDGE, unit);
+    // Unsorted, single selection, a vertical scroll bar when the entries need one, notifying;
+    // drawn here, so that a member's name goes beside its address (Win32ListBox.h).
+    HWND control = createChild(kListBoxClass, WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS, WS_EX_CLIENTEDGE, unit);
     setEntryHeight(control);
     uint32_t unitId = unit.unitId;
     m_listBoxes.push_back(std::make_unique<Win32ListBox>(control, model, [this, unitId] { m_events.onUserSelection(unitId); }));
@@ -321,6 +328,27 @@ LRESULT Win32WindowView::handle(UINT message, WPARAM wParam, LPARAM lParam)
         if (message == WM_CTLCOLORSTATIC) {
             SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
             return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+        }
+        break;
+    }
+    case WM_MEASUREITEM: {
+        // Asked once, while the owner-drawn roster is made; LB_SETITEMHEIGHT follows every change
+        // of scale.
+        auto* measured = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+        if (measured->CtlType != ODT_LISTBOX)
+            break;
+        measured->itemHeight = static_cast<UINT>(entryHeight());
+        return TRUE;
+    }
+    case WM_DRAWITEM: {
+        const auto* drawn = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+        for (const auto& list : m_listBoxes) {
+            if (list->control() != drawn->hwndItem)
+                continue;
+            HGDIOBJ previous = SelectObject(drawn->hDC, m_font);
+            list->draw(*drawn, scaleToDpi(kEntryTextIndent, m_dpi), scaleToDpi(kEntryDecorationGap, m_dpi));
+            SelectObject(drawn->hDC, previous);
+            return TRUE;
         }
         break;
     }

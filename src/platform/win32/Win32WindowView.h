@@ -46,6 +46,7 @@ private:
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
     HWND createChild(const wchar_t* className, DWORD style, DWORD extendedStyle, const UnitDescription& unit);
     void applyDpi(int dpi, const RECT* suggested);
+    int entryHeight() const;
     void setEntryHeight(HWND listBox) const;
 
     const WindowDescription& m_description;

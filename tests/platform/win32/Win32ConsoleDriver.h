@@ -12,6 +12,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <string>
@@ -210,6 +211,27 @@ struct Win32ConsoleDriver {
             entries.push_back(utf8Of(text));
         }
         return entries;
+    }
+    // How far right the roster's entry at `index` is drawn: the last column, inside the row's
+    // outline (where the focus rectangle goes), that differs from the row's background; -1 for
+    // none. Read from the control's own pixels once it has drawn everything.
+    static int inkExtent(int index)
+    {
+        HWND list = roster();
+        RedrawWindow(list, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+        RECT row {};
+        SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&row));
+        HDC dc = GetDC(list);
+        const COLORREF background = GetPixel(dc, row.right - 2, (row.top + row.bottom) / 2);
+        int extent = -1;
+        for (int y = row.top + 1; y + 1 < row.bottom; ++y) {
+            for (int x = row.left + 1; x + 1 < row.right; ++x) {
+                if (GetPixel(dc, x, y) != background)
+                    extent = std::max(extent, static_cast<int>(x - row.left));
+            }
+        }
+        ReleaseDC(list, dc);
+        return extent;
     }
     // Every text a control of the window shows.
     static std::vector<std::string> shownTexts()

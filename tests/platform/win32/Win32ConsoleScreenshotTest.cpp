@@ -1,6 +1,7 @@
-// A picture of the Win32 console for a person to look at: the banner, three clients on the
+// Pictures of the Win32 console for a person to look at: the banner, three clients on the
 // roster and the administrator's pop-up open over it, taken from the screen while the pop-up's
-// own loop runs and saved as console-windows.png beside the test binary.
+// own loop runs and saved beside the test binary: console-windows.png, and
+// console-windows-names.png with members' names beside two of the addresses.
 #include "platform/win32/Win32ConsoleDriver.h"
 #include "platform/win32/Win32Files.h"
 
@@ -9,6 +10,7 @@
 #include <gdiplus.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -48,14 +50,24 @@ bool saveScreenArea(const RECT& area, const std::wstring& path)
     return saved;
 }
 
-using Win32ConsoleScreenshot = LoadedConsole<Win32ConsoleDriver>;
+class Win32ConsoleScreenshot : public LoadedConsole<Win32ConsoleDriver> {
+protected:
+    // The names beside the entries, in roster order; an empty one for none.
+    void takePicture(const char* fileName, const std::vector<const char*>& names);
+};
 
-TEST_F(Win32ConsoleScreenshot, PopupOverThreeClientsForAPerson)
+TEST_F(Win32ConsoleScreenshot, PopupOverThreeClientsForAPerson) { takePicture("console-windows.png", {}); }
+
+TEST_F(Win32ConsoleScreenshot, PopupOverNamedClientsForAPerson) { takePicture("console-windows-names.png", { "小明", "Amy", "" }); }
+
+void Win32ConsoleScreenshot::takePicture(const char* fileName, const std::vector<const char*>& names)
 {
     handlerCalls().extra[kOnRosterSelect] = [] { popupMenu(kConsoleWindowId, 管理); };
     setContent(编辑框2, "本机名称：chatroom-host\r\n本机IP：192.0.2.10");
     for (const char* client : { "127.0.0.1:50001", "127.0.0.1:50002", "192.0.2.77:61234" })
         addItem(列表框1, client);
+    for (size_t index = 0; index < names.size(); ++index)
+        setItemDecoration(列表框1, static_cast<int32_t>(index), names[index]);
     HWND list = controlOf(列表框1);
     RECT entry {};
     SendMessageW(list, LB_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&entry));
@@ -65,7 +77,7 @@ TEST_F(Win32ConsoleScreenshot, PopupOverThreeClientsForAPerson)
     RedrawWindow(m_window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
 
     Win32Files files;
-    const std::wstring path = cp936ToWide(files.joinPath(files.programDirectory(), "console-windows.png"));
+    const std::wstring path = cp936ToWide(files.joinPath(files.programDirectory(), fileName));
     DeleteFileW(path.c_str());
     RECT pictured {};
     bool saved = false;
