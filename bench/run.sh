@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # bench/run.sh: builds Release, then measures our relay against `ncat --broker` (a real peer) and
 # bench/ReferenceRelay.cpp (the ceiling) with the load generator (bench/LoadMain.cpp), and prints
-# the results as the markdown of the README's benchmark section (bench/table.sh), with a picture
+# the results as the markdown of the benchmark page docs/benchmark.md (bench/table.sh), with a picture
 # of the fan-out against N (bench/plot.sh):
 #   - the fan-out of one message at a time (latency, CPU per delivery) and ten senders at once
 #     (rate, CPU per delivery) at N = 10 ... 10,000 clients;
@@ -18,7 +18,7 @@
 # made (as root), so that nothing else on the machine shares their port or their TCP counters.
 #
 #   bench/run.sh                   measure, print the table (45 minutes or less)
-#   bench/run.sh --update-readme   measure, and put the table into README.md between the markers
+#   bench/run.sh --update-readme   measure, and put the table into docs/benchmark.md between the markers
 #                                  of its placement, and the picture into docs/
 #   bench/run.sh --from FILE [--update-readme]   only the table and picture, from a run's results
 #   BENCH_PIN=none bench/run.sh    the scheduler places the relays and the load generator
@@ -164,18 +164,20 @@ measure() {
   printf '%s\n' "$out" | grep -v '^result ' >&2 || true
 }
 
-# The README's benchmark section holds one table per placement between these lines.
+# The benchmark's page (docs/benchmark.md; the README has a summary and a link) holds one table
+# per placement between these lines.
+readonly bench_page=docs/benchmark.md
 update_readme_table() {
   local table=$1 begin="<!-- bench/run.sh table begin: $placement_name -->" end="<!-- bench/run.sh table end: $placement_name -->"
-  grep -qF "$begin" README.md && grep -qF "$end" README.md ||
-    { echo "bench: README.md has no table markers for $placement_name" >&2; return 1; }
+  grep -qF "$begin" "$bench_page" && grep -qF "$end" "$bench_page" ||
+    { echo "bench: $bench_page has no table markers for $placement_name" >&2; return 1; }
   awk -v begin="$begin" -v end="$end" -v table="$table" '
     $0 == begin { print; while ((getline line < table) > 0) print line; skip = 1; next }
     $0 == end { skip = 0 }
-    !skip { print }' README.md >"$work/README.md"
-  cp "$work/README.md" README.md
+    !skip { print }' "$bench_page" >"$work/benchmark.md"
+  cp "$work/benchmark.md" "$bench_page"
   [ -f "$work/plot.svg" ] && mkdir -p docs && cp "$work/plot.svg" "$plot_file"
-  echo "bench: README.md's table for $placement_name updated, and $plot_file" >&2
+  echo "bench: $bench_page's table for $placement_name updated, and $plot_file" >&2
 }
 
 # --- the run ------------------------------------------------------------------------------------
@@ -283,7 +285,8 @@ else
   echo "bench: raw results in $build/bench/results.txt; the measurements took $SECONDS s" >&2
 fi
 
-echo "$plot_file" >"$work/plot_link"
+# The page lives in docs/, beside its pictures.
+echo "${plot_file#docs/}" >"$work/plot_link"
 print_table >"$work/table.md"
 mkdir -p "$build/bench"
 cp "$work/table.md" "$build/bench/table.md"

@@ -1,4 +1,4 @@
-# bench/table.sh: the markdown of the README's benchmark section from the raw results of a run
+# bench/table.sh: the markdown of the benchmark page (docs/benchmark.md) from the raw results of a run
 # ($results), sourced by bench/run.sh. Each figure is the median over the rounds; each ratio
 # is paired within a round (the lines of a round were measured one after the other, so a change
 # in the machine's load hits both alike) and shown as its median with the worst round beside
