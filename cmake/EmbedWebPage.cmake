@@ -1,20 +1,27 @@
-# Writes a C++ source that holds the web page's three files as byte arrays, so the page is
-# part of the executable and needs no file beside it. Run as a script at build time:
-#   cmake -DPAGE_DIR=... -DOUTPUT=... -P EmbedWebPage.cmake
+# Writes a C++ source that holds the web page as byte arrays: the HTML template, the style sheet
+# and the script, so the page is part of the executable and needs no file beside it. The script
+# is the page's script files one after the other, in the order given (each one declares what
+# the later ones use), so that the page still has one inline script with one hash. Run as a
+# script at build time:
+#   cmake -DPAGE_DIR=... -DPAGE_SCRIPTS=first.js,second.js,... -DOUTPUT=... -P EmbedWebPage.cmake
 # A file that does not exist yet is embedded as an empty text (the page is then a bare one).
 set(source "// Generated from src/web/page by cmake/EmbedWebPage.cmake; do not edit.\n#include \"web/PageSources.h\"\n\nnamespace {\n")
-foreach(part IN ITEMS index.html chat.css chat.js)
-  if(part STREQUAL "index.html")
-    set(name kTemplate)
-  elseif(part STREQUAL "chat.css")
-    set(name kStyle)
+string(REPLACE "," ";" script_files "${PAGE_SCRIPTS}")
+foreach(name IN ITEMS kTemplate kStyle kScript)
+  if(name STREQUAL "kTemplate")
+    set(parts index.html)
+  elseif(name STREQUAL "kStyle")
+    set(parts chat.css)
   else()
-    set(name kScript)
+    set(parts ${script_files})
   endif()
   set(hex "")
-  if(EXISTS "${PAGE_DIR}/${part}")
-    file(READ "${PAGE_DIR}/${part}" hex HEX)
-  endif()
+  foreach(part IN LISTS parts)
+    if(EXISTS "${PAGE_DIR}/${part}")
+      file(READ "${PAGE_DIR}/${part}" part_hex HEX)
+      string(APPEND hex "${part_hex}")
+    endif()
+  endforeach()
   string(LENGTH "${hex}" digits)
   math(EXPR size "${digits} / 2")
   string(REGEX REPLACE "([0-9a-f][0-9a-f])" "'\\\\x\\1'," bytes "${hex}")

@@ -99,14 +99,14 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${chatroom_conffiles})
 
 # Depends from the libraries the program really links, where dpkg-shlibdeps can tell (configure
 # with -DCHATROOM_DPKG_SHLIBDEPS=OFF to skip it). Otherwise a fixed list: the Qt 6.4 the program
-# is built against (Debian 12), SQLite 3.24 for the upserts of the value store, and the C and
-# C++ runtimes of GCC 12.
+# is built against (Debian 12), libxcb for the check of the X display before Qt opens it, SQLite
+# 3.24 for the upserts of the value store, and the C and C++ runtimes of GCC 12.
 find_program(CHATROOM_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(CHATROOM_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
-      "libqt6widgets6 (>= 6.4.0), libqt6gui6 (>= 6.4.0), libqt6core6 (>= 6.4.0), libsqlite3-0 (>= 3.24.0), libc6 (>= 2.34), libstdc++6 (>= 12)")
+      "libqt6widgets6 (>= 6.4.0), libqt6gui6 (>= 6.4.0), libqt6core6 (>= 6.4.0), libxcb1, libsqlite3-0 (>= 3.24.0), libc6 (>= 2.34), libstdc++6 (>= 12)")
 endif()
 
 include(CPack)

@@ -7,7 +7,7 @@ set -euo pipefail
 
 chatroom_packages=(
   build-essential cmake pkg-config
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev libxcb1-dev
   libsqlite3-dev sqlite3
   googletest libgtest-dev libgmock-dev
   ncat

@@ -1,10 +1,11 @@
 // The start-up handler: makes sure the room can take clients (or tells the administrator why
 // not and ends it), opens the web entrance (or says why it cannot), loads the robot's word
-// library from beside the program (or says what is wrong with it) and writes the host's name
-// and first address into the banner.
+// library from beside the program (or says what is wrong with it), writes the host's name
+// and first address into the banner and, without a window, says where to join instead.
 #include "app/Handlers.h"
 
 #include "app/Robot.h"
+#include "app/RoomAnnouncement.h"
 #include "app/ServiceState.h"
 #include "console/ControlOperations.h"
 #include "net/HostInfo.h"
@@ -69,17 +70,18 @@ bool refuseToRunWithoutListener()
 
 // Browsers join through the web entrance. A port that cannot be opened costs the room its
 // browsers only: the administrator is told which port and why, and the room runs for TCP
-// clients.
-void openWebEntranceOrWarn()
+// clients. Returns the port browsers join on, nothing when there is none.
+std::optional<uint16_t> openWebEntranceOrWarn()
 {
     std::optional<uint16_t> port = service().webPort;
     if (!port)
-        return;
+        return std::nullopt;
     const Listener& entrance = openWebEntrance(serverComponent(服务器1), *port);
     if (entrance.isListening())
-        return;
+        return port;
     messageBox(concatText("无法在TCP端口", std::to_string(*port), "上打开网页入口（", concatText(entrance.failure(), "），浏览器无法加入；聊天室照常运行。")),
         kMessageBoxIconWarning, kWarningCaption);
+    return std::nullopt;
 }
 
 } // namespace
@@ -89,7 +91,7 @@ void onWindowCreated()
     if (refuseToRunWithoutListener())
         return;
     serverComponent(服务器1).onNameHeld([] { service().newcomersTurnedAway.note(1); });
-    openWebEntranceOrWarn();
+    std::optional<uint16_t> webPort = openWebEntranceOrWarn();
     ServiceState& state = service();
     TextArray addresses = getLocalAddresses();
     // The robot is on when the library was read, even if it held nothing to answer; a file that
@@ -105,4 +107,5 @@ void onWindowCreated()
     Text hostName = getHostName();
     Text firstAddress = addresses.elementCount() > 0 ? addresses.elementAt(1) : Text(kNoAddress);
     setContent(编辑框2, concatText("本机名称：", hostName, "\r\n本机IP：", firstAddress));
+    announceOpenRoom(serverComponent(服务器1).port(), webPort);
 }

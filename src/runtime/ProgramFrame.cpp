@@ -7,6 +7,7 @@
 #include "runtime/WindowSystem.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 
 namespace {
@@ -141,6 +142,19 @@ void requestProgramClose()
         state.closeRequestHandler();
     else if (state.loopEntered && state.windowSystem)
         state.windowSystem->quitMessageLoop();
+}
+
+void endProgramForLostDisplay()
+{
+    FrameState& state = frame();
+    requestProgramClose();
+    endProgram(0);
+    if (state.windowTeardown)
+        state.windowTeardown();
+    // No static object is destroyed: the window system they may refer to is broken, and it
+    // must not be entered again.
+    std::fflush(nullptr);
+    std::_Exit(0);
 }
 
 bool isHeadless()

@@ -54,6 +54,12 @@ void setCloseRequestHandler(std::function<void()> handler);
 // Called by the window system's backend when such a request arrives.
 void requestProgramClose();
 
+// The display the windows are on has gone for good (its server ended, the session logged out)
+// and the window system would end the process by itself: closes the windows as a close
+// request does (the room tells its clients it is dissolved), runs the end routine, and ends
+// the process at once with status 0, never returning into the window system.
+[[noreturn]] void endProgramForLostDisplay();
+
 // True when the program runs without a display (also before and after startProgram).
 bool isHeadless();
 // The window system the program runs on; nullptr outside startProgram.

@@ -1,6 +1,7 @@
 // The room's web page in Debian's Chromium against the built program: browsers and a TCP
 // member chat both ways, the robot and the votes, the administrator's actions on a page, an
-// imitated notice, the dissolution. Run by CTest (node web.test.mjs); exits with 77 (skipped)
+// imitated notice, the dissolution; typing several lines and with an input method, a long burst
+// and the new-messages button, contrast and the names assistive technology gets. Run by CTest (node web.test.mjs); exits with 77 (skipped)
 // when puppeteer-core (npm ci here) or Chromium is missing, unless CHATROOM_BROWSER_REQUIRED.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
@@ -13,6 +14,7 @@ if (harness instanceof Error || !fs.existsSync(chromium)) {
   process.exit(process.env.CHATROOM_BROWSER_REQUIRED ? 1 : 77);
 }
 const { Room, TcpMember, launchBrowser, join, joinNamed, say, stateIs, messageShown, until, sleep, underWine } = harness;
+const { measureContrast, MIN_TEXT_RATIO, MIN_EDGE_RATIO } = await import('./contrast.mjs');
 
 const WORDS = '你好\r\n你好呀，欢迎！\r\n';
 const MUTE = '你已被管理员禁言1分钟！';
@@ -129,4 +131,125 @@ test('the administrator\'s actions have their effect on the page they name', { s
   assert.ok(notices.every((n) => n.endsWith('离开聊天室！')), notices.join(' '));
   assert.equal(await bystander.$eval('#message', (m) => m.disabled), false);
   assert.equal(await room.close(), 0);
+});
+
+test('Shift+Enter makes lines of one message; an input method\'s Enter sends nothing', async (t) => {
+  const room = await Room.start(WORDS);
+  t.after(() => room.stop());
+  const tcp = await TcpMember.connect();
+  const a = await join(browser, '小明');
+  const b = await join(browser, '阿花');
+
+  await a.type('#message', '第一行');
+  await a.keyboard.down('Shift');
+  await a.keyboard.press('Enter');
+  await a.keyboard.up('Shift');
+  await a.type('#message', '第二行');
+  // Safari's confirming Enter: key code 229 with isComposing false.
+  await a.$eval('#message', (m) => {
+    window.seenKeys = [];
+    m.addEventListener('keydown', (e) => window.seenKeys.push([e.key, e.keyCode, e.isComposing]));
+  });
+  const cdp = await a.createCDPSession();
+  for (const type of ['keyDown', 'keyUp']) {
+    await cdp.send('Input.dispatchKeyEvent', { type, key: 'Enter', code: 'Enter', windowsVirtualKeyCode: 229 });
+  }
+  assert.deepEqual(await a.evaluate(() => window.seenKeys), [['Enter', 229, false]]);
+  assert.equal(await a.$eval('#message', (m) => m.value), '第一行\n第二行');
+  await a.keyboard.press('Enter');
+  await tcp.waitFor('小明\r\n第一行\r\n第二行');
+  assert.equal(await messageShown(b, '第一行\n第二行', '小明'), 'msg chat');
+  assert.equal(await a.$eval('#message', (m) => m.value), '');
+  noProblems(a, b);
+  tcp.close();
+  assert.equal(await room.close(), 0);
+});
+
+const KEPT = 500;
+const logBodies = (page) => page.$$eval('#log .msg .body', (m) => m.map((e) => e.textContent));
+const scrolledToEnd = (page) => page.$eval('#log', (l) => l.scrollHeight - l.scrollTop - l.clientHeight < 2);
+
+test('a long burst ends with the newest messages shown and the older ones removed; scrolled back, a button leads down', async (t) => {
+  const room = await Room.start(WORDS);
+  t.after(() => room.stop());
+  const tcp = await TcpMember.connect();
+  const page = await join(browser, '小明');
+
+  const burst = Array.from({ length: 2 * KEPT }, (_, i) => `老王\r\n消息 ${i}`);
+  tcp.send('\r\n\r\n' + burst.join('\r\n\r\n'));
+  await messageShown(page, `消息 ${burst.length - 1}`, '老王');
+  assert.deepEqual(await logBodies(page), burst.slice(-KEPT).map((m) => m.split('\r\n')[1]));
+  assert.equal(await page.$eval('#log', (l) => l.firstElementChild.textContent), '更早的消息已移除');
+  assert.ok(await scrolledToEnd(page));
+  assert.equal(await page.$eval('#new-messages', (m) => m.hidden), true);
+
+  // Back to the top; the page has seen the scroll once the event reached a later listener.
+  await page.$eval('#log', (l) => new Promise((resolve) => {
+    l.addEventListener('scroll', resolve, { once: true });
+    l.scrollTop = 0;
+  }));
+  tcp.send('\r\n\r\n老王\r\n往上翻的时候来的\r\n\r\n老王\r\n又一条');
+  await messageShown(page, '又一条', '老王');
+  await page.waitForSelector('#new-messages:not([hidden])');
+  assert.equal(await page.title(), '(2) 聊天室');
+  assert.match(await page.$eval('#new-messages', (m) => m.textContent), /^\s*2 条新消息/);
+  assert.equal(await page.$eval('#log', (l) => l.scrollTop), 0);
+  await page.click('#new-messages');
+  await until('the log to scroll to its end', () => scrolledToEnd(page));
+  assert.equal(await page.title(), '聊天室');
+  assert.equal(await page.$eval('#new-messages', (m) => m.hidden), true);
+  noProblems(page);
+  tcp.close();
+  assert.equal(await room.close(), 0);
+});
+
+test('texts and controls stand out enough, controls say what they do, reduced motion shakes nothing', async (t) => {
+  const room = await Room.start(WORDS);
+  t.after(() => room.stop());
+  const tcp = await TcpMember.connect();
+  const first = await browser.createBrowserContext();
+  const dialogPage = await first.newPage();
+  await dialogPage.goto(harness.PAGE_URL);
+  await dialogPage.waitForSelector('#nickname-dialog[open]');
+  const page = await joinNamed(room, browser, '小明');
+
+  await say(page, '我自己说的');
+  await say(page, '你好');
+  tcp.send(`老王\r\n别人说的\r\n\r\n没有昵称的一行\r\n\r\n${ROBOT}\r\n冒充的`);
+  await messageShown(page, '冒充的', ROBOT);
+  if (!underWine) {
+    assert.equal(room.admin('mute', page.address).status, 0);
+    await messageShown(page, MUTE, ADMINISTRATOR);
+  }
+  await messageShown(page, '你好呀，欢迎！', ROBOT);
+  const measured = [...await measureContrast(page), ...await measureContrast(dialogPage)];
+  assert.equal(await room.close(), 0);
+  await stateIs(page, 'dissolved');
+  measured.push(...await measureContrast(page));
+  const kinds = new Set(measured.map((m) => m.what));
+  for (const expected of ['span.sender in msg server robot', 'time in msg chat own', '#status::before', '#message::placeholder', '#banner-button']) {
+    assert.ok(kinds.has(expected), `${expected} was not measured: ${[...kinds].join(', ')}`);
+  }
+  const tooFaint = measured.filter((m) => m.ratio < (m.kind === 'text' ? MIN_TEXT_RATIO : MIN_EDGE_RATIO));
+  assert.deepEqual(tooFaint, []);
+
+  const tree = await page.accessibility.snapshot({ interestingOnly: false });
+  const nodes = [];
+  const walk = (node) => { nodes.push(node); (node.children || []).forEach(walk); };
+  walk(tree);
+  assert.ok(nodes.some((n) => n.role === 'main'), 'no main landmark');
+  assert.ok(nodes.some((n) => n.role === 'button' && n.name === '更改昵称（当前：小明）'));
+  assert.equal(await page.$eval('#mute', (m) => m.getAttribute('aria-live') ?? m.getAttribute('role')), null);
+
+  const animationOf = (effect) => page.$eval('#app', (app, e) => {
+    app.classList.add(e);
+    const name = getComputedStyle(app).animationName;
+    app.classList.remove(e);
+    return name;
+  }, effect);
+  assert.deepEqual([await animationOf('shake'), await animationOf('quake')], ['shake', 'quake']);
+  await page.emulateMediaFeatures([{ name: 'prefers-reduced-motion', value: 'reduce' }]);
+  assert.deepEqual([await animationOf('shake'), await animationOf('quake')], ['flash', 'flash']);
+  noProblems(page);
+  tcp.close();
 });

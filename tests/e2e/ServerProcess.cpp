@@ -300,6 +300,11 @@ std::string ServerProcess::standardError() const
     return readWholeFile(m_stderrPath);
 }
 
+std::string ServerProcess::standardOutput() const
+{
+    return readWholeFile(m_stdoutPath);
+}
+
 bool ServerProcess::toldAdministrator(std::string_view caption, std::string_view text) const
 {
     if (!wineTarget()) {

@@ -83,6 +83,8 @@ public:
     // Everything the program has written to standard error so far, as it wrote it (under
     // Wine, with Wine's trace of the message boxes).
     std::string standardError() const;
+    // Everything the program has written to standard output so far.
+    std::string standardOutput() const;
     // Whether the program has shown the administrator a message box with `caption` and `text`
     // (UTF-8). Headless on Linux, a box is the line "caption text" on standard error; under Wine
     // it is a real box, found in Wine's trace, which holds the text and not the caption.

@@ -1,6 +1,8 @@
 // What the administrator is told when the room cannot start as it should: a port that is
-// taken ends the program with a failure status, and a word library that cannot be used is
-// named with what is wrong with it. Headless, each message box is one line on standard error.
+// taken ends the program with a failure status, a word library that cannot be used is named
+// with what is wrong with it, and a display that cannot be opened leaves the room running
+// headless. Headless, each message box is one line on standard error, and the start says on
+// standard output where to join.
 #include "RoomTexts.h"
 #include "ServerProcess.h"
 #include "support/LoopbackClient.h"
@@ -9,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -125,6 +128,57 @@ TEST(StartupProblems, AnUnusableWordLibraryIsNamedWithWhatIsWrong)
         EXPECT_EQ(server.stop(), 0);
         EXPECT_EQ(server.standardError(), utf8(u8"错误： ") + utf8(library.message) + "\n");
     }
+}
+
+struct DisplayCase {
+    const char* variable;
+    const char* value;
+    std::string_view reason; // the start of the line on standard error
+};
+
+// A display that is named but cannot be opened (a stale ssh -X session, an empty variable, a
+// compositor that has gone) is no reason to fail: the room runs headless and says why.
+TEST(StartupProblems, AnUnusableDisplayLeavesTheRoomRunningHeadless)
+{
+    // An X display number that nothing serves here (its socket would be in /tmp/.X11-unix).
+    ASSERT_FALSE(fs::exists("/tmp/.X11-unix/X77")) << "an X server runs on :77";
+    const DisplayCase cases[] = {
+        { "DISPLAY", ":77", "chatroom-server: the display :77 cannot be opened" },
+        { "DISPLAY", "", "chatroom-server: DISPLAY is set but empty" },
+        { "WAYLAND_DISPLAY", "nothing", "chatroom-server: the Wayland display nothing cannot be opened" },
+    };
+    for (const DisplayCase& display : cases) {
+        SCOPED_TRACE(std::string(display.variable) + "=" + display.value);
+        TempDirectory configHome("chatroom-e2e-config");
+        ServerProcess server(testWordLibrary(), configHome.path());
+        server.setEnvironmentVariable(display.variable, display.value);
+        // Empty, as unset: Qt chooses the platform for the display.
+        server.setEnvironmentVariable("QT_QPA_PLATFORM", "");
+        server.start();
+        LoopbackClient client(ServerProcess::kPort);
+        client.send("~probe~");
+        EXPECT_EQ(client.readExactly(7), "~probe~");
+        EXPECT_EQ(server.stop(), 0);
+        std::string error = server.standardError();
+        EXPECT_TRUE(error.starts_with(display.reason)) << error;
+        EXPECT_TRUE(error.ends_with("; running without a window\n")) << error;
+        EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 1) << error;
+    }
+}
+
+// Started headless, the room says where to join: the TCP port, and the web entrance's address
+// on the machine (here the test's network, where 127.0.0.1 may be its only address).
+TEST(StartupProblems, AHeadlessStartSaysWhereToJoin)
+{
+    TempDirectory configHome("chatroom-e2e-config");
+    ServerProcess server(testWordLibrary(), configHome.path());
+    server.start();
+    EXPECT_EQ(server.stop(), 0);
+    std::string output = server.standardOutput();
+    const std::string opening = "chatroom-server: the room is open: TCP port 19730; browsers join at http://";
+    EXPECT_TRUE(output.starts_with(opening)) << output;
+    EXPECT_TRUE(output.ends_with(":19731/\n")) << output;
+    EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
 }
 
 } // namespace

@@ -22,7 +22,8 @@ void HeadlessWindowSystem::start(int, char**)
 
 bool runsHeadless()
 {
-    if (const char* platform = std::getenv("QT_QPA_PLATFORM"))
+    // An empty QT_QPA_PLATFORM asks for nothing, as Qt reads it.
+    if (const char* platform = std::getenv("QT_QPA_PLATFORM"); platform && *platform)
         return std::string_view(platform) == "offscreen" || std::string_view(platform) == "minimal";
     return !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY");
 }

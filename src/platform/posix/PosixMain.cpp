@@ -18,12 +18,14 @@
 #include "platform/posix/ControlEndpoint.h"
 #include "platform/posix/PosixFiles.h"
 #include "platform/posix/PosixValueStore.h"
+#include "platform/qt/DisplayProbe.h"
 #include "platform/qt/QtReadinessWatchers.h"
 #include "platform/qt/QtWindowView.h"
 #include "platform/qt/QtWindowSystem.h"
 #include "runtime/ProgramFrame.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +46,25 @@ int runRoom(int argc, char** argv, const RoomOptions& options, ReadinessWatcherF
     });
 }
 
+// A display that is named but cannot be opened (a stale ssh -X session, an empty DISPLAY, a
+// compositor that has gone) would make Qt abort at start; the room runs headless instead and
+// says why. When only one of an X and a Wayland display opens, Qt is pointed at that one.
+void settleDisplay()
+{
+    if (runsHeadless())
+        return;
+    DisplayChoice display = chooseDisplay();
+    if (display.usable()) {
+        if (!display.platform.empty())
+            setenv("QT_QPA_PLATFORM", display.platform.c_str(), 1);
+        return;
+    }
+    std::fprintf(stderr, "chatroom-server: %s; running without a window\n", display.problem.c_str());
+    std::fflush(stderr);
+    // Also what Qt runs on should the headless loop not start.
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -57,6 +78,7 @@ int main(int argc, char** argv)
     // The command line has checked the options already.
     std::string problem;
     RoomOptions options = parseRoomOptions(arguments, problem).value_or(RoomOptions {});
+    settleDisplay();
     if (runsHeadless()) {
         // Without an epoll set (no descriptor left at start) Qt's offscreen platform serves.
         EpollWatchers watchers;

@@ -2,6 +2,7 @@
 #include "platform/qt/QtWindowSystem.h"
 
 #include "platform/posix/CloseSignals.h"
+#include "platform/qt/XDisplayLoss.h"
 #include "runtime/ProgramFrame.h"
 
 #include <QApplication>
@@ -13,17 +14,21 @@ namespace {
 
 bool hasDisplay()
 {
-    return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || (platform && *platform);
 }
 
 // Qt's own remarks that say nothing to an administrator of a room on the offscreen platform
 // (it cannot size windows; a missing runtime directory that Qt replaces by itself) are
-// dropped; everything else reaches standard error as before. Qt's message handler is one per
-// process, a plain function: the handler it replaced is kept beside it.
+// dropped; everything else reaches standard error as before. Qt warns, too, just before it
+// ends the process for a broken X connection: the room is closed first (XDisplayLoss.h). Qt's
+// message handler is one per process, a plain function: the handler it replaced is kept
+// beside it.
 QtMessageHandler s_previousMessageHandler = nullptr;
 
 void filterQtMessages(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
+    endIfXDisplayLost();
     if (type != QtFatalMsg
         && (message.contains(QLatin1String("propagateSizeHints")) || message.contains(QLatin1String("XDG_RUNTIME_DIR not set"))))
         return;
@@ -59,14 +64,17 @@ void QtWindowSystem::start(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
     // Lets desktops match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("chatroom-server"));
+    watchXDisplay();
     raiseDescriptorLimit();
     m_closeSignals = std::make_unique<CloseSignals>(m_watchers, [] { requestProgramClose(); });
 }
 
 void QtWindowSystem::runMessageLoop()
 {
-    if (m_application)
-        QApplication::exec();
+    if (!m_application)
+        return;
+    guardExitForLostXDisplay();
+    QApplication::exec();
 }
 
 void QtWindowSystem::quitMessageLoop() { QCoreApplication::quit(); }
@@ -74,6 +82,7 @@ void QtWindowSystem::quitMessageLoop() { QCoreApplication::quit(); }
 void QtWindowSystem::stop()
 {
     m_closeSignals.reset();
+    forgetXDisplay();
     if (m_application) {
         // Windows closed during the loop are deleted once control is back in it; do that now,
         // then take the application down while everything it refers to still exists.
