@@ -241,6 +241,8 @@ void LoopbackClient::takeFrames()
     m_frames.erase(0, used);
 }
 
+std::string textInCp936(const std::string& utf8) { return utf8ToCp936(utf8); }
+
 std::string LoopbackClient::readServerText(int waitMs)
 {
     int64_t deadline = nowMs() + waitMs;

@@ -148,6 +148,9 @@ private:
     uint16_t m_closeCode = 0;
 };
 
+// A server text of a web client (UTF-8) in code page 936, as the room composed it.
+std::string textInCp936(const std::string& utf8);
+
 // The first `N` of `clients` as references, to unpack by name: auto [a, b] = byName<2>(clients).
 template<size_t N>
 auto byName(const std::vector<LoopbackClient*>& clients)
