@@ -47,6 +47,7 @@ TcpServer::~TcpServer()
     m_reportAtRoundEnd.reset();
     m_deadlineAlarm.reset();
     m_livenessAlarm.reset();
+    m_graceAlarm.reset();
     m_gathering.stop();
     // A transport that ends its connections with a closing handshake says the room is going.
     // Making room for one farewell may take others off the roster: each is looked up afresh.
@@ -149,7 +150,7 @@ TcpServer::Client* TcpServer::join(std::unique_ptr<Client> client)
     // newcomer gets the name.
     for (int settled = 0; settled < kSettleLimit; ++settled) {
         Client* holder = findByAddress(address);
-        if (!holder || holder->inEvent || !isListening() || !holder->connection->peerHasEnded())
+        if (!holder || holder->inEvent || holder->inGrace() || !isListening() || !holder->connection->peerHasEnded())
             break;
         onClientReadable(holder->id);
     }
@@ -227,7 +228,7 @@ void TcpServer::onClientReadable(uint64_t clientId)
         if (!client)
             return;
     }
-    if (ends) {
+    if (ends && !holdInGrace(*client, incoming, received.ended)) {
         finish(*client, incoming.lastWords);
         endClient(removeClient(client));
     }

@@ -51,6 +51,9 @@ public:
     // them for kSilenceLimit.
     static constexpr std::chrono::seconds kPingInterval { 15 };
     static constexpr std::chrono::seconds kSilenceLimit { 45 };
+    // A member that follows the room and whose connection ends as a network blink ends it
+    // stays on the roster this long, for a new connection to take up its session.
+    static constexpr std::chrono::seconds kGracePeriod { 30 };
 
     // Starts listening at once on `port`; a port that cannot be opened leaves the component
     // without a listener (listenFailure() says why).
@@ -162,6 +165,9 @@ private:
     void sendMembersIfChanged();
     void armLivenessAlarm();
     void onLivenessAlarm();
+    bool holdInGrace(Client& client, const Incoming& incoming, bool peerEnded);
+    void armGraceAlarm();
+    void onGraceAlarm();
     Client* findBySession(std::string_view session) const;
 
     // Declared first, destroyed last: every part below retires its watchers here.
@@ -203,5 +209,6 @@ private:
     // The roster changed (or a name on it) since members were last told.
     bool m_membersChanged = false;
     std::unique_ptr<Alarm> m_livenessAlarm;
+    std::unique_ptr<Alarm> m_graceAlarm;
     std::mt19937_64 m_sessionRandom { std::random_device {}() };
 };

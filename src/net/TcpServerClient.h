@@ -26,6 +26,9 @@ struct TcpServer::Client {
     std::string session;
     std::optional<std::string> nickname;
     std::chrono::steady_clock::time_point lastHeard;
+    // While in its grace period (its connection closed), when that ends.
+    std::optional<std::chrono::steady_clock::time_point> graceUntil;
     bool followsRoom() const { return connection->transport().followsRoom(); }
+    bool inGrace() const { return graceUntil.has_value(); }
     const std::string& address() const { return name; }
 };

@@ -2,6 +2,8 @@
 // their welcome with a session, the replay of the room's memory when they join or take up
 // their session again from a new connection, the roster told to them whenever it changes,
 // and their liveness (a ping every kPingInterval, the end after kSilenceLimit of silence).
+// A member whose connection ends as a network blink ends it stays on the roster for its grace
+// period, for a new connection to take up its session.
 // Other clients never see any of this: their transports frame none of it.
 #include "net/TcpServer.h"
 
@@ -112,7 +114,7 @@ void TcpServer::sendMembersIfChanged()
     m_membersChanged = false;
     std::vector<uint64_t> followers;
     for (const auto& client : m_clients) {
-        if (client->followsRoom())
+        if (client->followsRoom() && !client->inGrace())
             followers.push_back(client->id);
     }
     if (followers.empty())
@@ -162,7 +164,7 @@ void TcpServer::onLivenessAlarm()
     }
     for (uint64_t id : followers) {
         Client* client = findById(id);
-        if (!client || client->inEvent)
+        if (!client || client->inEvent || client->inGrace())
             continue;
         if (now - client->lastHeard > kSilenceLimit) {
             finishWithFarewell(*client, CloseReason::TimedOut);
@@ -175,4 +177,56 @@ void TcpServer::onLivenessAlarm()
         || std::ranges::any_of(m_waiting, [](const auto& entry) { return entry.second->followsRoom(); });
     if (anyLeft)
         armLivenessAlarm();
+}
+
+// A member that follows the room and whose connection ended without a close frame, or with
+// "going away" (a page that reloads), keeps its place on the roster for the grace period: its
+// connection closes now, what the room sends it meanwhile is left to the history, and a new
+// connection may take up its session (takeOver). True when the member is held so.
+bool TcpServer::holdInGrace(Client& client, const Incoming& incoming, bool peerEnded)
+{
+    bool blink = (peerEnded && !incoming.ends) || incoming.mayResume;
+    if (!blink || !client.followsRoom() || client.session.empty() || m_waiting.contains(client.id))
+        return false;
+    finish(client, incoming.lastWords);
+    m_gathering.forget(*client.connection);
+    client.connection->close();
+    client.graceUntil = std::chrono::steady_clock::now() + kGracePeriod;
+    membersChanged();
+    armGraceAlarm();
+    return true;
+}
+
+void TcpServer::armGraceAlarm()
+{
+    std::optional<std::chrono::steady_clock::time_point> next;
+    for (const auto& client : m_clients) {
+        if (client->graceUntil && (!next || *client->graceUntil < *next))
+            next = client->graceUntil;
+    }
+    m_graceAlarm.reset();
+    if (next)
+        m_graceAlarm = m_services.watchers.wakeAt(*next, [this] { onGraceAlarm(); });
+}
+
+// Members whose grace period is over leave as any member does.
+void TcpServer::onGraceAlarm()
+{
+    m_graceAlarm.reset();
+    if (m_dispatch.inCallback()) {
+        m_graceAlarm = m_services.watchers.wakeAt(std::chrono::steady_clock::now() + kNestedAlarmRetry, [this] { onGraceAlarm(); });
+        return;
+    }
+    ReadinessDispatch::Scope scope(m_dispatch);
+    auto now = std::chrono::steady_clock::now();
+    std::vector<uint64_t> over;
+    for (const auto& client : m_clients) {
+        if (client->graceUntil && *client->graceUntil <= now)
+            over.push_back(client->id);
+    }
+    for (uint64_t id : over) {
+        if (Client* client = findById(id))
+            endClient(removeClient(client));
+    }
+    armGraceAlarm();
 }

@@ -192,3 +192,56 @@ TEST_F(PageFormat, AResumeAfterASeqGetsExactlyTheMissedItemsOnceInOrder)
 }
 
 } // namespace
+
+namespace {
+
+// A page cut off (its socket closed without a close frame) while the room talks on comes back
+// within the grace period: the same member, every message once, and the room saw no leave.
+TEST_F(PageFormat, ACutOffPageResumesWithinTheGracePeriodUnnoticed)
+{
+    startServer();
+    LoopbackClient& talker = connectClient();
+    LoopbackClient& page = joinPage("p");
+    std::string session = m_welcome["session"];
+    std::string address = m_welcome["address"];
+    replayed(page);
+    talker.send("before");
+    expectReceives(talker, "before");
+    uint64_t seen = nextFrame(page)["seq"];
+    page.close();
+    std::vector<std::string> sent { "while away 1", "while away 2" };
+    for (const std::string& text : sent) {
+        talker.send(text);
+        expectReceives(talker, text);
+    }
+    LoopbackClient& again = openPage("?session=" + session + "&after=" + std::to_string(seen));
+    EXPECT_EQ(m_welcome["resumed"], true);
+    EXPECT_EQ(m_welcome["address"], address);
+    EXPECT_EQ(m_welcome["missed"], 0);
+    std::vector<json> items = replayed(again);
+    ASSERT_EQ(items.size(), sent.size());
+    for (size_t i = 0; i < items.size(); ++i)
+        EXPECT_EQ(items[i]["data"], base64Of(sent[i]));
+    talker.send("back");
+    expectReceives(talker, "back");
+    EXPECT_EQ(nextFrame(again)["data"], base64Of("back"));
+    EXPECT_TRUE(talker.unread().empty());
+}
+
+// Past the grace period the room hears the leave, as of any member.
+TEST_F(PageFormat, PastTheGracePeriodTheLeaveIsAnnounced)
+{
+    constexpr int kWellPastTheGracePeriodMs = 60000;
+    startServer();
+    LoopbackClient& talker = connectClient();
+    LoopbackClient& page = joinPage("p");
+    std::string address = m_welcome["address"];
+    replayed(page);
+    talker.send("x");
+    expectReceives(talker, "x");
+    page.close();
+    std::string notice = leaveNotice(true, address);
+    EXPECT_EQ(talker.readExactly(notice.size(), kWellPastTheGracePeriodMs), notice);
+}
+
+} // namespace

@@ -17,6 +17,7 @@ namespace {
 // "好" in code page 936 and in UTF-8.
 const std::string kGood936 = "\xBA\xC3";
 const std::string kGoodUtf8 = "\xE5\xA5\xBD";
+const std::string kNewLineGood936 = "\r\n" + kGood936;
 
 TEST(PageFormat, EachKindOfMessageIsFramedForThePage)
 {
@@ -31,7 +32,7 @@ TEST(PageFormat, EachKindOfMessageIsFramedForThePage)
         { "an own relay with its original, replayed",
             { .bytes = kGood936, .kind = MessageKind::Relayed, .seq = 8, .sender = "a", .originalText = kGoodUtf8, .own = true, .replayed = true },
             { { "type", "message" }, { "seq", 8 }, { "kind", "relay" }, { "own", true }, { "sender", "a" }, { "data", "usM=" }, { "text", kGoodUtf8 }, { "history", true } } },
-        { "a room-wide text", { .bytes = "\r\n" + kGood936, .kind = MessageKind::ServerText, .seq = 9 },
+        { "a room-wide text", { .bytes = kNewLineGood936, .kind = MessageKind::ServerText, .seq = 9 },
             { { "type", "message" }, { "seq", 9 }, { "kind", "server" }, { "text", "\r\n" + kGoodUtf8 } } },
         { "a text to one member", { .bytes = kGood936, .kind = MessageKind::ServerText }, { { "type", "notice" }, { "text", kGoodUtf8 } } },
         { "a parting text", { .bytes = kGood936, .kind = MessageKind::PartingText }, { { "type", "notice" }, { "text", kGoodUtf8 } } },
