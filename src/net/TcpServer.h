@@ -210,5 +210,6 @@ private:
     bool m_membersChanged = false;
     std::unique_ptr<Alarm> m_livenessAlarm;
     std::unique_ptr<Alarm> m_graceAlarm;
-    std::mt19937_64 m_sessionRandom { std::random_device {}() };
+    // The system's source of randomness, for sessions nobody can guess from their own.
+    std::random_device m_sessionRandom;
 };

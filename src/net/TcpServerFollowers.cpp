@@ -16,7 +16,7 @@ namespace {
 
 // A session names a member to whoever presents it, so it is random and long enough that
 // guessing one is hopeless.
-constexpr int kSessionWords = 2;
+constexpr int kSessionWords = 4; // of 32 bits each
 // An alarm that comes inside a nested loop is tried again this much later.
 constexpr std::chrono::milliseconds kNestedAlarmRetry { 50 };
 
@@ -36,8 +36,8 @@ uint64_t TcpServer::openFollower(uint64_t clientId, const Incoming& incoming)
     }
     std::string session;
     for (int word = 0; word < kSessionWords; ++word) {
-        char hex[17];
-        std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(m_sessionRandom()));
+        char hex[9];
+        std::snprintf(hex, sizeof hex, "%08lx", static_cast<unsigned long>(m_sessionRandom() & 0xFFFFFFFFu));
         session += hex;
     }
     client->session = std::move(session);
