@@ -11,7 +11,8 @@
 #   - the CPU per MiB of text without line ends, our robot on and off;
 #   - resident memory per idle client;
 #   - a room of 100 and 1,000 of which half are WebSocket clients of the web entrance, against
-#     the same room all TCP (fan-out CPU per delivery), and idle WebSocket against idle TCP clients.
+#     the same room all TCP (fan-out CPU per delivery), and idle WebSocket against idle TCP clients;
+#   - the same half-web room with the room's history on (the default) and off (--history 0).
 # Every measurement is taken in five rounds; a target counts as met only when its worst round
 # meets it. Every server is started fresh for each measurement and killed on exit; every step
 # has a time limit. The measurements run in a network namespace of their own where one can be
@@ -87,7 +88,7 @@ readonly measure_time=$((10 + load_limit + 5))
 # "ceiling-again" measures the ceiling a second time in every turn of the fan-out, for the table
 # of what the pairing itself can tell (ratios of the ceiling to itself).
 read -r -a servers <<<"${BENCH_SERVERS:-ours ncat ceiling ceiling-again}"
-read -r -a parts <<<"${BENCH_PARTS:-fanout events text memory frozen web}"
+read -r -a parts <<<"${BENCH_PARTS:-fanout events text memory frozen web history}"
 build=${BENCH_BUILD:-build/release}
 
 has_ncat() { [ "$1" -le "$ncat_max_clients" ]; }
@@ -248,6 +249,17 @@ else
             --messages "$web_load_messages" --fanout-messages "${fanout_messages[$size]:-$((300000 / size + 30))}" \
             --bytes "$bytes" --window "$window" --timeout "$load_timeout" --echo-to-sender "$(echo_of ours)" \
             --web-clients "$([ "$kind" = web ] && echo $((size / 2)) || echo 0)" --label "ours-$kind"
+        done
+      done
+      # The history's cost: the half-web room with it on and off.
+      for size in "${web_sizes[@]}"; do
+        has_part history || continue
+        for name in ours ours-nohistory; do
+          echo "bench: round $round of $rounds_planned, $name, N=$size, history" >&2
+          measure "$name" --clients "$size" --senders "$((size < senders ? size : senders))" \
+            --messages "$web_load_messages" --fanout-messages "${fanout_messages[$size]:-$((300000 / size + 30))}" \
+            --bytes "$bytes" --window "$window" --timeout "$load_timeout" --echo-to-sender "$(echo_of ours)" \
+            --web-clients "$((size / 2))" --label "$([ "$name" = ours ] && echo history-on || echo history-off)"
         done
       done
       if has_part web; then

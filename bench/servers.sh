@@ -58,14 +58,15 @@ port_of() { case $1 in ours* ) echo $ours_port ;; ncat) echo $ncat_port ;; ceili
 echo_of() { [ "$1" = ncat ] && echo no || echo yes; }
 
 # Starts one server in the background and waits until it is the one listening on its port.
-# "ours-robot" is ours with the default word library beside it.
+# "ours-robot" is ours with the default word library beside it; "ours-nohistory" is ours with
+# the room's history switched off.
 start_server() {
   local name=$1 port attempt
   port=$(port_of "$name")
   for attempt in 1 2 3; do
     wait_port_free "$port" 90 || return 1
     case $name in
-      ours | ours-robot)
+      ours | ours-robot | ours-nohistory)
         # A copy without reply.ini beside it keeps the robot silent; the value store and the
         # administrator's control socket go to scratch directories. The one line about the
         # missing word library goes to the log.
@@ -73,8 +74,10 @@ start_server() {
         rm -rf "$dir" && mkdir -p "$dir/config" && mkdir -m 700 "$dir/run"
         cp "$build/chatroom-server" "$dir/"
         [ "$name" = ours-robot ] && cp data/reply.ini "$dir/"
+        local options=()
+        [ "$name" = ours-nohistory ] && options=(--history 0)
         (cd "$dir" && exec env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen \
-          XDG_CONFIG_HOME="$dir/config" XDG_RUNTIME_DIR="$dir/run" ./chatroom-server >>"$work/ours.log" 2>&1) &
+          XDG_CONFIG_HOME="$dir/config" XDG_RUNTIME_DIR="$dir/run" ./chatroom-server "${options[@]}" >>"$work/ours.log" 2>&1) &
         ;;
       ncat)
         ncat --broker --listen "$host" "$ncat_port" --max-conns 2000 >>"$work/ncat.log" 2>&1 &

@@ -21,6 +21,17 @@ print_web_table() {
   difference=$(awk -v mode=difference -v key=kib_per_client -v want="server=ours-web phase=idle" -v keyb=kib_per_client \
     -v wantb="server=ours-tcp phase=idle" -f "$results_awk" "$results")
   check "an idle web client ≤ 2 KiB more than an idle TCP client" 2 high "" "$difference"
+  if grep -q 'server=history-on ' "$results"; then
+    echo "**The room's history.** The half-web fan-out above with the history on (500 messages, 1 MiB, the default) and off (\`--history 0\`), measured one after the other in each round."
+    echo
+    echo "| N | CPU ns per delivery, history on / off | on ÷ off |"
+    echo "|---|---|---|"
+    for size in "${web_sizes[@]}"; do
+      local on="server=history-on phase=fanout clients=$size" off="server=history-off phase=fanout clients=$size"
+      echo "| $(thousands "$size") | $(cpu_ns $on) / $(cpu_ns $off) | $(shown_ratio "$(ratio cpu_ns "$on" cpu_ns "$off")") |"
+    done
+    echo
+  fi
   echo "Resident memory per idle client, from the $((idle_clients / 2))th to the ${idle_clients}th: a WebSocket client $(figure kib_per_client server=ours-web phase=idle) KiB, a TCP client $(figure kib_per_client server=ours-tcp phase=idle) KiB; the difference, paired within a round: $(shown_ratio "$difference") KiB."
   echo
 }

@@ -37,6 +37,7 @@ int applicationEntry(const RoomOptions& options, ValueStore& store, const Files&
     createServiceState(store, files);
     service().webPort = options.webPort;
     service().webHosts = options.webHosts;
+    service().history.setBounds(options.history);
     registerServiceHandlers();
     registerEndRoutine(releaseServiceState);
     loadStartWindow(kConsoleWindowId);

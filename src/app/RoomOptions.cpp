@@ -10,6 +10,7 @@ namespace {
 constexpr std::string_view kWebPortOption = "--web-port";
 constexpr std::string_view kNoWebOption = "--no-web";
 constexpr std::string_view kWebHostOption = "--web-host";
+constexpr std::string_view kHistoryOption = "--history";
 constexpr uint32_t kHighestPort = 65535;
 
 std::optional<uint16_t> portNumber(std::string_view text)
@@ -19,6 +20,33 @@ std::optional<uint16_t> portNumber(std::string_view text)
     if (text.empty() || error != std::errc() || end != text.data() + text.size() || value == 0 || value > kHighestPort)
         return std::nullopt;
     return static_cast<uint16_t>(value);
+}
+
+std::optional<size_t> countNumber(std::string_view text)
+{
+    size_t value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+// "COUNT" or "COUNT,BYTES"; a count alone keeps the default bound on bytes.
+std::optional<HistoryBounds> historyBounds(std::string_view text)
+{
+    HistoryBounds bounds;
+    size_t comma = text.find(',');
+    std::optional<size_t> count = countNumber(text.substr(0, comma));
+    if (!count)
+        return std::nullopt;
+    bounds.messages = *count;
+    if (comma != std::string_view::npos) {
+        std::optional<size_t> bytes = countNumber(text.substr(comma + 1));
+        if (!bytes)
+            return std::nullopt;
+        bounds.bytes = *bytes;
+    }
+    return bounds;
 }
 
 // A DNS name (letters, digits, '-', '_' and dots; no port, no scheme), which is all a browser
@@ -50,7 +78,8 @@ std::optional<std::string_view> optionValue(const std::vector<std::string_view>&
 bool startsWithRoomOption(const std::vector<std::string_view>& arguments)
 {
     return !arguments.empty()
-        && (arguments.front().starts_with(kWebPortOption) || arguments.front().starts_with(kWebHostOption) || arguments.front() == kNoWebOption);
+        && (arguments.front().starts_with(kWebPortOption) || arguments.front().starts_with(kWebHostOption) || arguments.front() == kNoWebOption
+            || arguments.front().starts_with(kHistoryOption));
 }
 
 std::optional<RoomOptions> parseRoomOptions(const std::vector<std::string_view>& arguments, std::string& problem)
@@ -60,6 +89,18 @@ std::optional<RoomOptions> parseRoomOptions(const std::vector<std::string_view>&
         std::string_view argument = arguments[i];
         if (argument == kNoWebOption) {
             options.webPort.reset();
+            continue;
+        }
+        std::optional<std::string_view> history = optionValue(arguments, i, kHistoryOption, problem);
+        if (!problem.empty())
+            return std::nullopt;
+        if (history) {
+            std::optional<HistoryBounds> bounds = historyBounds(*history);
+            if (!bounds) {
+                problem = "--history takes COUNT or COUNT,BYTES (0 switches it off), not '" + std::string(*history) + "'";
+                return std::nullopt;
+            }
+            options.history = *bounds;
             continue;
         }
         std::optional<std::string_view> name = optionValue(arguments, i, kWebHostOption, problem);

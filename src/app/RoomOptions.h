@@ -1,8 +1,13 @@
-// The options the room itself takes on its command line: where browsers join it.
-//   --web-port PORT   the web entrance listens on PORT instead of 19731
-//   --no-web          no web entrance
-//   --web-host NAME   the web entrance also answers to NAME (repeatable)
+// The options the room itself takes on its command line: where browsers join it, and how much
+// it remembers.
+//   --web-port PORT          the web entrance listens on PORT instead of 19731
+//   --no-web                 no web entrance
+//   --web-host NAME          the web entrance also answers to NAME (repeatable)
+//   --history COUNT[,BYTES]  the history keeps at most COUNT messages (and BYTES bytes);
+//                            0 switches it off
 #pragma once
+
+#include "app/RoomHistory.h"
 
 #include <cstdint>
 #include <optional>
@@ -18,6 +23,7 @@ struct RoomOptions {
     // Names the web entrance answers to besides the machine's own (a name in the local DNS,
     // say), as given.
     std::vector<std::string> webHosts;
+    HistoryBounds history;
 };
 
 // True when the arguments start with a room option (so they ask for the room to run).

@@ -10,6 +10,7 @@
 #include "app/FailureReport.h"
 #include "app/KeywordMatcher.h"
 #include "app/MemberNames.h"
+#include "app/RoomHistory.h"
 #include "runtime/ByteBlock.h"
 #include "runtime/Files.h"
 #include "runtime/Text.h"
@@ -43,6 +44,9 @@ struct ServiceState {
     std::vector<std::string> webHosts;
     // Whether the web entrance listens: the start-up handler opens it.
     bool webEntranceOpen = false;
+    // What the room carried to everybody lately, replayed to pages that follow the room; the
+    // entry sets its bounds from the command line.
+    RoomHistory history;
     // Set by the start-up handler when the room cannot run; the entry then ends the program
     // with it instead of running the room.
     int32_t exitStatus = 0;

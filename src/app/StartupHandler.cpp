@@ -94,6 +94,7 @@ void onWindowCreated()
     if (refuseToRunWithoutListener())
         return;
     serverComponent(服务器1).onNameHeld([] { service().newcomersTurnedAway.note(1); });
+    serverComponent(服务器1).setMemory(&service().history);
     TextArray addresses = getLocalAddresses();
     std::optional<uint16_t> webPort = openWebEntranceOrWarn(addresses);
     ServiceState& state = service();

@@ -19,6 +19,8 @@ struct HttpAnswer {
     std::string bytes;
     // The connection now speaks WebSocket (the answer is the handshake's).
     bool upgraded = false;
+    // The page asked for the message format of version 2 (PageFormat.h) and got it.
+    bool pageFormat = false;
 };
 
 // What the entrance serves, and to which names: built once at the opening, shared by its

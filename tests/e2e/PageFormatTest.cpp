@@ -1,0 +1,247 @@
+// Pages of the message format of version 2 against the built program: a late joiner gets the
+// room's history and then `live`, a notice to one member stays out of everybody's history,
+// the own flag follows the connection and not the nickname, and a page that takes up its
+// session again gets exactly what it missed, once and in order, while the room sees no leave.
+#include "RoomTest.h"
+
+#include "web/Base64.h"
+
+#include <nlohmann/json.hpp>
+
+#include <span>
+
+using nlohmann::json;
+
+namespace {
+
+constexpr std::string_view kPageProtocol = "chatroom.v2";
+
+std::string base64Of(std::string_view bytes)
+{
+    return base64Encode(std::span(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()));
+}
+
+class PageFormat : public RoomTest {
+protected:
+    void prepareServer(ServerProcess& server) override { server.setArguments(m_arguments, ServerProcess::kWebPort); }
+
+    // A page: the handshake with the subprotocol, its welcome read.
+    LoopbackClient& openPage(std::string query = {})
+    {
+        LoopbackClient::ConnectOptions asPage;
+        asPage.webSocket = true;
+        asPage.webProtocol = std::string(kPageProtocol);
+        asPage.webQuery = std::move(query);
+        LoopbackClient& page = connectClient(asPage);
+        EXPECT_EQ(page.webProtocol(), kPageProtocol);
+        m_welcome = nextFrame(page);
+        EXPECT_EQ(m_welcome.value("type", ""), "welcome");
+        return page;
+    }
+    // A page that has given its name: it is a member now and is replayed the history.
+    LoopbackClient& joinPage(std::string_view name)
+    {
+        LoopbackClient& page = openPage();
+        page.sendText(json { { "type", "name" }, { "name", name } }.dump());
+        return page;
+    }
+
+    // The next frame, ignoring the roster and pings.
+    static json nextFrame(LoopbackClient& page)
+    {
+        for (;;) {
+            std::string text = page.readServerText();
+            if (text.empty())
+                return json { { "type", "nothing came" } };
+            json frame = json::parse(text);
+            if (frame["type"] != "members" && frame["type"] != "ping")
+                return frame;
+        }
+    }
+    // The messages up to `live`: their frames.
+    static std::vector<json> replayed(LoopbackClient& page)
+    {
+        std::vector<json> frames;
+        for (json frame = nextFrame(page); frame["type"] == "message"; frame = nextFrame(page))
+            frames.push_back(frame);
+        return frames;
+    }
+    static std::string textOf(const json& frame) { return textInCp936(frame.value("text", "")); }
+
+    std::vector<std::string> m_arguments;
+    json m_welcome;
+};
+
+TEST_F(PageFormat, ALateJoinerGetsTheHistoryThenLiveThenTheRoom)
+{
+    startServer();
+    auto [talker, listener] = connectRoom<2>();
+    talker.send("A\r\n你好");
+    expectAllReceive("A\r\n你好" + robotSays("你好呀"));
+    listener.close();
+    expectReceives(talker, leaveNotice(true, listener.address()));
+
+    LoopbackClient& page = joinPage(utf8(u8"小红"));
+    std::vector<json> history = replayed(page);
+    // The room's sync probe came first.
+    ASSERT_EQ(history.size(), 4u);
+    EXPECT_EQ(history[0]["data"], base64Of(kProbe));
+    history.erase(history.begin());
+    EXPECT_EQ(history[0]["kind"], "relay");
+    EXPECT_EQ(history[0]["sender"], talker.address());
+    EXPECT_EQ(history[0]["data"], base64Of("A\r\n你好"));
+    EXPECT_EQ(history[0]["own"], false);
+    EXPECT_EQ(history[1]["kind"], "server");
+    EXPECT_EQ(textOf(history[1]), robotSays("你好呀"));
+    EXPECT_EQ(textOf(history[2]), leaveNotice(true, listener.address()));
+    for (size_t i = 0; i < history.size(); ++i) {
+        EXPECT_EQ(history[i]["seq"], i + 2);
+        EXPECT_EQ(history[i]["history"], true);
+    }
+    // Live from here on, without the history mark.
+    talker.send("B\r\nlive");
+    json live = nextFrame(page);
+    EXPECT_EQ(live["seq"], 5);
+    EXPECT_FALSE(live.contains("history"));
+    EXPECT_EQ(live["data"], base64Of("B\r\nlive"));
+}
+
+TEST_F(PageFormat, ANoticeToOneMemberIsInNobodysHistory)
+{
+    startServer();
+    auto [talker, shaken] = connectRoom<2>();
+    ASSERT_EQ(admin({ "shake", shaken.address() }).status, 0);
+    expectReceives(shaken, administratorNotice(true, kShakeBody));
+    talker.send("after");
+    expectAllReceive("after");
+    LoopbackClient& page = joinPage("p");
+    std::vector<json> history = replayed(page);
+    // The probe of the room's sync and "after": relayed bytes only.
+    for (const json& frame : history)
+        EXPECT_EQ(frame["kind"], "relay") << frame.dump();
+    ASSERT_FALSE(history.empty());
+    EXPECT_EQ(history.back()["data"], base64Of("after"));
+}
+
+TEST_F(PageFormat, TheOwnFlagFollowsTheConnectionNotTheNickname)
+{
+    startServer();
+    LoopbackClient& first = joinPage("same");
+    std::string firstAddress = m_welcome["address"];
+    EXPECT_EQ(firstAddress, first.address());
+    ASSERT_TRUE(replayed(first).empty());
+    LoopbackClient& second = joinPage("same");
+    ASSERT_TRUE(replayed(second).empty());
+    std::string text = utf8(u8"same\r\n一样的名字");
+    first.sendText(json { { "type", "send" }, { "text", text } }.dump());
+    for (auto [page, own] : { std::pair { &first, true }, std::pair { &second, false } }) {
+        json message = nextFrame(*page);
+        EXPECT_EQ(message["own"], own);
+        EXPECT_EQ(message["sender"], firstAddress);
+        EXPECT_EQ(message["text"], text);
+        EXPECT_EQ(message["data"], base64Of(textInCp936(text)));
+    }
+}
+
+// The page is still connected when its new connection asks for its session: the new one
+// takes its place, gets what came after the page's last seq (as far as the history still
+// holds it) and the old one is closed; the room sees no leave.
+TEST_F(PageFormat, AResumeAfterASeqGetsExactlyTheMissedItemsOnceInOrder)
+{
+    struct Case {
+        std::vector<std::string> arguments;
+        size_t expectedMissed;
+        size_t expectedReplayed;
+    };
+    const Case cases[] = { { {}, 0, 3 }, { { "--history", "2" }, 1, 2 } };
+    for (const Case& run : cases) {
+        SCOPED_TRACE(::testing::PrintToString(run.arguments));
+        m_arguments = run.arguments;
+        startServer();
+        LoopbackClient& talker = connectClient();
+        LoopbackClient& page = joinPage("p");
+        std::string session = m_welcome["session"];
+        std::string address = m_welcome["address"];
+        replayed(page);
+        talker.send("seen");
+        uint64_t seen = nextFrame(page)["seq"];
+        expectReceives(talker, "seen");
+        for (std::string missed : { "m1", "m2", "m3" }) {
+            talker.send(missed);
+            expectReceives(talker, missed);
+        }
+        LoopbackClient& again = openPage("?session=" + session + "&after=" + std::to_string(seen));
+        EXPECT_EQ(m_welcome["resumed"], true);
+        EXPECT_EQ(m_welcome["address"], address);
+        EXPECT_EQ(m_welcome["missed"], run.expectedMissed);
+        std::vector<json> items = replayed(again);
+        ASSERT_EQ(items.size(), run.expectedReplayed);
+        for (size_t i = 0; i < items.size(); ++i)
+            EXPECT_EQ(items[i]["seq"], seen + run.expectedMissed + 1 + i);
+        EXPECT_EQ(items.back()["data"], base64Of("m3"));
+        // The old connection is ended; the room carries on with the same member, unannounced.
+        page.readToEnd();
+        EXPECT_EQ(page.closeCode(), 1000);
+        talker.send("next");
+        expectReceives(talker, "next");
+        json next = nextFrame(again);
+        EXPECT_EQ(next["data"], base64Of("next"));
+        EXPECT_EQ(next["seq"], seen + 4);
+        restartServer();
+    }
+}
+
+} // namespace
+
+namespace {
+
+// A page cut off (its socket closed without a close frame) while the room talks on comes back
+// within the grace period: the same member, every message once, and the room saw no leave.
+TEST_F(PageFormat, ACutOffPageResumesWithinTheGracePeriodUnnoticed)
+{
+    startServer();
+    LoopbackClient& talker = connectClient();
+    LoopbackClient& page = joinPage("p");
+    std::string session = m_welcome["session"];
+    std::string address = m_welcome["address"];
+    replayed(page);
+    talker.send("before");
+    expectReceives(talker, "before");
+    uint64_t seen = nextFrame(page)["seq"];
+    page.close();
+    std::vector<std::string> sent { "while away 1", "while away 2" };
+    for (const std::string& text : sent) {
+        talker.send(text);
+        expectReceives(talker, text);
+    }
+    LoopbackClient& again = openPage("?session=" + session + "&after=" + std::to_string(seen));
+    EXPECT_EQ(m_welcome["resumed"], true);
+    EXPECT_EQ(m_welcome["address"], address);
+    EXPECT_EQ(m_welcome["missed"], 0);
+    std::vector<json> items = replayed(again);
+    ASSERT_EQ(items.size(), sent.size());
+    for (size_t i = 0; i < items.size(); ++i)
+        EXPECT_EQ(items[i]["data"], base64Of(sent[i]));
+    talker.send("back");
+    expectReceives(talker, "back");
+    EXPECT_EQ(nextFrame(again)["data"], base64Of("back"));
+    EXPECT_TRUE(talker.unread().empty());
+}
+
+// Past the grace period the room hears the leave, as of any member.
+TEST_F(PageFormat, PastTheGracePeriodTheLeaveIsAnnounced)
+{
+    constexpr int kWellPastTheGracePeriodMs = 60000;
+    startServer();
+    LoopbackClient& talker = connectClient();
+    LoopbackClient& page = joinPage("p");
+    std::string address = m_welcome["address"];
+    replayed(page);
+    talker.send("x");
+    expectReceives(talker, "x");
+    page.close();
+    std::string notice = leaveNotice(true, address);
+    EXPECT_EQ(talker.readExactly(notice.size(), kWellPastTheGracePeriodMs), notice);
+}
+
+} // namespace
