@@ -235,15 +235,19 @@
     if (version === 2) silenceTimer = setTimeout(() => lost(ws, 0), SILENCE_MS);
   }
 
-  function connect() {
+  // A server that does not know v2 answers without the subprotocol, and a browser then fails
+  // the handshake: a connection that asked for v2 and never opened is tried at once without.
+  function connect(askForV2 = true) {
     clearTimeout(retryTimer);
     if (socket) socket.close();
     setState('connecting');
-    const ws = new WebSocket(socketUrl(), [SUBPROTOCOL]);
+    const ws = new WebSocket(socketUrl(), askForV2 ? [SUBPROTOCOL] : []);
     ws.binaryType = 'arraybuffer';
+    ws.askedForV2 = askForV2;
     socket = ws;
     ws.addEventListener('open', () => {
       if (socket !== ws) return;
+      ws.opened = true;
       version = ws.protocol === SUBPROTOCOL ? 2 : 1;
       received(stream.reset(version));
       if (version === 1) sentSinceConnect = false;
@@ -269,6 +273,7 @@
     received(stream.finish());
     outbox.interrupted();
     if (FINAL_STATES.has(state)) return setState(state);
+    if (ws.askedForV2 && !ws.opened) return connect(false);
     setState('retrying');
     const atOnce = code === CLOSE_TRY_AGAIN && immediateRetries < MAX_IMMEDIATE_RETRIES;
     immediateRetries = atOnce ? immediateRetries + 1 : 0;
@@ -312,7 +317,7 @@
   }
 
   Composer.create(ui, send);
-  ui.bannerButton.addEventListener('click', connect);
+  ui.bannerButton.addEventListener('click', () => connect());
 
   // ---- The nickname -------------------------------------------------------------------------
 
