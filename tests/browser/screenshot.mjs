@@ -56,6 +56,7 @@ async function afterReconnect(tcp) {
   await me.click('#banner-button');
   await stateIs(me, 'open');
   await messageShown(me, '在三号教学楼');
+  await stateIs(other, 'open');
   await say(other, '我也刚看到');
   await messageShown(me, '我也刚看到');
   return me;
