@@ -9,6 +9,7 @@ chatroom_packages=(
   build-essential cmake pkg-config
   qt6-base-dev libgl-dev libxcb1-dev
   libsqlite3-dev sqlite3
+  nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev
   ncat
   fonts-wqy-microhei

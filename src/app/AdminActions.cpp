@@ -52,6 +52,7 @@ void onPrank() { sendNotice(selectedEntry(), kPrank, true, MessageKind::PartingT
 void onWindowDestroyed()
 {
     // The connections still exist here; the server component closes them gracefully afterwards.
+    serverComponent(服务器1).setMemory(nullptr);
     service().rosterSize = itemCount(列表框1);
     scanRoster([](int32_t index) { sendNotice(itemText(列表框1, index), kDissolution, false, MessageKind::PartingText); });
 }

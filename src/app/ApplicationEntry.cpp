@@ -35,6 +35,7 @@ int applicationEntry(const RoomOptions& options, ValueStore& store, const Files&
     initRuntime();
     createServiceState(store, files);
     service().webPort = options.webPort;
+    service().history.setBounds(options.history);
     registerServiceHandlers();
     registerEndRoutine(releaseServiceState);
     loadStartWindow(kConsoleWindowId);

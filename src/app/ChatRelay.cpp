@@ -16,13 +16,17 @@ void onDataArrival()
     // Client and data first, before anything that could run a nested loop.
     state.eventClient = server.getClient();
     state.lastData = server.getData();
+    std::string originalText = server.getOriginalText();
     state.rosterSize = itemCount(列表框1);
 
-    // The relay: the bytes unchanged to every entry, the sender included. Sending and marking
-    // never change the roster, so its entries are used in place.
+    // The relay: the bytes unchanged to every entry, the sender included, numbered and
+    // remembered by the room. Sending and marking never change the roster, so its entries are
+    // used in place.
+    uint64_t seq = state.history.record(MessageKind::Relayed, state.lastData.view(), state.eventClient, originalText);
+    OutgoingMessage relayed { .bytes = state.lastData.view(), .kind = MessageKind::Relayed, .seq = seq, .sender = state.eventClient, .originalText = originalText };
     const ListBoxModel& roster = listBoxModel(列表框1);
     RosterDelivery delivery;
-    scanRoster([&](int32_t index) { delivery.sendAndMark(roster.textView(index), state.lastData.view(), MessageKind::Relayed); });
+    scanRoster([&](int32_t index) { delivery.sendAndMark(roster.textView(index), relayed); });
 
     // The message line is the last CR LF-separated line of the text before the first NUL.
     // Data that starts with NUL has no line at all, so the robot has nothing to look at.
@@ -51,6 +55,7 @@ void onClientLeave()
     Text body = concatText(leaver, kLeaveSuffix);
     FramedText leave { kAdministrator, body };
     Text notice = noDataYet ? leave.firstForm() : leave.continuedForm();
+    OutgoingMessage announced { .bytes = notice, .kind = MessageKind::ServerText, .seq = state.history.record(MessageKind::ServerText, notice) };
 
     // One scan removes the leaver and tells everybody else, before and after its entry alike;
     // once the entry is gone the later entries sit one place higher. Sending changes nothing on
@@ -67,7 +72,7 @@ void onClientLeave()
             removed = true;
             return;
         }
-        sendToEntry(entry, notice);
+        sendToEntry(entry, announced);
     });
 }
 

@@ -36,12 +36,17 @@ void sendToEntry(std::string_view entry, std::string_view text, MessageKind kind
     serverComponent(服务器1).sendData(entry, text, kind);
 }
 
+void sendToEntry(std::string_view entry, const OutgoingMessage& message)
+{
+    serverComponent(服务器1).sendData(entry, message);
+}
+
 // The same steps as sendToEntry, isMarked and markEntry, on the controls found once.
-void RosterDelivery::sendAndMark(std::string_view entry, std::string_view bytes, MessageKind kind)
+void RosterDelivery::sendAndMark(std::string_view entry, const OutgoingMessage& message)
 {
     if (!m_server)
         m_server = &serverComponent(服务器1);
-    m_server->sendData(entry, bytes, kind);
+    m_server->sendData(entry, message);
     if (!m_markers)
         m_markers = &editBoxModel(编辑框1);
     if (m_markers->findJoined(entry, kMarkerTail) == -1)
@@ -72,9 +77,10 @@ void sendNotice(std::string_view entry, const FramedText& notice, bool marksEntr
 void announceToRoom(std::string_view sender, std::string_view body)
 {
     Text text = FramedText { sender, body }.continuedForm();
+    OutgoingMessage announced { .bytes = text, .kind = MessageKind::ServerText, .seq = service().history.record(MessageKind::ServerText, text) };
     // The count is the one read when the data-arrival handler started its relay. Sending and
     // marking never change the roster, so its entries are used in place.
     const ListBoxModel& roster = listBoxModel(列表框1);
     RosterDelivery delivery;
-    scanRoster([&](int32_t index) { delivery.sendAndMark(roster.textView(index), text, MessageKind::ServerText); });
+    scanRoster([&](int32_t index) { delivery.sendAndMark(roster.textView(index), announced); });
 }

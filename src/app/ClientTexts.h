@@ -38,6 +38,8 @@ void removeMarkers(std::string_view entry);
 // Sends a text of the server's to a roster entry; it goes out whole or, past the queue caps,
 // not at all (a parting text makes room in the entry's own queue first).
 void sendToEntry(std::string_view entry, std::string_view text, MessageKind kind = MessageKind::ServerText);
+// The same for a message the room carries to everybody (numbered, see RoomHistory).
+void sendToEntry(std::string_view entry, const OutgoingMessage& message);
 // The step that the relay and the room announcements take for every roster entry, over one
 // scan of the roster: send to the entry, then mark it unless it is marked already. The server
 // component and the marker store are looked up at the first entry and kept for the others,
@@ -46,7 +48,7 @@ void sendToEntry(std::string_view entry, std::string_view text, MessageKind kind
 // nothing can unload the console window (sending and marking run no handler).
 class RosterDelivery {
 public:
-    void sendAndMark(std::string_view entry, std::string_view bytes, MessageKind kind);
+    void sendAndMark(std::string_view entry, const OutgoingMessage& message);
 
 private:
     TcpServer* m_server = nullptr;
@@ -58,4 +60,5 @@ private:
 // client's stay.
 void sendNotice(std::string_view entry, const FramedText& notice, bool marksEntry = true, MessageKind kind = MessageKind::ServerText);
 // One text in continued form to every roster entry of the running scan's count; each is marked.
+// The room remembers it (RoomHistory).
 void announceToRoom(std::string_view sender, std::string_view body);

@@ -1,7 +1,12 @@
-// The options the room itself takes on its command line: where browsers join it.
-//   --web-port PORT   the web entrance listens on PORT instead of 19731
-//   --no-web          no web entrance
+// The options the room itself takes on its command line: where browsers join it, and how much
+// it remembers.
+//   --web-port PORT          the web entrance listens on PORT instead of 19731
+//   --no-web                 no web entrance
+//   --history COUNT[,BYTES]  the history keeps at most COUNT messages (and BYTES bytes);
+//                            0 switches it off
 #pragma once
+
+#include "app/RoomHistory.h"
 
 #include <cstdint>
 #include <optional>
@@ -14,6 +19,7 @@ inline constexpr uint16_t kDefaultWebPort = 19731;
 struct RoomOptions {
     // The web entrance's port; nothing when it is switched off.
     std::optional<uint16_t> webPort = kDefaultWebPort;
+    HistoryBounds history;
 };
 
 // True when the arguments start with a room option (so they ask for the room to run).

@@ -9,6 +9,7 @@
 
 #include "app/FailureReport.h"
 #include "app/KeywordMatcher.h"
+#include "app/RoomHistory.h"
 #include "runtime/ByteBlock.h"
 #include "runtime/Files.h"
 #include "runtime/Text.h"
@@ -36,6 +37,9 @@ struct ServiceState {
     // The web entrance's port, nothing when the room has none; the entry sets it from the
     // command line before the console opens.
     std::optional<uint16_t> webPort;
+    // What the room carried to everybody lately, replayed to pages that follow the room; the
+    // entry sets its bounds from the command line.
+    RoomHistory history;
     // Set by the start-up handler when the room cannot run; the entry then ends the program
     // with it instead of running the room.
     int32_t exitStatus = 0;

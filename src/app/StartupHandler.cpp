@@ -91,6 +91,7 @@ void onWindowCreated()
     if (refuseToRunWithoutListener())
         return;
     serverComponent(服务器1).onNameHeld([] { service().newcomersTurnedAway.note(1); });
+    serverComponent(服务器1).setMemory(&service().history);
     std::optional<uint16_t> webPort = openWebEntranceOrWarn();
     ServiceState& state = service();
     TextArray addresses = getLocalAddresses();

@@ -7,8 +7,11 @@
 // the caps and the close rules stay the same for every kind.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -20,6 +23,25 @@
 // most to that client.
 enum class MessageKind { Relayed, ServerText, PartingText };
 
+// One message on its way to a connection: the bytes every transport sends, and what a
+// transport that follows the room (a page that shows who said what, and asks for what it
+// missed) makes of it besides. A plain transport uses `bytes` and `kind` alone.
+struct OutgoingMessage {
+    std::string_view bytes {};
+    MessageKind kind = MessageKind::Relayed;
+    // The room's number for a message it carried to everybody (a relay, a room-wide text);
+    // 0 for a text to one member only.
+    uint64_t seq = 0;
+    // The roster entry whose bytes are relayed.
+    std::string_view sender {};
+    // The sender's own UTF-8 text of `bytes`, when the sender gave one.
+    std::string_view originalText {};
+    // Set by the server for each receiver: the receiver is the sender.
+    bool own = false;
+    // Replayed from the room's history rather than live.
+    bool replayed = false;
+};
+
 // Why the server closes a connection of its own accord.
 enum class CloseReason {
     Disconnected, // the administrator removed it from the roster (a kick)
@@ -27,6 +49,7 @@ enum class CloseReason {
     TimedOut,     // it did not join the roster in time, or newer connections pushed it out
     NameHeld,     // its address is the name of a member still connected; it may come again
                   // (from another port) at once
+    Replaced,     // another connection has taken up its session
 };
 
 // What a transport made of the bytes it was given.
@@ -42,6 +65,32 @@ struct Incoming {
     // gone out. Nothing is written to it after them.
     bool ends = false;
     std::string lastWords;
+    // The peer's connection ended the way a network blink or a page reload ends it (no close
+    // frame, or "going away"): a member that follows the room may come back (see graceful).
+    bool mayResume = false;
+
+    // For a peer that follows the room (ConnectionTransport::followsRoom):
+    // the connection has just opened (its welcome is due), and asks to take up a session again.
+    bool opened = false;
+    std::optional<std::string> resumeSession;
+    std::optional<uint64_t> resumeAfter;
+    // The nickname the peer gave (the latest of this read).
+    std::optional<std::string> name;
+    // The UTF-8 text `forRoom` was converted from, when all of it came as such text.
+    std::string originalText;
+};
+
+// What a transport that follows the room is told besides the messages.
+struct Welcome {
+    std::string_view session {};
+    std::string_view address {};
+    bool resumed = false;
+    uint64_t missed = 0;
+};
+struct MemberEntry {
+    std::string_view address {};
+    std::optional<std::string_view> name {};
+    bool web = false;
 };
 
 class ConnectionTransport {
@@ -55,7 +104,7 @@ public:
     // The bytes on the wire for one message: `message` itself, or what the transport wrote
     // into `scratch`; never empty for a message that is not. The result is used before the
     // next call. Whether the connection may still be written to is the server's to decide.
-    virtual std::string_view frame(std::string_view message, MessageKind kind, std::string& scratch) = 0;
+    virtual std::string_view frame(const OutgoingMessage& message, std::string& scratch) = 0;
     // The last bytes before the server closes the connection of its own accord (a closing
     // handshake, or an answer to a request that took too long); nothing by default.
     virtual std::string farewell(CloseReason reason)
@@ -63,6 +112,27 @@ public:
         (void)reason;
         return {};
     }
+
+    // A peer of a browser (shown as such in the members list).
+    virtual bool isWeb() const { return false; }
+    // True for a peer that follows the room: it is welcomed with a session, replayed the
+    // room's history on joining, told the roster, pinged, and may take up its session again.
+    // The frames below are empty for every other transport.
+    virtual bool followsRoom() const { return false; }
+    virtual std::string welcome(const Welcome& welcome)
+    {
+        (void)welcome;
+        return {};
+    }
+    // The replay is over.
+    virtual std::string live() { return {}; }
+    virtual std::string members(std::string_view self, std::span<const MemberEntry> members)
+    {
+        (void)self;
+        (void)members;
+        return {};
+    }
+    virtual std::string ping() { return {}; }
 };
 
 // Raw TCP: the room's bytes both ways, unchanged, on the roster from the accept on.
@@ -75,7 +145,7 @@ public:
         incoming.forRoom = std::move(bytes);
         return incoming;
     }
-    std::string_view frame(std::string_view message, MessageKind, std::string&) override { return message; }
+    std::string_view frame(const OutgoingMessage& message, std::string&) override { return message.bytes; }
 };
 
 // Makes the transport of each connection a listener accepts.

@@ -35,7 +35,10 @@ TcpServer::TcpServer(ReadinessWatcherFactory& watchers, EventSink raiseEvent, in
         giveUpOverdueWaiting();
         armDeadlineAlarm();
     });
-    m_reportAtRoundEnd = watchers.afterEachRound([this] { reportEvicted(); });
+    m_reportAtRoundEnd = watchers.afterEachRound([this] {
+        reportEvicted();
+        sendMembersIfChanged();
+    });
     startListening();
 }
 
@@ -43,6 +46,7 @@ TcpServer::~TcpServer()
 {
     m_reportAtRoundEnd.reset();
     m_deadlineAlarm.reset();
+    m_livenessAlarm.reset();
     m_gathering.stop();
     // A transport that ends its connections with a closing handshake says the room is going.
     // Making room for one farewell may take others off the roster: each is looked up afresh.
@@ -104,6 +108,7 @@ void TcpServer::admit(OwnedSocket socket, std::string address, const TransportFa
     auto client = std::make_unique<Client>();
     uint64_t id = m_nextId++;
     client->id = id;
+    client->name = address;
     client->connection = std::make_unique<Connection>(std::move(socket), std::move(address), makeTransport(), m_services);
     client->connection->watchReadable([this, id] { onClientReadable(id); });
     if (client->connection->transport().joinsOnAccept()) {
@@ -165,7 +170,10 @@ TcpServer::Client* TcpServer::join(std::unique_ptr<Client> client)
     refreshReadWatch(*client);
     m_byAddress.emplace(address, client.get());
     m_byId.insert_or_assign(id, client.get());
-    m_clients.push_back(std::move(client));
+    Client& member = *m_clients.emplace_back(std::move(client));
+    if (member.followsRoom())
+        replayTo(member, std::nullopt);
+    membersChanged();
     return raiseForClient(id, ClientEntered);
 }
 
@@ -188,6 +196,19 @@ void TcpServer::onClientReadable(uint64_t clientId)
     Incoming incoming = client->connection->transport().decode(std::move(received.bytes));
     if (!incoming.answer.empty())
         answer(*client, incoming.answer);
+    if (client->followsRoom()) {
+        noteHeard(*client);
+        // A connection that takes up a session goes on as the client it resumes.
+        if (incoming.opened) {
+            clientId = openFollower(clientId, incoming);
+            client = findById(clientId);
+        }
+        if (incoming.name && incoming.name != client->nickname) {
+            client->nickname = std::move(incoming.name);
+            if (!m_waiting.contains(clientId))
+                membersChanged();
+        }
+    }
     bool ends = received.ended || incoming.ends;
     if (m_waiting.contains(clientId)) {
         if (ends) {
@@ -202,7 +223,7 @@ void TcpServer::onClientReadable(uint64_t clientId)
     // The data that came before an end is the room's first, and the room's answers to it
     // (the sender's own echo included) go out before the connection's last words.
     if (!incoming.forRoom.empty()) {
-        client = raiseForClient(clientId, DataArrival, ByteBlock(std::move(incoming.forRoom)));
+        client = raiseForClient(clientId, DataArrival, ByteBlock(std::move(incoming.forRoom)), std::move(incoming.originalText));
         if (!client)
             return;
     }
@@ -212,7 +233,7 @@ void TcpServer::onClientReadable(uint64_t clientId)
     }
 }
 
-TcpServer::Client* TcpServer::raiseForClient(uint64_t clientId, Event event, ByteBlock data)
+TcpServer::Client* TcpServer::raiseForClient(uint64_t clientId, Event event, ByteBlock data, std::string originalText)
 {
     Client* client = findById(clientId);
     if (!client)
@@ -220,7 +241,7 @@ TcpServer::Client* TcpServer::raiseForClient(uint64_t clientId, Event event, Byt
     // A nested loop inside the handler must neither read this socket again nor spin on it.
     client->inEvent = true;
     refreshReadWatch(*client);
-    raise(event, client->address(), std::move(data));
+    raise(event, client->address(), std::move(data), std::move(originalText));
     client = findById(clientId);
     if (client) {
         client->inEvent = false;
@@ -229,14 +250,16 @@ TcpServer::Client* TcpServer::raiseForClient(uint64_t clientId, Event event, Byt
     return client;
 }
 
-void TcpServer::raise(Event event, std::string client, ByteBlock data)
+void TcpServer::raise(Event event, std::string client, ByteBlock data, std::string originalText)
 {
     m_currentClient = std::move(client);
     m_currentData = std::move(data);
+    m_currentOriginalText = std::move(originalText);
     if (m_raiseEvent)
         m_raiseEvent(event);
     m_currentClient.clear();
     m_currentData = ByteBlock();
+    m_currentOriginalText.clear();
 }
 
 // Clients that gave way are reported as left, each with the event a leaving client raises.
@@ -246,6 +269,7 @@ void TcpServer::reportEvicted()
         std::string address = std::move(m_evicted.front());
         m_evicted.erase(m_evicted.begin());
         raise(ClientLeft, std::move(address));
+        membersChanged();
     }
 }
 
@@ -266,6 +290,7 @@ void TcpServer::endClient(std::unique_ptr<Client> client)
     std::string address = client->address();
     closeConnection(std::move(client));
     raise(ClientLeft, std::move(address));
+    membersChanged();
 }
 
 std::vector<std::string> TcpServer::clientList() const

@@ -21,6 +21,7 @@
 #include "net/Listener.h"
 #include "net/ReadinessDispatch.h"
 #include "net/ReadinessWatcher.h"
+#include "net/RoomMemory.h"
 #include "net/RoundGathering.h"
 #include "runtime/ByteBlock.h"
 
@@ -28,6 +29,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -44,6 +47,10 @@ public:
     static constexpr size_t kClientQueueCap = DeliveryBudget::kClientCap;
     static constexpr size_t kTotalQueueCap = DeliveryBudget::kTotalCap;
     static constexpr int kCloseFlushMs = ClosingConnections::kFlushMs;
+    // Members that follow the room are pinged this often, and ended when nothing came from
+    // them for kSilenceLimit.
+    static constexpr std::chrono::seconds kPingInterval { 15 };
+    static constexpr std::chrono::seconds kSilenceLimit { 45 };
 
     // Starts listening at once on `port`; a port that cannot be opened leaves the component
     // without a listener (listenFailure() says why).
@@ -72,13 +79,25 @@ public:
     const Listener& openEntrance(uint16_t port, TransportFactory makeTransport);
 
     const ByteBlock& getData() const { return m_currentData; }
+    // The sender's UTF-8 text the data was converted from, when it gave one (else empty);
+    // valid like getData.
+    const std::string& getOriginalText() const { return m_currentOriginalText; }
+
+    // What the room remembers, replayed to members that follow the room; nothing (the
+    // default) replays nothing. The memory outlives the component or is unset first.
+    void setMemory(const RoomMemory* memory) { m_memory = memory; }
     const std::string& getClient() const { return m_currentClient; }
 
     // True when the whole message was sent, gathered or queued for the client. False for an
     // unknown client, a connection found broken, or a message that would pass the queue caps:
     // the client then misses this message and stays connected. `kind` lets a framing
     // transport tell the server's own texts from relayed bytes.
-    bool sendData(std::string_view client, std::string_view bytes, MessageKind kind = MessageKind::Relayed);
+    // The message's `own` is the component's to set, for each receiver.
+    bool sendData(std::string_view client, const OutgoingMessage& message);
+    bool sendData(std::string_view client, std::string_view bytes, MessageKind kind = MessageKind::Relayed)
+    {
+        return sendData(client, OutgoingMessage { .bytes = bytes, .kind = kind });
+    }
     bool sendData(std::string_view client, const ByteBlock& block, MessageKind kind = MessageKind::Relayed)
     {
         return sendData(client, block.view(), kind);
@@ -119,7 +138,7 @@ private:
     // Delivery (TcpServerDelivery.cpp). How a message is admitted: within the caps, or as a
     // connection's last words, which may drop whole unstarted messages of its own to fit.
     enum class Admission { WithinCaps, LastWords };
-    bool sendTo(Client& target, std::string_view message, MessageKind kind);
+    bool sendTo(Client& target, OutgoingMessage message);
     void answer(Client& client, std::string_view wire);
     bool admits(Client& target, std::string_view wire, Admission admission);
     bool makeRoomFor(const Client& target, size_t targetWaiting, std::string_view wire);
@@ -131,8 +150,19 @@ private:
     void reportEvicted();
     void refreshReadWatch(Client& client);
     void refreshAllReadWatches();
-    Client* raiseForClient(uint64_t clientId, Event event, ByteBlock data = {});
-    void raise(Event event, std::string client, ByteBlock data = {});
+    Client* raiseForClient(uint64_t clientId, Event event, ByteBlock data = {}, std::string originalText = {});
+    void raise(Event event, std::string client, ByteBlock data = {}, std::string originalText = {});
+
+    // Members that follow the room (TcpServerFollowers.cpp).
+    uint64_t openFollower(uint64_t clientId, const Incoming& incoming);
+    void takeOver(Client& member, std::unique_ptr<Client> newcomer, std::optional<uint64_t> after);
+    void replayTo(Client& client, std::optional<uint64_t> after);
+    void noteHeard(Client& client);
+    void membersChanged();
+    void sendMembersIfChanged();
+    void armLivenessAlarm();
+    void onLivenessAlarm();
+    Client* findBySession(std::string_view session) const;
 
     // Declared first, destroyed last: every part below retires its watchers here.
     ReadinessDispatch m_dispatch;
@@ -167,4 +197,11 @@ private:
     std::string m_frameScratch;
     std::string m_currentClient;
     ByteBlock m_currentData;
+    std::string m_currentOriginalText;
+
+    const RoomMemory* m_memory = nullptr;
+    // The roster changed (or a name on it) since members were last told.
+    bool m_membersChanged = false;
+    std::unique_ptr<Alarm> m_livenessAlarm;
+    std::mt19937_64 m_sessionRandom { std::random_device {}() };
 };

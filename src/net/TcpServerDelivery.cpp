@@ -19,25 +19,28 @@ constexpr std::chrono::milliseconds kNestedDeadlineRetry { 50 };
 
 } // namespace
 
-bool TcpServer::sendData(std::string_view client, std::string_view bytes, MessageKind kind)
+bool TcpServer::sendData(std::string_view client, const OutgoingMessage& message)
 {
     if (client.empty())
         return false;
     Client* target = findSendTarget(client);
     if (!target)
         return false;
-    if (bytes.empty())
+    if (message.bytes.empty())
         return true;
-    return sendTo(*target, bytes, kind);
+    return sendTo(*target, message);
 }
 
-bool TcpServer::sendTo(Client& target, std::string_view message, MessageKind kind)
+bool TcpServer::sendTo(Client& target, OutgoingMessage message)
 {
     Connection& connection = *target.connection;
     if (connection.isClosing())
         return false;
-    std::string_view wire = connection.transport().frame(message, kind, m_frameScratch);
-    Admission admission = kind == MessageKind::PartingText ? Admission::LastWords : Admission::WithinCaps;
+    // Whose message it is, the connection decides by its roster entry, never by what the
+    // message says.
+    message.own = !message.sender.empty() && message.sender == target.address();
+    std::string_view wire = connection.transport().frame(message, m_frameScratch);
+    Admission admission = message.kind == MessageKind::PartingText ? Admission::LastWords : Admission::WithinCaps;
     if (!admits(target, wire, admission))
         return false;
     if (m_gathering.gather(connection, wire))

@@ -4,6 +4,7 @@
 
 #include "web/Base64.h"
 #include "web/Digest.h"
+#include "web/PageFormat.h"
 
 #include <algorithm>
 #include <optional>
@@ -121,9 +122,12 @@ HttpAnswer answerUpgrade(const HttpRequest& request)
     size_t origins = request.fieldCount("origin");
     if (origins > 1 || (origins == 1 && !originMatchesHost(*request.field("origin"), *request.field("host"))))
         return refuse(http_status::kForbidden);
+    // A page that asks for the format of version 2 gets it; any other, today's format.
+    bool pageFormat = listsToken(request.field("sec-websocket-protocol").value_or(""), kPageFormatProtocol);
+    std::string protocol = pageFormat ? "Sec-WebSocket-Protocol: " + std::string(kPageFormatProtocol) + "\r\n" : "";
     std::string bytes = statusLine(http_status::kSwitchingProtocols) + "Upgrade: websocket\r\nConnection: Upgrade\r\n"
-        + "Sec-WebSocket-Accept: " + webSocketAccept(*key) + "\r\n\r\n";
-    return { http_status::kSwitchingProtocols, std::move(bytes), true };
+        + "Sec-WebSocket-Accept: " + webSocketAccept(*key) + "\r\n" + protocol + "\r\n";
+    return { http_status::kSwitchingProtocols, std::move(bytes), true, pageFormat };
 }
 
 } // namespace

@@ -18,6 +18,8 @@ struct HttpAnswer {
     std::string bytes;
     // The connection now speaks WebSocket (the answer is the handshake's).
     bool upgraded = false;
+    // The page asked for the message format of version 2 (PageFormat.h) and got it.
+    bool pageFormat = false;
 };
 
 HttpAnswer answerRequest(const HttpRequest& request, const WebPage& page);

@@ -26,6 +26,7 @@ inline constexpr uint16_t kNone = 0; // no failure: not a code on the wire
 inline constexpr uint16_t kNormal = 1000;
 inline constexpr uint16_t kGoingAway = 1001;
 inline constexpr uint16_t kProtocolError = 1002;
+inline constexpr uint16_t kUnsupportedData = 1003;
 inline constexpr uint16_t kInvalidData = 1007;
 inline constexpr uint16_t kPolicyViolation = 1008;
 inline constexpr uint16_t kTooBig = 1009;

@@ -3,6 +3,7 @@
 
 #include "runtime/Cp936.h"
 #include "web/HttpAnswers.h"
+#include "web/PageFormat.h"
 
 #include <utility>
 #include <vector>
@@ -14,6 +15,8 @@ namespace {
 
 // The close reason of a newcomer turned away because its address names a member.
 constexpr std::string_view kNameHeldReason = "address in use by a member, connect again";
+// The close reason of a connection whose session another connection has taken up.
+constexpr std::string_view kReplacedReason = "session taken up by another connection";
 
 } // namespace
 
@@ -63,9 +66,18 @@ Incoming WebSocketTransport::readRequest(std::string&& bytes)
     incoming.answer = std::move(answer.bytes);
     // Frames a client sent right behind its request are read at once.
     std::string rest = m_request->takeRest();
+    m_pageFormat = answer.pageFormat;
+    if (m_pageFormat) {
+        // It joins once it gives its name; it may take up a session it had.
+        page_format::ResumeQuery query = page_format::readResumeQuery(m_request->request().target);
+        incoming.opened = true;
+        incoming.resumeSession = std::move(query.session);
+        incoming.resumeAfter = query.after;
+    } else {
+        incoming.joinsRoster = true;
+    }
     m_request.reset();
     m_phase = Phase::Open;
-    incoming.joinsRoster = true;
     readFrames(rest, incoming);
     return incoming;
 }
@@ -77,6 +89,8 @@ void WebSocketTransport::readFrames(std::string_view bytes, Incoming& incoming)
     // Only the latest ping of a read is answered, as RFC 6455 allows: a peer that sends pings
     // and never reads then costs one pong per read, not one per ping.
     const websocket::Message* latestPing = nullptr;
+    // Whether all the room gets of this read came as a page's text (its original is kept).
+    bool onlyText = true;
     auto answerLatestPing = [&] {
         if (latestPing)
             websocket::appendFrame(incoming.answer, Opcode::Pong, latestPing->payload);
@@ -84,10 +98,16 @@ void WebSocketTransport::readFrames(std::string_view bytes, Incoming& incoming)
     for (websocket::Message& message : messages) {
         switch (message.opcode) {
         case Opcode::Text:
+            if (m_pageFormat) {
+                if (!readPageFrame(message.payload, incoming))
+                    return;
+                break;
+            }
             incoming.forRoom += utf8ToCp936(message.payload);
             break;
         case Opcode::Binary:
             incoming.forRoom += message.payload;
+            onlyText = false;
             break;
         case Opcode::Ping:
             latestPing = &message;
@@ -100,6 +120,8 @@ void WebSocketTransport::readFrames(std::string_view bytes, Incoming& incoming)
                 websocket::appendFrame(incoming.lastWords, Opcode::Close, {});
             else
                 incoming.lastWords = websocket::closeFrame(code);
+            // A page that is unloaded says "going away": it may come back like after a blink.
+            incoming.mayResume = code == close_code::kGoingAway;
             incoming.ends = true;
             m_phase = Phase::Closed;
             return;
@@ -110,9 +132,47 @@ void WebSocketTransport::readFrames(std::string_view bytes, Incoming& incoming)
         }
     }
     answerLatestPing();
+    if (!onlyText)
+        incoming.originalText.clear();
     if (failure != close_code::kNone)
         close(failure, incoming);
 }
+
+bool WebSocketTransport::readPageFrame(std::string_view payload, Incoming& incoming)
+{
+    page_format::PageFrame frame = page_format::read(payload);
+    switch (frame.type) {
+    case page_format::PageFrame::Type::Send:
+        incoming.forRoom += utf8ToCp936(frame.text);
+        incoming.originalText += frame.text;
+        return true;
+    case page_format::PageFrame::Type::Name:
+        incoming.name = std::move(frame.text);
+        incoming.joinsRoster = !std::exchange(m_named, true);
+        return true;
+    case page_format::PageFrame::Type::Pong:
+        return true;
+    case page_format::PageFrame::Type::Invalid:
+        break;
+    }
+    close(frame.closeCode, incoming);
+    return false;
+}
+
+std::string WebSocketTransport::textFrame(std::string_view text)
+{
+    std::string frame;
+    websocket::appendFrame(frame, Opcode::Text, text);
+    return frame;
+}
+
+std::string WebSocketTransport::welcome(const Welcome& welcome) { return textFrame(page_format::welcome(welcome)); }
+std::string WebSocketTransport::live() { return textFrame(page_format::live()); }
+std::string WebSocketTransport::members(std::string_view self, std::span<const MemberEntry> members)
+{
+    return textFrame(page_format::members(self, members));
+}
+std::string WebSocketTransport::ping() { return textFrame(page_format::ping()); }
 
 void WebSocketTransport::close(uint16_t code, Incoming& incoming)
 {
@@ -121,13 +181,15 @@ void WebSocketTransport::close(uint16_t code, Incoming& incoming)
     m_phase = Phase::Closed;
 }
 
-std::string_view WebSocketTransport::frame(std::string_view message, MessageKind kind, std::string& scratch)
+std::string_view WebSocketTransport::frame(const OutgoingMessage& message, std::string& scratch)
 {
     scratch.clear();
-    if (kind != MessageKind::Relayed)
-        websocket::appendFrame(scratch, Opcode::Text, cp936ToUtf8(message));
+    if (m_pageFormat)
+        websocket::appendFrame(scratch, Opcode::Text, page_format::message(message));
+    else if (message.kind != MessageKind::Relayed)
+        websocket::appendFrame(scratch, Opcode::Text, cp936ToUtf8(message.bytes));
     else
-        websocket::appendFrame(scratch, Opcode::Binary, message);
+        websocket::appendFrame(scratch, Opcode::Binary, message.bytes);
     return scratch;
 }
 
@@ -148,6 +210,8 @@ std::string WebSocketTransport::farewell(CloseReason reason)
         return websocket::closeFrame(close_code::kGoingAway);
     case CloseReason::NameHeld:
         return websocket::closeFrame(close_code::kTryAgainLater, kNameHeldReason);
+    case CloseReason::Replaced:
+        return websocket::closeFrame(close_code::kNormal, kReplacedReason);
     case CloseReason::Disconnected:
     case CloseReason::TimedOut:
         break;

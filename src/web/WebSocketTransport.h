@@ -5,6 +5,8 @@
 // enters the room in code page 936 (a character without a form there becomes "?"); a binary
 // frame enters as it is. Ping, pong and the close handshake follow RFC 6455; a frame that
 // breaks the protocol ends the connection with its close code.
+// A page that asks for the message format of version 2 (PageFormat.h) follows the room: every
+// frame both ways is then a JSON text frame, and it joins the roster once it gives its name.
 #pragma once
 
 #include "net/ConnectionTransport.h"
@@ -14,6 +16,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -24,8 +27,14 @@ public:
 
     bool joinsOnAccept() const override { return false; }
     Incoming decode(std::string&& bytes) override;
-    std::string_view frame(std::string_view message, MessageKind kind, std::string& scratch) override;
+    std::string_view frame(const OutgoingMessage& message, std::string& scratch) override;
     std::string farewell(CloseReason reason) override;
+    bool isWeb() const override { return true; }
+    bool followsRoom() const override { return m_pageFormat; }
+    std::string welcome(const Welcome& welcome) override;
+    std::string live() override;
+    std::string members(std::string_view self, std::span<const MemberEntry> members) override;
+    std::string ping() override;
 
 private:
     enum class Phase { Request, Open, Closed };
@@ -33,10 +42,15 @@ private:
     Incoming readRequest(std::string&& bytes);
     void readFrames(std::string_view bytes, Incoming& incoming);
     void close(uint16_t code, Incoming& incoming);
+    // A text frame of the format of version 2; false when it ends the connection.
+    bool readPageFrame(std::string_view payload, Incoming& incoming);
+    static std::string textFrame(std::string_view text);
 
     std::shared_ptr<const WebPage> m_page;
     Phase m_phase = Phase::Request;
     // Only while the request is read: an open connection keeps nothing of it.
     std::unique_ptr<HttpRequestReader> m_request;
     websocket::FrameDecoder m_frames;
+    bool m_pageFormat = false;
+    bool m_named = false;
 };

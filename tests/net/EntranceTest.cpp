@@ -29,11 +29,11 @@ public:
             incoming.forRoom = std::move(bytes);
         return incoming;
     }
-    std::string_view frame(std::string_view message, MessageKind kind, std::string& scratch) override
+    std::string_view frame(const OutgoingMessage& message, std::string& scratch) override
     {
-        if (kind == MessageKind::Relayed)
-            return message;
-        scratch = "!" + std::string(message);
+        if (message.kind == MessageKind::Relayed)
+            return message.bytes;
+        scratch = "!" + std::string(message.bytes);
         return scratch;
     }
 

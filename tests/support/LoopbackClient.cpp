@@ -188,18 +188,21 @@ std::string LoopbackClient::openConnection(uint16_t port, const ConnectOptions& 
     m_webSocket = false;
     m_frames.clear();
     m_serverTexts.clear();
+    m_serverTextsRead = 0;
+    m_webProtocol.clear();
     m_closeCode = 0;
     if (options.webSocket)
-        return webHandshake(port);
+        return webHandshake(port, options);
     return {};
 }
 
 // The handshake of a program (no Origin); what follows the server's answer is frames.
-std::string LoopbackClient::webHandshake(uint16_t port)
+std::string LoopbackClient::webHandshake(uint16_t port, const ConnectOptions& options)
 {
-    std::string failure = sendAll("GET /ws HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port)
+    std::string protocol = options.webProtocol.empty() ? "" : "Sec-WebSocket-Protocol: " + options.webProtocol + "\r\n";
+    std::string failure = sendAll("GET /ws" + options.webQuery + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port)
         + "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
-          "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n");
+          "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n" + protocol + "\r\n");
     if (!failure.empty())
         return failure;
     int64_t deadline = nowMs() + kDefaultWaitMs;
@@ -207,6 +210,11 @@ std::string LoopbackClient::webHandshake(uint16_t port)
     while ((end = m_received.find("\r\n\r\n")) == std::string::npos && receiveMore(deadline)) { }
     if (end == std::string::npos || !m_received.starts_with("HTTP/1.1 101 "))
         return "the web entrance on port " + std::to_string(port) + " answered: " + m_received.substr(0, m_received.find('\r'));
+    constexpr std::string_view kProtocolField = "\r\nSec-WebSocket-Protocol: ";
+    if (size_t field = m_received.find(kProtocolField); field != std::string::npos && field < end) {
+        size_t value = field + kProtocolField.size();
+        m_webProtocol = m_received.substr(value, m_received.find("\r\n", value) - value);
+    }
     m_frames = m_received.substr(end + 4);
     m_received.clear();
     m_webSocket = true;
@@ -223,13 +231,23 @@ void LoopbackClient::takeFrames()
         if (frame->opcode == kBinaryOpcode) {
             m_received += frame->payload;
         } else if (frame->opcode == kTextOpcode) {
-            m_received += utf8ToCp936(frame->payload);
+            if (m_webProtocol.empty())
+                m_received += utf8ToCp936(frame->payload);
             m_serverTexts.push_back(std::move(frame->payload));
         } else if (frame->opcode == kCloseOpcode) {
             m_closeCode = frame->closeCode();
         }
     }
     m_frames.erase(0, used);
+}
+
+std::string LoopbackClient::readServerText(int waitMs)
+{
+    int64_t deadline = nowMs() + waitMs;
+    while (m_serverTextsRead == m_serverTexts.size() && receiveMore(deadline)) { }
+    if (m_serverTextsRead == m_serverTexts.size())
+        return {};
+    return m_serverTexts[m_serverTextsRead++];
 }
 
 void LoopbackClient::close()

@@ -41,6 +41,10 @@ struct LoopbackConnectOptions {
     // the server's frames (relayed bytes as they are, the server's own texts converted back
     // from UTF-8 to code page 936), so that a test reads the same bytes as from a TCP client.
     bool webSocket = false;
+    // For a web client: the subprotocol to ask for (a page of the format of version 2 asks
+    // for "chatroom.v2"), and a query to add to "/ws" ("?session=...&after=...").
+    std::string webProtocol {};
+    std::string webQuery {};
 };
 
 class LoopbackClient {
@@ -103,6 +107,12 @@ public:
     // none has come.
     bool isWebClient() const { return m_webSocket; }
     const std::vector<std::string>& serverTexts() const { return m_serverTexts; }
+    // The next of serverTexts() that this call has not returned yet, waiting for it; empty
+    // when none came in time. With a subprotocol, every server frame is such a text, and
+    // none is added to the bytes the reads give.
+    std::string readServerText(int waitMs = kDefaultWaitMs);
+    // The handshake's answer, with a subprotocol: the protocol the server chose (empty for none).
+    const std::string& webProtocol() const { return m_webProtocol; }
     uint16_t closeCode() const { return m_closeCode; }
 
     // True once the stream has ended (orderly or by a reset).
@@ -121,7 +131,7 @@ private:
     // wait ran out or the stream has ended.
     bool receiveMore(int64_t deadline);
     std::string takeUnread(size_t count);
-    std::string webHandshake(uint16_t port);
+    std::string webHandshake(uint16_t port, const ConnectOptions& options);
     void takeFrames();
 
     SocketFd m_fd = -1;
@@ -133,6 +143,8 @@ private:
     bool m_webSocket = false;
     std::string m_frames; // raw bytes of server frames not yet whole
     std::vector<std::string> m_serverTexts;
+    size_t m_serverTextsRead = 0;
+    std::string m_webProtocol;
     uint16_t m_closeCode = 0;
 };
 
