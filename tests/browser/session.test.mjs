@@ -64,7 +64,8 @@ test('a page cut off while a TCP member talks shows every message once; what it 
     for (const body of ['断开之前', '我还在', '断开期间一', '断开期间二', '回来之后']) assert.equal(count(entries, body), 1, body);
     assert.deepEqual(entries.filter((e) => e[0].startsWith('line')), [], 'a blink is no join and nothing was missed');
     // The same member all along: the room saw nobody leave, and the typed text did not go by itself.
-    assert.deepEqual(room.roster(), [page.address]);
+    const roster = room.roster();
+    assert.ok(roster.includes(page.address) && roster.length === 2, roster.join(' '));
     assert.ok(!tcp.text().includes('离开'), tcp.text());
     assert.ok(!tcp.text().includes('断线时打的字'));
 
