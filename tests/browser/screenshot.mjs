@@ -1,13 +1,16 @@
 // Takes the README's picture of the web page: the built program with its own word library,
 // two browsers and a TCP member chatting, the robot answering, one administrator's notice;
-// the first browser's page at a phone's size. Run it in a network namespace of its own:
+// the first browser's page at a phone's size. With `reconnect` after the file name, instead a
+// late joiner's page after a blink: the history set apart, what came while it was cut off, a
+// message typed meanwhile as not sent. Run it in a network namespace of its own:
 //
 //   unshare -n sh -c 'ip link set lo up &&
 //     CHATROOM_SERVER=build/release/chatroom-server node tests/browser/screenshot.mjs docs/web-page.png'
+import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { Room, TcpMember, launchBrowser, join, joinNamed, say, messageShown } from './room.mjs';
+import { Room, TcpMember, WEB_PORT, launchBrowser, join, joinNamed, say, messageShown, stateIs } from './room.mjs';
 
 const PHONE = { width: 390, height: 780, deviceScaleFactor: 2 };
 const words = new TextDecoder('gbk').decode(fs.readFileSync(path.join(path.dirname(fileURLToPath(import.meta.url)),
@@ -18,8 +21,7 @@ const conversation = [
 
 const room = await Room.start(words);
 const browser = await launchBrowser();
-try {
-  const tcp = await TcpMember.connect();
+async function conversationPicture(tcp) {
   const me = await joinNamed(room, browser, '小明');
   await me.setViewport(PHONE);
   const members = { me, other: await join(browser, '阿花'), tcp };
@@ -33,6 +35,41 @@ try {
   await messageShown(me, '管理员抖了你一下！');
   await me.waitForFunction(() => !document.getElementById('app').classList.contains('shake'));
   await me.screenshot({ path: process.argv[2] || 'web-page.png' });
+}
+
+// The late joiner's page after a blink; its connection is cut as a network would (ss -K).
+async function afterReconnect(tcp) {
+  const other = await join(browser, '阿花');
+  await say(other, '大家好');
+  tcp.send('\r\n\r\n老王\r\n下午的课改到 302 教室了');
+  await messageShown(other, '下午的课改到 302 教室了');
+  const me = await join(browser, '小明');
+  await me.setViewport(PHONE);
+  await say(me, '收到，谢谢');
+  await messageShown(me, '收到，谢谢');
+  await me.setOfflineMode(true);
+  execFileSync('ss', ['-K', 'state', 'established', `( sport = :${WEB_PORT} )`], { stdio: 'pipe' });
+  await stateIs(me, 'retrying');
+  tcp.send('\r\n\r\n老王\r\n在三号教学楼');
+  await say(me, '302 在哪栋楼？');
+  await me.setOfflineMode(false);
+  await me.click('#banner-button');
+  await stateIs(me, 'open');
+  await messageShown(me, '在三号教学楼');
+  await stateIs(other, 'open');
+  await say(other, '我也刚看到');
+  await messageShown(me, '我也刚看到');
+  return me;
+}
+
+try {
+  const tcp = await TcpMember.connect();
+  if (process.argv[3] === 'reconnect') {
+    const me = await afterReconnect(tcp);
+    await me.screenshot({ path: process.argv[2] || 'web-page-reconnect.png' });
+  } else {
+    await conversationPicture(tcp);
+  }
   tcp.close();
 } finally {
   await browser.close();

@@ -2,7 +2,10 @@
 // what the user types framed as the room frames its own texts (a nickname line, CR LF, the
 // body; CR LF CR LF before every message after the first), shows the room's stream as a chat
 // (room-stream.js reads it, message-log.js shows it) and acts on the administrator's notices
-// (shaking, muting, leaving...), only on those the server itself sent.
+// (shaking, muting, leaving...), only on those the server itself sent. It asks for the v2
+// format and falls back to v1 when the server does not offer it; in v2 it takes its session up
+// again after a blink or a reload and gets exactly what it missed, answers the server's pings,
+// notices a connection that went silent, and shows its own messages on their way (outbox.js).
 'use strict';
 
 (() => {
@@ -29,7 +32,18 @@
   // in a row at most, then like any other loss.
   const CLOSE_TRY_AGAIN = 1013;
   const MAX_IMMEDIATE_RETRIES = 3;
+  const SUBPROTOCOL = 'chatroom.v2';
+  // Longer than the server's ping interval (15 s) with room to spare: a silence this long
+  // means the connection is gone, whether or not the browser has noticed.
+  const SILENCE_MS = 40 * 1000;
   const NICKNAME_KEY = 'chatroom.nickname';
+  // The v2 session of this tab (sessionStorage), so that a reload takes it up again.
+  const SESSION_KEY = 'chatroom.session';
+  const LINE_TEXT = {
+    joined: '以上是你加入前的消息',
+    reloaded: '以上是刷新页面前的消息',
+    missed: (n) => `连接中断期间有 ${n} 条消息未能取回`,
+  };
   const MUTED_UNTIL_KEY = 'chatroom.mutedUntil';
   // States after which the page waits for the user instead of reconnecting on its own.
   const FINAL_STATES = new Set(['kicked', 'left', 'dissolved']);
@@ -53,13 +67,19 @@
     nicknameInput: $('nickname-input'), nicknameError: $('nickname-error'), nicknameCancel: $('nickname-cancel'),
     inviteButton: $('invite-button'), inviteDialog: $('invite-dialog'), inviteCode: $('invite-code'),
     inviteAddresses: $('invite-addresses'), inviteClose: $('invite-close'),
+    membersButton: $('members-button'), membersCount: $('members-count'), membersPanel: $('members-panel'),
+    membersList: $('members-list'), charsetHint: $('charset-hint'),
   };
 
   // localStorage can be missing or refuse writes (private windows); the page works without it.
-  const store = {
-    get(key) { try { return localStorage.getItem(key); } catch { return null; } },
-    set(key, value) { try { localStorage.setItem(key, value); } catch { /* kept for this visit only */ } },
-  };
+  const storeIn = (storage) => ({
+    get(key) { try { return window[storage].getItem(key); } catch { return null; } },
+    set(key, value) { try { window[storage].setItem(key, value); } catch { /* kept for this visit only */ } },
+    remove(key) { try { window[storage].removeItem(key); } catch { /* nothing kept */ } },
+  });
+  const store = storeIn('localStorage');
+  const tabStore = storeIn('sessionStorage');
+  const readSession = () => { try { return JSON.parse(tabStore.get(SESSION_KEY)); } catch { return null; } };
 
   let nickname = store.get(NICKNAME_KEY) || '';
   let mutedUntil = Number(store.get(MUTED_UNTIL_KEY)) || 0;
@@ -70,15 +90,72 @@
   let retryMs = RECONNECT_FIRST_MS;
   let retryTimer = 0;
   let immediateRetries = 0;
+  let version = 1;
+  let silenceTimer = 0;
+  // v2: { token, sent } of the member this page is, kept over blinks and reloads; how this
+  // connection came about ('joined', 'reloaded' or 'blinked'); the history items it replayed.
+  let session = readSession();
+  let arrival = session ? 'reloaded' : 'joined';
+  let replayed = 0;
 
   const stream = RoomStream.create();
-  const log = MessageLog.create(ui, () => nickname);
+  const log = MessageLog.create(ui, () => nickname, (message) => outbox.resend(message));
+  const outbox = Outbox.create(log, (message) => transmit(message.sender, message.body));
 
-  function received(messages) {
+  const members = Members.create(ui);
+  const line = (lineKind, text) => log.show([{ line: text, lineKind }]);
+
+  function received({ messages, control }) {
+    for (const message of messages) {
+      if (message.own && !message.fromServer && message.seq !== undefined && !message.counted) outbox.settle();
+      if (message.history && !message.counted) replayed++;
+      message.counted = true;
+    }
     log.show(messages);
     for (const message of messages) {
-      if (message.fromServer && message.sender === ADMINISTRATOR) actOn(message.body);
+      if (message.fromServer && !message.history && message.sender === ADMINISTRATOR) actOn(message.body);
     }
+    if (control) onControl(control);
+  }
+
+  function keepSession(next) {
+    session = next;
+    if (next) tabStore.set(SESSION_KEY, JSON.stringify(next));
+    else tabStore.remove(SESSION_KEY);
+  }
+
+  // ---- The v2 frames that are not messages --------------------------------------------------
+
+  function onControl(frame) {
+    switch (frame.type) {
+    case 'welcome': return welcome(frame);
+    case 'live': return live();
+    case 'ping': return socket && socket.send(JSON.stringify({ type: 'pong' }));
+    case 'members': return members.show(frame);
+    default: return undefined;
+    }
+  }
+
+  function welcome(frame) {
+    const resumed = Boolean(frame.resumed);
+    if (!resumed) outbox.forget();
+    if (!resumed && arrival === 'reloaded') arrival = 'joined'; // the old session was over
+    keepSession({ token: String(frame.session), sent: resumed && Boolean(session && session.sent) });
+    sentSinceConnect = session.sent;
+    ui.app.dataset.address = String(frame.address || '');
+    replayed = 0;
+    if (arrival === 'blinked' && frame.missed > 0) line('missed', LINE_TEXT.missed(frame.missed));
+    sendName();
+  }
+
+  // The replay is over: the history a joining or reloaded page was shown is set apart.
+  function live() {
+    if (replayed > 0 && arrival !== 'blinked') line('history-end', LINE_TEXT[arrival]);
+    arrival = 'blinked';
+  }
+
+  function sendName() {
+    if (version === 2 && socket && nickname && state === 'open') socket.send(JSON.stringify({ type: 'name', name: nickname }));
   }
 
   // Said once to a screen reader (the countdown itself is not a live region).
@@ -134,6 +211,8 @@
   // ---- The connection -----------------------------------------------------------------------
 
   function setState(next) {
+    // A member the room has ended cannot be taken up again: the next connection joins anew.
+    if (FINAL_STATES.has(next)) keepSession(null);
     state = next;
     ui.app.dataset.state = next;
     const text = STATE_TEXT[next];
@@ -144,38 +223,65 @@
     updateComposer();
   }
 
-  function connect() {
+  // The address of the room's WebSocket; a page with a session asks to take it up again.
+  function socketUrl() {
+    const scheme = location.protocol === 'https:' ? 'wss:' : 'ws:';
+    if (!session) return `${scheme}//${location.host}/ws`;
+    const query = new URLSearchParams({ session: session.token, after: String(stream.lastSeq()) });
+    return `${scheme}//${location.host}/ws?${query}`;
+  }
+
+  // In v2 the server speaks at least every ping interval; silence means the connection is lost.
+  function expectFrame(ws) {
+    clearTimeout(silenceTimer);
+    if (version === 2) silenceTimer = setTimeout(() => lost(ws, 0), SILENCE_MS);
+  }
+
+  // A server that does not know v2 answers without the subprotocol, and a browser then fails
+  // the handshake: a connection that asked for v2 and never opened is tried at once without.
+  function connect(askForV2 = true) {
     clearTimeout(retryTimer);
     if (socket) socket.close();
-    received(stream.reset());
-    sentSinceConnect = false;
     setState('connecting');
-    const scheme = location.protocol === 'https:' ? 'wss:' : 'ws:';
-    const ws = new WebSocket(`${scheme}//${location.host}/ws`);
+    const ws = new WebSocket(socketUrl(), askForV2 ? [SUBPROTOCOL] : []);
     ws.binaryType = 'arraybuffer';
+    ws.askedForV2 = askForV2;
     socket = ws;
     ws.addEventListener('open', () => {
       if (socket !== ws) return;
+      ws.opened = true;
+      version = ws.protocol === SUBPROTOCOL ? 2 : 1;
+      received(stream.reset(version));
+      if (version === 1) sentSinceConnect = false;
       retryMs = RECONNECT_FIRST_MS;
       setState('open');
+      expectFrame(ws);
     });
     ws.addEventListener('message', (event) => {
       if (socket !== ws) return;
       immediateRetries = 0; // a member now: a turned-away connection gets no message
+      expectFrame(ws);
       received(stream.receive(event.data));
     });
-    ws.addEventListener('close', (event) => {
-      if (socket !== ws) return;
-      socket = null;
-      received(stream.finish());
-      if (FINAL_STATES.has(state)) return setState(state);
-      setState('retrying');
-      const atOnce = event.code === CLOSE_TRY_AGAIN && immediateRetries < MAX_IMMEDIATE_RETRIES;
-      immediateRetries = atOnce ? immediateRetries + 1 : 0;
-      if (atOnce) return connect();
-      retryTimer = setTimeout(connect, retryMs);
-      retryMs = Math.min(retryMs * 2, RECONNECT_MAX_MS);
-    });
+    ws.addEventListener('close', (event) => lost(ws, event.code));
+  }
+
+  // The connection `ws` ended (its close event, or a silence that ended it here first).
+  function lost(ws, code) {
+    if (socket !== ws) return;
+    socket = null;
+    clearTimeout(silenceTimer);
+    if (ws.readyState !== WebSocket.CLOSED) ws.close();
+    received(stream.finish());
+    outbox.interrupted();
+    if (FINAL_STATES.has(state)) return setState(state);
+    if (ws.askedForV2 && !ws.opened) return connect(false);
+    setState('retrying');
+    const atOnce = code === CLOSE_TRY_AGAIN && immediateRetries < MAX_IMMEDIATE_RETRIES;
+    immediateRetries = atOnce ? immediateRetries + 1 : 0;
+    if (atOnce) return connect();
+    retryTimer = setTimeout(connect, retryMs);
+    retryMs = Math.min(retryMs * 2, RECONNECT_MAX_MS);
   }
 
   // ---- Sending ------------------------------------------------------------------------------
@@ -188,20 +294,32 @@
     ui.message.placeholder = muted() ? '禁言中…' : state === 'open' ? '回车发送，Shift+回车换行' : '未连接，暂时发不出消息';
   }
 
+  // Frames a body under `sender` as the room frames its texts and sends it, if it can.
+  function transmit(sender, body) {
+    if (state !== 'open' || muted() || !socket) return false;
+    const text = (sentSinceConnect ? SEPARATOR : '') + sender + LINE_END + body;
+    socket.send(version === 2 ? JSON.stringify({ type: 'send', text }) : text);
+    sentSinceConnect = true;
+    if (version === 2 && session && !session.sent) keepSession({ ...session, sent: true });
+    return true;
+  }
+
+  // The composer's Enter. In v2 the message goes on the page at once, on its way or not sent;
+  // from a v1 server it comes back in the room's stream, and is kept in the box when it cannot go.
   function send(body) {
-    if (state !== 'open' || muted()) return false;
+    if (muted()) return false;
     if (!nickname) {
       askNickname('first');
       return false;
     }
-    socket.send((sentSinceConnect ? SEPARATOR : '') + nickname + LINE_END + body);
-    sentSinceConnect = true;
+    if (version === 2) outbox.send(nickname, body);
+    else if (!transmit(nickname, body)) return false;
     log.follow();
     return true;
   }
 
   Composer.create(ui, send);
-  ui.bannerButton.addEventListener('click', connect);
+  ui.bannerButton.addEventListener('click', () => connect());
 
   // ---- The nickname -------------------------------------------------------------------------
 
@@ -240,9 +358,11 @@
     const problem = nicknameProblem(name);
     ui.nicknameError.textContent = problem;
     if (problem) return;
+    const changed = name !== nickname;
     nickname = name;
     store.set(NICKNAME_KEY, name);
     showNickname();
+    if (changed) sendName();
     ui.dialog.close();
     ui.message.focus();
   });

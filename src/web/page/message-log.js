@@ -3,7 +3,10 @@
 // insertion, and the view is scrolled to the end once then, only when the member was at the
 // end. At most MAX_KEPT messages are kept; older ones are removed and one line at the top says
 // so. Messages that arrive while the member has scrolled back or the tab is hidden are counted
-// in the tab's title, and, scrolled back, on a button that leads down to them.
+// in the tab's title, and, scrolled back, on a button that leads down to them. Besides the
+// room's messages the log shows the member's own while they are on their way (sending, or not
+// sent with a button to send them again) and lines of its own (where the history ends, what
+// could not be fetched again): a message object with `line` (its text) and `lineKind`.
 'use strict';
 
 const MessageLog = (() => {
@@ -16,17 +19,31 @@ const MessageLog = (() => {
   const clock = new Intl.DateTimeFormat('zh-CN', { hour: '2-digit', minute: '2-digit' });
   const timeOfDay = () => clock.format(Date.now());
 
+  const DELIVERY_TEXT = { sending: '发送中…', failed: '未发送' };
+  const RESEND_TEXT = '重发';
+
+  // Whose a member's message is: the server says so in v2 (`own`); a v1 server does not, and the
+  // nickname is all there is to go by.
+  const isOwn = (message, nickname) => (message.own === undefined ? message.sender === nickname : message.own);
+
   function className(message, nickname) {
+    const history = message.history ? ' history' : '';
     if (message.fromServer) {
       const kind = message.sender === RoomStream.ROBOT ? ' robot' : message.sender === RoomStream.ADMINISTRATOR ? ' admin' : '';
-      return 'msg server' + kind;
+      return 'msg server' + kind + history;
     }
-    if (!message.framed) return 'msg raw';
-    return 'msg chat' + (message.impostor ? ' impostor' : message.sender === nickname ? ' own' : '');
+    if (!message.framed) return 'msg raw' + history;
+    const whose = message.impostor ? ' impostor' : isOwn(message, nickname) ? ' own' : '';
+    return 'msg chat' + whose + history + (message.delivery ? ` ${message.delivery}` : '');
   }
 
-  // `ui`: { log, marker, markerCount }; `nickname()`: the member's own, for its own bubbles.
-  function create(ui, nickname) {
+  // Another member who goes by this member's nickname is told apart by its roster entry.
+  const namesake = (message, nickname) => !message.fromServer && message.own === false && message.sender === nickname;
+
+  // `ui`: { log, marker, markerCount }; `nickname()`: the member's own, for telling a namesake
+  // (and, from a v1 server, its own bubbles); `resend(message)`: the 重发 button of a message
+  // that was not sent.
+  function create(ui, nickname, resend) {
     const baseTitle = document.title;
     // Each message's element, once it is on the page; gone with the message.
     const elements = new WeakMap();
@@ -40,27 +57,55 @@ const MessageLog = (() => {
     let following = true;
     let unread = 0;
 
+    function buildLine(message) {
+      const el = document.createElement('p');
+      el.className = `line ${message.lineKind}`;
+      el.textContent = message.line;
+      return el;
+    }
+
     function build(message) {
+      if (message.line) return buildLine(message);
       const el = document.createElement('div');
       const head = document.createElement('div');
       const sender = document.createElement('span');
       const time = document.createElement('time');
+      const address = document.createElement('span');
       const body = document.createElement('div');
+      const delivery = document.createElement('div');
       head.className = 'head';
       sender.className = 'sender';
+      address.className = 'address';
       time.textContent = timeOfDay();
       body.className = 'body';
-      head.append(sender, time);
-      el.append(head, body);
+      delivery.className = 'delivery';
+      head.append(sender, address, time);
+      el.append(head, body, delivery);
       fill(el, message);
       return el;
     }
 
+    function fillDelivery(el, message) {
+      el.hidden = !message.delivery;
+      el.textContent = DELIVERY_TEXT[message.delivery] || '';
+      if (message.delivery !== 'failed') return;
+      const button = document.createElement('button');
+      button.type = 'button';
+      button.className = 'resend';
+      button.textContent = RESEND_TEXT;
+      button.addEventListener('click', () => resend(message));
+      el.append(' ', button);
+    }
+
     // Room text only ever reaches the document through textContent.
     function fill(el, message) {
+      if (message.line) return;
+      const [head, body, delivery] = el.children;
       el.className = className(message, nickname());
-      el.firstChild.firstChild.textContent = message.sender;
-      el.lastChild.textContent = message.body.replaceAll(RoomStream.LINE_END, '\n');
+      head.children[0].textContent = message.sender;
+      head.children[1].textContent = namesake(message, nickname()) ? message.address : '';
+      body.textContent = message.body.replaceAll(RoomStream.LINE_END, '\n');
+      fillDelivery(delivery, message);
     }
 
     function showUnread() {
@@ -139,6 +184,19 @@ const MessageLog = (() => {
       else if (following && messages.length > 0) requestRender(); // a grown message moves the end
     }
 
+    // A message that is no longer to be shown: an own one the room brought back.
+    function remove(message) {
+      const el = elements.get(message);
+      if (el) {
+        el.remove();
+        elements.delete(message);
+        kept--;
+      } else if (queued.has(message)) {
+        pending = pending.filter((m) => m !== message);
+      }
+      queued.delete(message);
+    }
+
     // The member wants to see the end: after sending, or from the new-messages button.
     function follow() {
       following = true;
@@ -157,7 +215,7 @@ const MessageLog = (() => {
     document.addEventListener('visibilitychange', seen);
     ui.marker.addEventListener('click', follow);
 
-    return { show, follow };
+    return { show, follow, remove };
   }
 
   return { create, MAX_KEPT };

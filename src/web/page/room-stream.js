@@ -1,10 +1,14 @@
-// The room's stream as the page receives it, turned into message objects. Relayed bytes arrive
-// as binary frames in code page 936; texts the server composed itself arrive as text frames,
-// and only those are marked as the server's (fromServer), so that a member who types the words
-// of a notice cannot set them off. A message object keeps its identity while it grows: a
-// relayed message may go on in the next frame, and is then returned again, changed.
+// The room's stream as the page receives it, turned into message objects, in either format.
+// v1 (an older server): relayed bytes arrive as binary frames in code page 936; texts the server
+// composed itself arrive as text frames, and only those are marked as the server's
+// (fromServer), so that a member who types the words of a notice cannot set them off.
+// v2 (subprotocol chatroom.v2): every frame is one JSON object; relayed bytes come per sender
+// with the room's sequence number and whether this connection's member sent them (own). A
+// message object keeps its identity while it grows: a relayed message may go on in the next
+// frame, and is then returned again, changed.
 //
-//   { fromServer, framed, sender, body, impostor }
+//   { fromServer, framed, sender, body, impostor,
+//     v2 only: seq, own, address (the sender's roster entry), history, notice }
 'use strict';
 
 const RoomStream = (() => {
@@ -60,18 +64,18 @@ const RoomStream = (() => {
   // Relayed bytes are split into messages at the room's separator (the last CR LF CR LF of a
   // run of line ends, so that a line's own end stays with it); a frame that starts after a
   // whole character also starts a new message, unless it goes on with a separator. Text that
-  // may be (the start of) a separator is held back until the next frame tells.
-  function create() {
-    const stream = { decoder: null, open: null, held: '', gbkState: 0 };
-    // The messages the frame being read created or changed, in order.
-    let touched = new Set();
+  // may be (the start of) a separator is held back until the next frame tells. One reader per
+  // stream of bytes: the whole room's in v1, each sender's in v2. `touch` hears every message
+  // the reader creates or changes.
+  function bytesReader(touch) {
+    const stream = { decoder: new TextDecoder('gbk'), open: null, held: '', gbkState: 0 };
 
     function appendToMessage(text) {
       if (!text) return;
       if (!stream.open) stream.open = { fromServer: false, raw: '' };
       stream.open.raw += text;
       describeRelayed(stream.open);
-      touched.add(stream.open);
+      touch(stream.open);
     }
 
     // A held separator is framing and ends here; a held part of one was the message's own text.
@@ -102,43 +106,114 @@ const RoomStream = (() => {
       stream.held = text.slice(text.length - hold);
     }
 
-    function onRelayed(bytes) {
-      const midCharacter = stream.gbkState !== 0;
-      stream.gbkState = gbkStateAfter(stream.gbkState, bytes);
-      const fresh = stream.decoder.decode(bytes, { stream: true });
-      const joined = stream.held + fresh;
-      const goesOnWithSeparator = stream.held && (joined.startsWith(SEPARATOR) || SEPARATOR.startsWith(joined));
-      if (!midCharacter && !goesOnWithSeparator) endMessage();
-      consume(fresh);
-    }
-
-    function onServerText(text) {
-      endMessage();
-      touched.add(serverMessage(text));
-    }
-
-    // Runs `read` and returns the messages it created or changed.
-    function collect(read) {
-      touched = new Set();
-      read();
-      return [...touched];
-    }
-
     return {
-      // A new connection: nothing held, nothing open.
-      reset: () => collect(() => {
+      bytes(bytes) {
+        const midCharacter = stream.gbkState !== 0;
+        stream.gbkState = gbkStateAfter(stream.gbkState, bytes);
+        const fresh = stream.decoder.decode(bytes, { stream: true });
+        const joined = stream.held + fresh;
+        const goesOnWithSeparator = stream.held && (joined.startsWith(SEPARATOR) || SEPARATOR.startsWith(joined));
+        if (!midCharacter && !goesOnWithSeparator) endMessage();
+        consume(fresh);
+      },
+      // A whole message as its sender typed it (a v2 page's own text): nothing goes on after it.
+      text(text) {
         endMessage();
-        stream.decoder = new TextDecoder('gbk');
-        stream.gbkState = 0;
-      }),
-      // One WebSocket frame: a string (the server's own text) or an ArrayBuffer (relayed bytes).
-      receive: (data) => collect(() => (typeof data === 'string' ? onServerText(data) : onRelayed(new Uint8Array(data)))),
-      // The connection ended: what was held back and any unfinished character are shown.
-      finish: () => collect(() => {
+        consume(text);
+        endMessage();
+      },
+      endMessage,
+      // What was held back and any unfinished character are shown.
+      finish() {
         endMessage();
         appendToMessage(stream.decoder.decode());
         endMessage();
+      },
+    };
+  }
+
+  const bytesOfBase64 = (text) => Uint8Array.from(atob(text), (c) => c.charCodeAt(0));
+
+  function create() {
+    // The messages the frame being read created or changed, in order.
+    let touched = new Set();
+    const touch = (message) => touched.add(message);
+    let version = 1;
+    let room = bytesReader(touch);
+    // v2: one reader per sender, since each sender's bytes are a stream of their own.
+    let senders = new Map();
+    // v2: the seq of the last message shown; a replayed one at or before it was shown already.
+    let lastSeq = 0;
+
+    function readerOf(address) {
+      if (!senders.has(address)) senders.set(address, bytesReader(touch));
+      return senders.get(address);
+    }
+
+    // A message item of v2; the relayed ones go through their sender's reader.
+    function onItem(item) {
+      if (item.history && item.seq <= lastSeq) return;
+      lastSeq = item.seq;
+      const stamp = { seq: item.seq, history: Boolean(item.history) };
+      if (item.kind === 'server') {
+        touch(Object.assign(serverMessage(item.text), stamp));
+        return;
+      }
+      const reader = readerOf(item.sender);
+      const before = touched;
+      touched = new Set();
+      if (typeof item.text === 'string') reader.text(item.text);
+      else reader.bytes(bytesOfBase64(item.data));
+      for (const message of touched) {
+        Object.assign(message, stamp, { own: Boolean(item.own), address: item.sender });
+        before.add(message);
+      }
+      touched = before;
+    }
+
+    // A v2 frame: message items and notices become messages; anything else is for the caller.
+    function onV2(data) {
+      if (typeof data !== 'string') return null;
+      let frame;
+      try { frame = JSON.parse(data); } catch { return null; }
+      if (frame === null || typeof frame !== 'object') return null;
+      if (frame.type === 'message' && Number.isInteger(frame.seq)) onItem(frame);
+      else if (frame.type === 'notice') touch(Object.assign(serverMessage(String(frame.text)), { notice: true }));
+      else return frame;
+      return null;
+    }
+
+    function onV1(data) {
+      if (typeof data !== 'string') return room.bytes(new Uint8Array(data));
+      room.endMessage();
+      touch(serverMessage(data));
+    }
+
+    function finishAll() {
+      room.finish();
+      for (const reader of senders.values()) reader.finish();
+    }
+
+    // Runs `read` and returns the messages it created or changed and any v2 control frame.
+    function collect(read) {
+      touched = new Set();
+      const control = read() || null;
+      return { messages: [...touched], control };
+    }
+
+    return {
+      // A new connection in format `nextVersion` (1 or 2): nothing held, nothing open.
+      reset: (nextVersion) => collect(() => {
+        finishAll();
+        version = nextVersion;
+        room = bytesReader(touch);
+        senders = new Map();
       }),
+      // One WebSocket frame: a string or, in v1, an ArrayBuffer (relayed bytes).
+      receive: (data) => collect(() => (version === 2 ? onV2(data) : onV1(data))),
+      // The connection ended.
+      finish: () => collect(finishAll),
+      lastSeq: () => lastSeq,
     };
   }
 
