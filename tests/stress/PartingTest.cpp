@@ -7,6 +7,7 @@
 #include "support/ClientFrames.h"
 
 #include <future>
+#include <utility>
 
 namespace {
 
@@ -44,6 +45,19 @@ protected:
             expectAllReceiveAtOnce(piece, { &stalled }, [&] { sender.send(piece); });
     }
 
+    // A room of a sender, a client that stalls with its queue at the cap, and an observer; the
+    // stalled client is second, so a browser where every second client is one.
+    std::pair<LoopbackClient&, LoopbackClient&> startWithAStalledClientAtItsCap()
+    {
+        startServer();
+        LoopbackClient& sender = connectClient();
+        LoopbackClient& stalled = connectClient({ .receiveBuffer = kSmallReceiveBuffer });
+        LoopbackClient& observer = connectClient();
+        syncByProbe(sender);
+        fillQueueToCap(sender, stalled);
+        return { stalled, observer };
+    }
+
     // The administrator kicks `kicked` from another thread; returns once `observer` has read
     // its leave notice, that is, once the kick has happened.
     std::future<CommandResult> kickAndWait(LoopbackClient& kicked, LoopbackClient& observer)
@@ -57,13 +71,7 @@ protected:
 
 TEST_F(Parting, TheKickNoticeGetsThroughAFullQueue)
 {
-    startServer();
-    // The stalled client second: a browser where every second client is one.
-    LoopbackClient& sender = connectClient();
-    LoopbackClient& stalled = connectClient({ .receiveBuffer = kSmallReceiveBuffer });
-    LoopbackClient& observer = connectClient();
-    syncByProbe(sender);
-    fillQueueToCap(sender, stalled);
+    auto [stalled, observer] = startWithAStalledClientAtItsCap();
 
     std::future<CommandResult> kick = kickAndWait(stalled, observer);
     std::string owed = stalled.readToEnd();
@@ -75,13 +83,7 @@ TEST_F(Parting, TheKickNoticeGetsThroughAFullQueue)
 
 TEST_F(Parting, AKickedNonReaderIsClosedOnTimeInAQuietRoom)
 {
-    startServer();
-    // The stalled client second: a browser where every second client is one.
-    LoopbackClient& sender = connectClient();
-    LoopbackClient& stalled = connectClient({ .receiveBuffer = kSmallReceiveBuffer });
-    LoopbackClient& observer = connectClient();
-    syncByProbe(sender);
-    fillQueueToCap(sender, stalled);
+    auto [stalled, observer] = startWithAStalledClientAtItsCap();
     size_t withStalled = openSocketCount(serverPid());
 
     std::future<CommandResult> kick = kickAndWait(stalled, observer);
