@@ -76,8 +76,9 @@ TEST(PageFormat, ThePagesFramesAreReadOrRefusedWithTheirCode)
         page_format::PageFrame frame = page_format::read(c.frame);
         EXPECT_EQ(frame.type, c.type) << c.frame;
         EXPECT_EQ(frame.text, c.text) << c.frame;
-        if (c.type == Type::Invalid)
+        if (c.type == Type::Invalid) {
             EXPECT_EQ(frame.closeCode, c.closeCode) << c.frame;
+        }
     }
 }
 
@@ -100,7 +101,7 @@ TEST(PageFormat, TheHandshakeNamesTheProtocolOnlyWhenAskedFor)
         std::string request = head + (*protocols ? "Sec-WebSocket-Protocol: " + std::string(protocols) + "\r\n" : "") + "\r\n";
         HttpRequestReader reader;
         ASSERT_EQ(reader.feed(request), HttpRequestReader::State::Complete);
-        HttpAnswer answer = answerRequest(reader.request(), WebPage {});
+        HttpAnswer answer = answerRequest(reader.request(), WebSite { WebPage {}, RoomHosts("h", {}), {} });
         EXPECT_EQ(answer.pageFormat, chosen) << protocols;
         EXPECT_EQ(answer.bytes.find("Sec-WebSocket-Protocol: chatroom.v2\r\n") != std::string::npos, chosen) << protocols;
     }
