@@ -2,7 +2,8 @@
 // two browsers and a TCP member chatting, the robot answering, one administrator's notice;
 // the first browser's page at a phone's size. With `reconnect` after the file name, instead a
 // late joiner's page after a blink: the history set apart, what came while it was cut off, a
-// message typed meanwhile as not sent. Run it in a network namespace of its own:
+// message typed meanwhile as not sent. With `members`, the same conversation with the list of
+// who is here open. Run it in a network namespace of its own:
 //
 //   unshare -n sh -c 'ip link set lo up &&
 //     CHATROOM_SERVER=build/release/chatroom-server node tests/browser/screenshot.mjs docs/web-page.png'
@@ -21,7 +22,7 @@ const conversation = [
 
 const room = await Room.start(words);
 const browser = await launchBrowser();
-async function conversationPicture(tcp) {
+async function conversationPicture(tcp, withMembers) {
   const me = await joinNamed(room, browser, '小明');
   await me.setViewport(PHONE);
   const members = { me, other: await join(browser, '阿花'), tcp };
@@ -34,6 +35,10 @@ async function conversationPicture(tcp) {
   room.admin('shake', me.address);
   await messageShown(me, '管理员抖了你一下！');
   await me.waitForFunction(() => !document.getElementById('app').classList.contains('shake'));
+  if (withMembers) {
+    await me.click('#members-button');
+    await me.waitForFunction(() => !document.getElementById('members-panel').hidden);
+  }
   await me.screenshot({ path: process.argv[2] || 'web-page.png' });
 }
 
@@ -68,7 +73,7 @@ try {
     const me = await afterReconnect(tcp);
     await me.screenshot({ path: process.argv[2] || 'web-page-reconnect.png' });
   } else {
-    await conversationPicture(tcp);
+    await conversationPicture(tcp, process.argv[3] === 'members');
   }
   tcp.close();
 } finally {
