@@ -184,12 +184,13 @@ export async function say(page, text) {
 export const stateIs = (page, state) =>
   page.waitForFunction((s) => document.getElementById('app').dataset.state === s, { timeout: WAIT_MS }, state);
 
-// Waits until the log shows a message with `body` (and `sender`, when given) and returns its
-// class list, which tells how it is shown (chat, own, raw, server robot, server admin).
+// Waits until the log shows a message with `body` (and `sender`, when given) as the room
+// brought it (an own message still on its way is not that yet) and returns its class list,
+// which tells how it is shown (chat, own, raw, server robot, server admin).
 export async function messageShown(page, body, sender) {
   const handle = await page.waitForFunction((b, s) => {
-    const found = [...document.querySelectorAll('#log .msg')].find((m) =>
-      m.querySelector('.body').textContent === b && (s === undefined || m.querySelector('.sender').textContent === s));
+    const found = [...document.querySelectorAll('#log .msg')].find((m) => !m.classList.contains('sending')
+      && m.querySelector('.body').textContent === b && (s === undefined || m.querySelector('.sender').textContent === s));
     return found && found.className;
   }, { timeout: WAIT_MS }, body, sender);
   return handle.jsonValue();
