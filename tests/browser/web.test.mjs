@@ -212,7 +212,9 @@ test('texts and controls stand out enough, controls say what they do, reduced mo
   const dialogPage = await first.newPage();
   await dialogPage.goto(harness.PAGE_URL);
   await dialogPage.waitForSelector('#nickname-dialog[open]');
-  const page = await joinNamed(room, browser, '小明');
+  // The roster is read through the admin command, which Windows does not have: there the
+  // page's address is not needed, since no notice is sent to it.
+  const page = underWine ? await join(browser, '小明') : await joinNamed(room, browser, '小明');
 
   await say(page, '我自己说的');
   await say(page, '你好');
