@@ -9,6 +9,7 @@
 #include "console/ControlOperations.h"
 #include "console/ListBoxModel.h"
 #include "net/TcpServer.h"
+#include "runtime/Cp936.h"
 
 void onDataArrival()
 {
@@ -81,8 +82,9 @@ void onClientLeave()
 }
 
 // Only a change of name comes here, so finding the entry costs nothing per message.
-void showNameOnRoster(std::string_view entry, std::string_view name)
+void showMemberName(std::string_view entry, std::string_view name)
 {
+    serverComponent(服务器1).setNickname(entry, cp936ToUtf8(name));
     ListBoxModel& roster = listBoxModel(列表框1);
     for (int32_t index = 0; index < roster.count(); ++index) {
         if (roster.textView(index) == entry) {

@@ -62,5 +62,6 @@ private:
     NameChanged m_changed;
 };
 
-// Shows an entry's name beside it on the console's roster (defined with the relay).
-void showNameOnRoster(std::string_view entry, std::string_view name);
+// Shows an entry's name beside it on the console's roster and in the pages' list of members
+// (defined with the relay).
+void showMemberName(std::string_view entry, std::string_view name);

@@ -62,7 +62,7 @@ struct ServiceState {
     Text eventClient;
     ByteBlock lastData;
     // Each member's name, by its roster entry, shown beside the entry on the console.
-    MemberNames memberNames { showNameOnRoster };
+    MemberNames memberNames { showMemberName };
     int32_t rosterSize = 0;
     int32_t rosterIndex = 0;
 };

@@ -10,6 +10,7 @@
 #include "console/ControlOperations.h"
 #include "net/HostInfo.h"
 #include "net/TcpServer.h"
+#include "runtime/Cp936.h"
 #include "runtime/Files.h"
 #include "runtime/MessageBox.h"
 #include "web/WebEntrance.h"
@@ -94,6 +95,10 @@ void onWindowCreated()
     if (refuseToRunWithoutListener())
         return;
     serverComponent(服务器1).onNameHeld([] { service().newcomersTurnedAway.note(1); });
+    // A page's nickname names its entry as a TCP client's sender line does.
+    serverComponent(服务器1).onNicknameGiven([](std::string_view client, std::string_view nickname) {
+        service().memberNames.setName(client, utf8ToCp936(nickname));
+    });
     serverComponent(服务器1).setMemory(&service().history);
     TextArray addresses = getLocalAddresses();
     std::optional<uint16_t> webPort = openWebEntranceOrWarn(addresses);

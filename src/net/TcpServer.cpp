@@ -206,8 +206,10 @@ void TcpServer::onClientReadable(uint64_t clientId)
         }
         if (incoming.name && incoming.name != client->nickname) {
             client->nickname = std::move(incoming.name);
-            if (!m_waiting.contains(clientId))
+            if (!m_waiting.contains(clientId)) {
                 membersChanged();
+                tellNickname(clientId);
+            }
         }
     }
     bool ends = received.ended || incoming.ends;
@@ -217,6 +219,9 @@ void TcpServer::onClientReadable(uint64_t clientId)
             closeConnection(removeWaiting(clientId));
         } else if (incoming.joinsRoster) {
             client = join(removeWaiting(clientId));
+            // A page joins with its nickname, told once the roster has its entry.
+            if (client)
+                client = tellNickname(clientId);
         }
         if (ends || !client)
             return;

@@ -113,6 +113,15 @@ public:
     // (names stay unique), after the newcomer has been told so and closed.
     void onNameHeld(std::function<void()> turnedAway) { m_onNameHeld = std::move(turnedAway); }
 
+    // A member's nickname as the room learnt it some other way (a TCP client's sender line), in
+    // UTF-8, for the pages' list of members; empty for none. A page that gives its own keeps it.
+    void setNickname(std::string_view client, std::string_view utf8Name);
+    // Called when a page gives its nickname, on joining and on each change, in UTF-8.
+    void onNicknameGiven(std::function<void(std::string_view client, std::string_view utf8Name)> given)
+    {
+        m_onNicknameGiven = std::move(given);
+    }
+
     // The connected clients' addresses in connection order.
     std::vector<std::string> clientList() const;
     // Bytes waiting in all queues.
@@ -162,6 +171,7 @@ private:
     void replayTo(Client& client, std::optional<uint64_t> after);
     void noteHeard(Client& client);
     void membersChanged();
+    Client* tellNickname(uint64_t clientId);
     void sendMembersIfChanged();
     void armLivenessAlarm();
     void onLivenessAlarm();
@@ -176,6 +186,7 @@ private:
     ConnectionServices m_services;
     EventSink m_raiseEvent;
     std::function<void()> m_onNameHeld;
+    std::function<void(std::string_view, std::string_view)> m_onNicknameGiven;
     int32_t m_port = kDefaultPort;
     Listener m_listener;
     std::vector<std::unique_ptr<Listener>> m_entrances;

@@ -107,6 +107,34 @@ void TcpServer::membersChanged()
         sendMembersIfChanged();
 }
 
+void TcpServer::setNickname(std::string_view address, std::string_view utf8Name)
+{
+    // A page's own word for its nickname stands (it may hold what code page 936 cannot).
+    Client* client = findByAddress(address);
+    if (!client || client->followsRoom())
+        return;
+    std::optional<std::string> nickname;
+    if (!utf8Name.empty())
+        nickname = std::string(utf8Name);
+    if (client->nickname == nickname)
+        return;
+    client->nickname = std::move(nickname);
+    membersChanged();
+}
+
+// The owner learns the nickname a page gave; its handler may change the roster, so the client
+// is looked up again afterwards.
+TcpServer::Client* TcpServer::tellNickname(uint64_t clientId)
+{
+    Client* client = findById(clientId);
+    if (!client || !client->nickname || !m_onNicknameGiven)
+        return client;
+    std::string name = client->name;
+    std::string nickname = *client->nickname;
+    m_onNicknameGiven(name, nickname);
+    return findById(clientId);
+}
+
 void TcpServer::sendMembersIfChanged()
 {
     if (!m_membersChanged)

@@ -244,4 +244,29 @@ TEST_F(PageFormat, PastTheGracePeriodTheLeaveIsAnnounced)
     EXPECT_EQ(talker.readExactly(notice.size(), kWellPastTheGracePeriodMs), notice);
 }
 
+// Names go both ways: a page's nickname names its entry for the administrator before it says
+// anything, and a TCP client's sender line names it in the pages' list of members.
+TEST_F(PageFormat, NamesReachTheAdministratorAndThePages)
+{
+    startServer();
+    LoopbackClient& tcp = connectClient();
+    tcp.send("老王\r\nhi");
+    expectReceives(tcp, "老王\r\nhi");
+    LoopbackClient& page = joinPage(utf8(u8"小红"));
+    std::string pageAddress = m_welcome["address"];
+    const json expected = json::array({ json { { "address", tcp.address() }, { "name", utf8(u8"老王") }, { "web", false } },
+        json { { "address", pageAddress }, { "name", utf8(u8"小红") }, { "web", true } } });
+    json members;
+    for (int frames = 0; frames < 20 && members != expected; ++frames) {
+        std::string text = page.readServerText();
+        if (text.empty())
+            break;
+        if (json frame = json::parse(text); frame["type"] == "members")
+            members = frame["members"];
+    }
+    EXPECT_EQ(members, expected);
+    CommandResult names = admin({ "names" });
+    EXPECT_EQ(names.output, tcp.address() + utf8(u8" 老王\n") + pageAddress + utf8(u8" 小红\n")) << names.error;
+}
+
 } // namespace
