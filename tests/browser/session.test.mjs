@@ -128,3 +128,32 @@ test('a late joiner sees the history set apart; two pages with one nickname tell
     tcp.close();
     assert.equal(await room.close(), 0);
   });
+
+test('a page is a member once named; pages keep each other\'s emoji, a TCP member gets "?" and the writer is told',
+  async (t) => {
+    const room = await Room.start(WORDS);
+    t.after(() => room.stop());
+    const tcp = await TcpMember.connect();
+    const context = await browser.createBrowserContext();
+    const asking = await context.newPage();
+    await asking.goto(harness.PAGE_URL);
+    await asking.waitForSelector('#nickname-dialog[open]');
+    const other = await join(browser, '阿花');
+    // Still asking for its nickname, the first page is nobody in the room.
+    await until('the named page in the list', () => other.$eval('#members-count', (c) => c.textContent === '2'));
+    if (!underWine) assert.equal(room.roster().length, 2);
+    await asking.type('#nickname-input', '小明');
+    await asking.keyboard.press('Enter');
+    await stateIs(asking, 'open');
+    await until('three in the list', () => other.$eval('#members-count', (c) => c.textContent === '3'));
+    if (!underWine) assert.equal(room.roster().length, 3);
+
+    const typed = '表情 😀👍🏽';
+    await asking.type('#message', typed);
+    assert.match(await asking.$eval('#charset-hint', (h) => (h.hidden ? '' : h.textContent)), /\?/);
+    await asking.keyboard.press('Enter');
+    assert.match(await messageShown(other, typed, '小明'), /\bchat\b/);
+    await tcp.waitFor('小明\r\n表情 ???');
+    tcp.close();
+    assert.equal(await room.close(), 0);
+  });
