@@ -303,6 +303,9 @@ test('the invite view shows the server\'s addresses and a QR code of them, and j
   await page.type('#nickname-input', '老师');
   await page.keyboard.press('Enter');
   await stateIs(page, 'open');
+  // The list of members comes in its own frame and takes its place in the header, moving the
+  // buttons beside it: a click aimed before that would land elsewhere.
+  await page.waitForSelector('#members-button:not([hidden])');
   await page.click('#invite-button');
   await page.waitForSelector('#invite-dialog[open]');
   await page.keyboard.press('Escape');
