@@ -61,9 +61,13 @@ private:
     std::shared_ptr<Entry> m_entry;
 };
 
+// The alarms' timer is made with the set, not on the first alarm, so that the program holds
+// the same descriptors whether or not a deadline has come up yet.
 EpollWatchers::EpollWatchers()
     : m_epoll(epoll_create1(EPOLL_CLOEXEC))
 {
+    if (m_epoll.valid())
+        m_alarms = std::make_unique<TimerfdAlarms>(*this);
 }
 
 std::unique_ptr<ReadinessWatcher> EpollWatchers::watchReadable(SocketHandle socket, std::function<void()> onReady)
@@ -94,8 +98,6 @@ std::unique_ptr<Alarm> EpollWatchers::wakeAt(std::chrono::steady_clock::time_poi
 {
     if (!m_epoll.valid())
         return nullptr;
-    if (!m_alarms)
-        m_alarms = std::make_unique<TimerfdAlarms>(*this);
     return m_alarms->wakeAt(due, std::move(onDue));
 }
 

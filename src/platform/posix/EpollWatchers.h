@@ -78,6 +78,6 @@ private:
     std::vector<Registration> m_registrations; // by descriptor
     uint64_t m_batch = 0; // numbers the dispatches, nested ones included
     RoundEndHooks m_roundEndHooks;
-    // Made on the first alarm; destroyed before the set, whose watcher it holds.
+    // Made with the set; destroyed before it, whose watcher it holds.
     std::unique_ptr<TimerfdAlarms> m_alarms;
 };
