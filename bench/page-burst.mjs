@@ -7,6 +7,7 @@
 //   unshare -n sh -c 'ip link set lo up &&
 //     CHATROOM_SERVER=build/sanitize/chatroom-server node bench/page-burst.mjs [CPU_SLOWDOWN]'
 import { Room, TcpMember, launchBrowser, PAGE_URL, stateIs, sleep } from '../tests/browser/room.mjs';
+import { frameShowing as frameShowingIn } from './page-frames.mjs';
 
 const PHONE = { width: 390, height: 780, deviceScaleFactor: 2, isMobile: true, hasTouch: true };
 const CPU_SLOWDOWN = Number(process.argv[2] || 4);
@@ -47,19 +48,7 @@ async function phonePage(browser) {
   return page;
 }
 
-// Resolves in the page, at the first animation frame that shows `body`, with that frame's time.
-const frameShowing = (page, body) => page.evaluate((b, timeout) => new Promise((resolve, reject) => {
-  const end = performance.now() + timeout;
-  const check = () => {
-    const bodies = document.querySelectorAll('#log .msg .body');
-    for (let i = bodies.length - 1; i >= Math.max(0, bodies.length - 3); i--) {
-      if (bodies[i].textContent === b) return resolve(performance.now());
-    }
-    if (performance.now() > end) return reject(new Error(`not shown: ${b}`));
-    return requestAnimationFrame(check);
-  };
-  requestAnimationFrame(check);
-}), body, SHOWN_TIMEOUT_MS);
+const frameShowing = (page, body) => frameShowingIn(page, body, SHOWN_TIMEOUT_MS);
 
 async function sendBurst(tcp, first, count) {
   for (let start = first; start < first + count; start += CHUNK) {

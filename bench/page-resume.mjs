@@ -8,6 +8,7 @@
 //     CHATROOM_SERVER=build/sanitize/chatroom-server node bench/page-resume.mjs [MISSED] [CPU_SLOWDOWN]'
 import { execFileSync } from 'node:child_process';
 import { Room, TcpMember, WEB_PORT, launchBrowser, join, stateIs, until } from '../tests/browser/room.mjs';
+import { frameShowing } from './page-frames.mjs';
 
 const PHONE = { width: 390, height: 780, deviceScaleFactor: 2, isMobile: true, hasTouch: true };
 const MISSED = Number(process.argv[2] || 500);
@@ -36,18 +37,7 @@ try {
     await page.setOfflineMode(false);
     const started = await page.evaluate(() => performance.now());
     await page.click('#banner-button');
-    const shown = await page.evaluate((b, timeout) => new Promise((resolve, reject) => {
-      const end = performance.now() + timeout;
-      const check = () => {
-        const bodies = document.querySelectorAll('#log .msg .body');
-        for (let i = bodies.length - 1; i >= Math.max(0, bodies.length - 3); i--) {
-          if (bodies[i].textContent === b) return resolve(performance.now());
-        }
-        if (performance.now() > end) return reject(new Error(`not shown: ${b}`));
-        return requestAnimationFrame(check);
-      };
-      check();
-    }), last, SHOWN_TIMEOUT_MS);
+    const shown = await frameShowing(page, last, SHOWN_TIMEOUT_MS);
     times.push(shown - started);
     await until('the page open again', () => page.$eval('#app', (app) => app.dataset.state === 'open'));
   }

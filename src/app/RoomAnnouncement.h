@@ -13,7 +13,7 @@
 
 // The line, without a line end. `webPort` is the port the web entrance listens on, nothing when
 // it is off or could not open its port (then only the TCP port is named). The web addresses
-// are those others can reach, in the banner's order; loopback ones only when there is no other.
+// are those the invite shows (roomAddresses).
 std::string roomOpenLine(int32_t tcpPort, std::optional<uint16_t> webPort, const std::vector<InterfaceAddress>& addresses);
 
 // Prints the line for the machine's addresses on standard output, flushed at once, when the

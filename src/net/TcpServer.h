@@ -159,6 +159,7 @@ private:
     void closeConnection(std::unique_ptr<Client> client);
     void armDeadlineAlarm();
     void onDeadline();
+    bool putOffWhileNested(std::unique_ptr<Alarm>& alarm, void (TcpServer::*onAlarm)());
     void reportEvicted();
     void refreshReadWatch(Client& client);
     void refreshAllReadWatches();

@@ -15,7 +15,7 @@ namespace {
 // An alarm that comes while a callback of the component is running (inside a nested loop) is
 // tried again this much later, when the callback may have returned: connections are given
 // up only where no callback of theirs can be on the stack.
-constexpr std::chrono::milliseconds kNestedDeadlineRetry { 50 };
+constexpr std::chrono::milliseconds kNestedAlarmRetry { 50 };
 
 } // namespace
 
@@ -168,10 +168,17 @@ void TcpServer::onDeadline()
 {
     // This alarm is spent: whatever is armed next is a new one.
     m_deadlineAlarm.reset();
-    if (m_dispatch.inCallback()) {
-        m_deadlineArmedFor = std::chrono::steady_clock::now() + kNestedDeadlineRetry;
-        m_deadlineAlarm = m_services.watchers.wakeAt(m_deadlineArmedFor, [this] { onDeadline(); });
+    if (putOffWhileNested(m_deadlineAlarm, &TcpServer::onDeadline))
         return;
-    }
     ReadinessDispatch::Scope scope(m_dispatch);
+}
+
+// Every alarm of the component comes here first: inside one of its callbacks it is armed again
+// for a little later. True when it was put off.
+bool TcpServer::putOffWhileNested(std::unique_ptr<Alarm>& alarm, void (TcpServer::*onAlarm)())
+{
+    if (!m_dispatch.inCallback())
+        return false;
+    alarm = m_services.watchers.wakeAt(std::chrono::steady_clock::now() + kNestedAlarmRetry, [this, onAlarm] { (this->*onAlarm)(); });
+    return true;
 }

@@ -17,8 +17,6 @@ namespace {
 // A session names a member to whoever presents it, so it is random and long enough that
 // guessing one is hopeless.
 constexpr int kSessionWords = 4; // of 32 bits each
-// An alarm that comes inside a nested loop is tried again this much later.
-constexpr std::chrono::milliseconds kNestedAlarmRetry { 50 };
 
 } // namespace
 
@@ -179,10 +177,8 @@ void TcpServer::armLivenessAlarm()
 void TcpServer::onLivenessAlarm()
 {
     m_livenessAlarm.reset();
-    if (m_dispatch.inCallback()) {
-        m_livenessAlarm = m_services.watchers.wakeAt(std::chrono::steady_clock::now() + kNestedAlarmRetry, [this] { onLivenessAlarm(); });
+    if (putOffWhileNested(m_livenessAlarm, &TcpServer::onLivenessAlarm))
         return;
-    }
     ReadinessDispatch::Scope scope(m_dispatch);
     auto now = std::chrono::steady_clock::now();
     std::vector<uint64_t> followers;
@@ -241,10 +237,8 @@ void TcpServer::armGraceAlarm()
 void TcpServer::onGraceAlarm()
 {
     m_graceAlarm.reset();
-    if (m_dispatch.inCallback()) {
-        m_graceAlarm = m_services.watchers.wakeAt(std::chrono::steady_clock::now() + kNestedAlarmRetry, [this] { onGraceAlarm(); });
+    if (putOffWhileNested(m_graceAlarm, &TcpServer::onGraceAlarm))
         return;
-    }
     ReadinessDispatch::Scope scope(m_dispatch);
     auto now = std::chrono::steady_clock::now();
     std::vector<uint64_t> over;

@@ -17,13 +17,13 @@ constexpr long kNanosecondsPerSecond = 1000000000L;
 itimerspec absoluteExpiry(std::chrono::steady_clock::time_point due)
 {
     auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(due.time_since_epoch()).count();
-    itimerspec spec {};
+    itimerspec expiry {};
     // Zero would disarm the timer: a time at or before the clock's start is due at once.
     if (nanoseconds <= 0)
         nanoseconds = 1;
-    spec.it_value.tv_sec = static_cast<time_t>(nanoseconds / kNanosecondsPerSecond);
-    spec.it_value.tv_nsec = static_cast<long>(nanoseconds % kNanosecondsPerSecond);
-    return spec;
+    expiry.it_value.tv_sec = static_cast<time_t>(nanoseconds / kNanosecondsPerSecond);
+    expiry.it_value.tv_nsec = static_cast<long>(nanoseconds % kNanosecondsPerSecond);
+    return expiry;
 }
 
 } // namespace
@@ -97,8 +97,8 @@ void TimerfdAlarms::runDue()
 // The timer always stands at the earliest alarm, or is disarmed when there is none.
 void TimerfdAlarms::arm()
 {
-    itimerspec spec {};
+    itimerspec expiry {};
     if (!m_alarms.empty())
-        spec = absoluteExpiry(m_alarms.begin()->first.first);
-    timerfd_settime(m_timer.get(), TFD_TIMER_ABSTIME, &spec, nullptr);
+        expiry = absoluteExpiry(m_alarms.begin()->first.first);
+    timerfd_settime(m_timer.get(), TFD_TIMER_ABSTIME, &expiry, nullptr);
 }
