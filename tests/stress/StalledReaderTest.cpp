@@ -15,14 +15,17 @@
 
 namespace {
 
-// Each relay carries at most 1 MiB: this is some thirty relays' worth.
-constexpr uint64_t kStreamBytes = 32 * 1024 * 1024;
+// Each relay carries at most 1 MiB: this is some fifty relays' worth.
+constexpr uint64_t kStreamBytes = 48 * 1024 * 1024;
 constexpr size_t kWrite = 64 * 1024;
 // The first relays bring the server to its working size (a relay's data in a few copies, the
 // allocator's caches, the stalled client's queue at its cap of 8 MiB); the most it holds
-// during them is the measure for the rest.
-constexpr uint64_t kWarmUpBytes = 12 * 1024 * 1024;
-// Far below the 20 MiB that the rest of the stream would add if the server kept it for the
+// during them is the measure for the rest. The queue starts to fill only once the kernel's
+// buffers for that connection are full, and those take some 4 MiB on Linux and nearer 7 MiB
+// for the Windows program under Wine, whose queue is at its cap only some 16 MiB into the
+// stream: the warm-up has to outlast both.
+constexpr uint64_t kWarmUpBytes = 20 * 1024 * 1024;
+// Far below the 28 MiB that the rest of the stream would add if the server kept it for the
 // stalled client; room for what waits for the healthy readers when they fall behind the
 // sender (one copy shared by their queues; the kernel keeps little of a stream unsent).
 constexpr size_t kResidentGrowthLimitKiB = 8 * 1024;
