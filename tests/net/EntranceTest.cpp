@@ -33,7 +33,9 @@ public:
     {
         if (message.kind == MessageKind::Relayed)
             return message.bytes;
-        scratch = "!" + std::string(message.bytes);
+        scratch.clear();
+        scratch.push_back('!');
+        scratch.append(message.bytes);
         return scratch;
     }
 
