@@ -92,6 +92,13 @@ struct MemberEntry {
     std::optional<std::string_view> name {};
     bool web = false;
 };
+// The roster as one telling gives it to every follower. Their frames differ only in whose
+// they are, so a transport encodes the entries once, into `encoded`, for all of them: the
+// roster's cost is then its size per follower in copying, not in encoding.
+struct MemberList {
+    std::span<const MemberEntry> entries;
+    mutable std::string encoded {};
+};
 
 class ConnectionTransport {
 public:
@@ -126,7 +133,7 @@ public:
     }
     // The replay is over.
     virtual std::string live() { return {}; }
-    virtual std::string members(std::string_view self, std::span<const MemberEntry> members)
+    virtual std::string members(std::string_view self, const MemberList& members)
     {
         (void)self;
         (void)members;

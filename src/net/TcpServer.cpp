@@ -48,6 +48,7 @@ TcpServer::~TcpServer()
     m_deadlineAlarm.reset();
     m_livenessAlarm.reset();
     m_graceAlarm.reset();
+    m_membersAlarm.reset();
     m_gathering.stop();
     // A transport that ends its connections with a closing handshake says the room is going.
     // Making room for one farewell may take others off the roster: each is looked up afresh.

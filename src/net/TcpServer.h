@@ -54,6 +54,10 @@ public:
     // A member that follows the room and whose connection ends as a network blink ends it
     // stays on the roster this long, for a new connection to take up its session.
     static constexpr std::chrono::seconds kGracePeriod { 30 };
+    // Members that follow the room are told its roster at most this often: each telling costs
+    // a frame of the whole roster to each of them, so a member that joins and leaves over and
+    // over would otherwise cost the room the square of its size per round.
+    static constexpr std::chrono::milliseconds kMembersInterval { 1000 };
 
     // Starts listening at once on `port`; a port that cannot be opened leaves the component
     // without a listener (listenFailure() says why).
@@ -174,6 +178,7 @@ private:
     void membersChanged();
     Client* tellNickname(uint64_t clientId);
     void sendMembersIfChanged();
+    void onMembersAlarm();
     void armLivenessAlarm();
     void onLivenessAlarm();
     bool holdInGrace(Client& client, const Incoming& incoming, bool peerEnded);
@@ -220,6 +225,9 @@ private:
     const RoomMemory* m_memory = nullptr;
     // The roster changed (or a name on it) since members were last told.
     bool m_membersChanged = false;
+    // When members were last told, and what tells them once kMembersInterval has passed.
+    std::optional<std::chrono::steady_clock::time_point> m_membersToldAt;
+    std::unique_ptr<Alarm> m_membersAlarm;
     std::unique_ptr<Alarm> m_livenessAlarm;
     std::unique_ptr<Alarm> m_graceAlarm;
     // The system's source of randomness, for sessions nobody can guess from their own.

@@ -1,7 +1,8 @@
 // The server component's members that follow the room (a page that shows who said what):
 // their welcome with a session, the replay of the room's memory when they join or take up
-// their session again from a new connection, the roster told to them whenever it changes,
-// and their liveness (a ping every kPingInterval, the end after kSilenceLimit of silence).
+// their session again from a new connection, the roster told to them when it changes (at
+// most once every kMembersInterval), and their liveness (a ping every kPingInterval, the end
+// after kSilenceLimit of silence).
 // A member whose connection ends as a network blink ends it stays on the roster for its grace
 // period, for a new connection to take up its session.
 // Other clients never see any of this: their transports frame none of it.
@@ -133,11 +134,19 @@ TcpServer::Client* TcpServer::tellNickname(uint64_t clientId)
     return findById(clientId);
 }
 
+// Tells the followers the roster when it changed, or, within kMembersInterval of the last
+// telling, arms the alarm that tells them the roster as it stands once the interval is over.
 void TcpServer::sendMembersIfChanged()
 {
-    if (!m_membersChanged)
+    if (!m_membersChanged || m_membersAlarm)
         return;
+    auto now = std::chrono::steady_clock::now();
+    if (m_membersToldAt && now < *m_membersToldAt + kMembersInterval) {
+        m_membersAlarm = m_services.watchers.wakeAt(*m_membersToldAt + kMembersInterval, [this] { onMembersAlarm(); });
+        return;
+    }
     m_membersChanged = false;
+    m_membersToldAt = now;
     std::vector<uint64_t> followers;
     for (const auto& client : m_clients) {
         if (client->followsRoom() && !client->inGrace())
@@ -159,10 +168,20 @@ void TcpServer::sendMembersIfChanged()
     entries.reserve(roster.size());
     for (const Member& member : roster)
         entries.push_back({ member.address, member.name ? std::optional<std::string_view>(*member.name) : std::nullopt, member.web });
+    MemberList list { .entries = entries };
     for (uint64_t id : followers) {
         if (Client* client = findById(id))
-            answer(*client, client->connection->transport().members(client->name, entries));
+            answer(*client, client->connection->transport().members(client->name, list));
     }
+}
+
+void TcpServer::onMembersAlarm()
+{
+    m_membersAlarm.reset();
+    if (putOffWhileNested(m_membersAlarm, &TcpServer::onMembersAlarm))
+        return;
+    ReadinessDispatch::Scope scope(m_dispatch);
+    sendMembersIfChanged();
 }
 
 void TcpServer::armLivenessAlarm()

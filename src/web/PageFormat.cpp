@@ -60,14 +60,32 @@ std::string welcome(const Welcome& welcome)
 
 std::string live() { return dump({ { "type", "live" } }); }
 
-std::string members(std::string_view self, std::span<const MemberEntry> members)
+std::string memberList(std::span<const MemberEntry> members)
 {
     json list = json::array();
     for (const MemberEntry& member : members) {
         json name = member.name ? json(*member.name) : json(nullptr);
         list.push_back({ { "address", member.address }, { "name", std::move(name) }, { "web", member.web } });
     }
-    return dump({ { "type", "members" }, { "self", self }, { "members", std::move(list) } });
+    return dump(list);
+}
+
+std::string members(std::string_view self, std::string_view encodedList)
+{
+    // The keys in the order the library writes an object's: a frame reads as one it wrote.
+    constexpr std::string_view kListKey = R"({"members":)";
+    constexpr std::string_view kSelfKey = R"(,"self":)";
+    constexpr std::string_view kType = R"(,"type":"members"})";
+    std::string encodedSelf = dump(json(self));
+    std::string frame;
+    frame.reserve(kListKey.size() + encodedList.size() + kSelfKey.size() + encodedSelf.size() + kType.size());
+    frame.append(kListKey).append(encodedList).append(kSelfKey).append(encodedSelf).append(kType);
+    return frame;
+}
+
+std::string members(std::string_view self, std::span<const MemberEntry> members)
+{
+    return page_format::members(self, memberList(members));
 }
 
 std::string ping() { return dump({ { "type", "ping" } }); }

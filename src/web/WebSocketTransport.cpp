@@ -168,9 +168,11 @@ std::string WebSocketTransport::textFrame(std::string_view text)
 
 std::string WebSocketTransport::welcome(const Welcome& welcome) { return textFrame(page_format::welcome(welcome)); }
 std::string WebSocketTransport::live() { return textFrame(page_format::live()); }
-std::string WebSocketTransport::members(std::string_view self, std::span<const MemberEntry> members)
+std::string WebSocketTransport::members(std::string_view self, const MemberList& members)
 {
-    return textFrame(page_format::members(self, members));
+    if (members.encoded.empty())
+        members.encoded = page_format::memberList(members.entries);
+    return textFrame(page_format::members(self, members.encoded));
 }
 std::string WebSocketTransport::ping() { return textFrame(page_format::ping()); }
 

@@ -34,7 +34,7 @@ public:
     bool followsRoom() const override { return m_pageFormat; }
     std::string welcome(const Welcome& welcome) override;
     std::string live() override;
-    std::string members(std::string_view self, std::span<const MemberEntry> members) override;
+    std::string members(std::string_view self, const MemberList& members) override;
     std::string ping() override;
 
 private:

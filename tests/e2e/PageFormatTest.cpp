@@ -1,7 +1,8 @@
 // Pages of the message format of version 2 against the built program: a late joiner gets the
 // room's history and then `live`, a notice to one member stays out of everybody's history,
-// the own flag follows the connection and not the nickname, and a page that takes up its
-// session again gets exactly what it missed, once and in order, while the room sees no leave.
+// the own flag follows the connection and not the nickname, a page that takes up its session
+// again gets exactly what it missed, once and in order, while the room sees no leave, and the
+// roster is told at most once a second however often it changes.
 #include "RoomTest.h"
 
 #include "web/Base64.h"
@@ -9,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include <span>
+#include <thread>
 
 using nlohmann::json;
 
@@ -237,6 +239,41 @@ TEST_F(PageFormat, NamesReachTheAdministratorAndThePages)
     EXPECT_EQ(members, expected);
     CommandResult names = admin({ "names" });
     EXPECT_EQ(names.output, tcp.address() + utf8(u8" 老王\n") + pageAddress + utf8(u8" 小红\n")) << names.error;
+}
+
+// Members joining and leaving all the time cost a page at most one roster a second, and the
+// last one it is told, once the room has gone quiet, is the roster as it stands.
+TEST_F(PageFormat, TheRosterIsToldAtMostOnceASecondHoweverOftenItChanges)
+{
+    constexpr int kChurners = 20;
+    // Apart, so that the joins and leaves fall into rounds of their own.
+    constexpr auto kChurnGap = std::chrono::milliseconds(50);
+    constexpr auto kQuietWait = std::chrono::seconds(15);
+    startServer();
+    auto started = std::chrono::steady_clock::now();
+    LoopbackClient& page = joinPage("page");
+    std::string pageAddress = m_welcome["address"];
+    for (int i = 0; i < kChurners; ++i) {
+        connectClient().close();
+        std::this_thread::sleep_for(kChurnGap);
+    }
+    LoopbackClient& stays = connectClient();
+    const json expected = json::array({ json { { "address", pageAddress }, { "name", "page" }, { "web", true } },
+        json { { "address", stays.address() }, { "name", nullptr }, { "web", false } } });
+
+    int rosters = 0;
+    json last;
+    for (auto giveUp = std::chrono::steady_clock::now() + kQuietWait; last != expected && std::chrono::steady_clock::now() < giveUp;) {
+        std::string text = page.readServerText(100);
+        if (!text.empty() && json::parse(text)["type"] == "members") {
+            ++rosters;
+            last = json::parse(text)["members"];
+        }
+    }
+    EXPECT_EQ(last, expected);
+    // The first one, and one for each second begun since.
+    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_LE(rosters, 2 + seconds) << "over " << seconds << " s";
 }
 
 } // namespace

@@ -51,6 +51,9 @@ TEST(PageFormat, TheRoomsOwnFramesSayWhatTheContractSays)
     EXPECT_EQ(json::parse(page_format::members("b:2", members)),
         json::parse(R"({"type":"members","self":"b:2","members":[{"address":"a:1","name":")" + kGoodUtf8
             + R"(","web":true},{"address":"b:2","name":null,"web":false}]})"));
+    // Put together from the list encoded once, byte for byte as the library writes the object.
+    std::string frame = page_format::members("b:2", members);
+    EXPECT_EQ(frame, json::parse(frame).dump());
 }
 
 TEST(PageFormat, ThePagesFramesAreReadOrRefusedWithTheirCode)
