@@ -204,7 +204,7 @@ test('a long burst ends with the newest messages shown and the older ones remove
   assert.equal(await room.close(), 0);
 });
 
-test('texts and controls stand out enough, controls say what they do, reduced motion shakes nothing', async (t) => {
+test('texts and controls stand out enough, controls say what they do, the header keeps to one line on a phone, reduced motion shakes nothing', async (t) => {
   const room = await Room.start(WORDS);
   t.after(() => room.stop());
   const tcp = await TcpMember.connect();
@@ -246,6 +246,12 @@ test('texts and controls stand out enough, controls say what they do, reduced mo
   assert.ok(nodes.some((n) => n.role === 'main'), 'no main landmark');
   assert.ok(nodes.some((n) => n.role === 'button' && n.name === '更改昵称（当前：小明）'));
   assert.equal(await page.$eval('#mute', (m) => m.getAttribute('aria-live') ?? m.getAttribute('role')), null);
+
+  // At a small phone's width, with the longest state's text, nothing in the header breaks onto
+  // a second line: a broken word would make its box twice as tall as the others.
+  await page.setViewport({ width: 360, height: 760 });
+  const heights = await page.$$eval('.top > :not([hidden])', (items) => items.map((item) => item.getBoundingClientRect().height));
+  assert.ok(Math.max(...heights) < 1.5 * Math.min(...heights), `header items' heights ${heights}`);
 
   const animationOf = (effect) => page.$eval('#app', (app, e) => {
     app.classList.add(e);
