@@ -3,12 +3,14 @@
 // Linux, Win32 on Windows): the created event runs first; a click on a roster entry (also the
 // selected one) or a move with the keyboard pops up 管理's items at the pointer, and the
 // program's own changes raise nothing; a chosen item runs its bound handler once, after the
-// pop-up has closed; unbound and blocked events run nothing; and every way of closing the
-// window runs the being-destroyed handler once, while the server component still exists.
+// pop-up has closed; the window's own command (the invite) runs its handler once; unbound and
+// blocked events run nothing; and every way of closing the window runs the being-destroyed
+// handler once, while the server component still exists.
 #include "console/ConsoleDrivers.h"
 #include "console/EventRouting.h"
 #include "runtime/EventBlock.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -152,6 +154,16 @@ TYPED_TEST(ConsoleEvents, ChosenItemRunsItsHandlerOnceAfterThePopupClosed)
             expectChosenItemRanAlone(item, popupOpenDuringHandler);
         }
     }
+}
+
+TYPED_TEST(ConsoleEvents, TheWindowCommandRunsTheInviteOnce)
+{
+    if (std::optional<std::string> caption = TypeParam::chooseWindowCommand()) {
+        EXPECT_EQ(*caption, reinterpret_cast<const char*>(u8"显示加入地址…"));
+    }
+    EXPECT_TRUE(TypeParam::waitUntil([] { return handlerCalls().count[kOnInvite] > 0; }));
+    TypeParam::handlePending();
+    EXPECT_EQ(handlerCalls().count[kOnInvite], 1);
 }
 
 TYPED_TEST(ConsoleEvents, UnboundEventsRunNothing)

@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -189,6 +190,13 @@ struct QtConsoleDriver {
         return true;
     }
     static void pressDownInRoster() { QTest::keyClick(rosterWidget(), Qt::Key_Down); }
+    // The window's own command as the user gives it: a double click on the banner, which
+    // shows no caption.
+    static std::optional<std::string> chooseWindowCommand()
+    {
+        QTest::mouseDClick(banner()->viewport(), Qt::LeftButton);
+        return std::nullopt;
+    }
     // The entry the control shows selected, or -1.
     static int shownSelection()
     {

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -309,6 +310,17 @@ struct Win32ConsoleDriver {
         return GetFocus() == roster();
     }
     static void pressDownInRoster() { postKey(roster(), VK_DOWN); }
+    // The window's own command as the user gives it: the system menu's last item, chosen.
+    // Returns that item's caption.
+    static std::optional<std::string> chooseWindowCommand()
+    {
+        HMENU menu = GetSystemMenu(window(), FALSE);
+        int last = GetMenuItemCount(menu) - 1;
+        wchar_t caption[64] = {};
+        GetMenuStringW(menu, static_cast<UINT>(last), caption, static_cast<int>(std::size(caption)), MF_BYPOSITION);
+        PostMessageW(window(), WM_SYSCOMMAND, GetMenuItemID(menu, last), 0);
+        return utf8Of(caption);
+    }
     // The entry the control shows selected, or -1.
     static int shownSelection()
     {
