@@ -9,8 +9,8 @@ void registerConsoleModule(ReadinessWatcherFactory& watchers, WindowViewFactory 
 {
     registerStartWindow(kConsoleWindowId, [&watchers, views = std::move(views)] { return ConsoleWindow::load(kConsoleWindowId, watchers, views); });
     registerWindowTeardown(unloadAllWindows);
-    setCloseRequestHandler([] {
+    setCloseRequestHandler([](CloseTiming timing) {
         if (ConsoleWindow* console = findLoadedWindow(kConsoleWindowId))
-            console->close();
+            console->close(timing);
     });
 }

@@ -170,7 +170,7 @@ void ConsoleWindow::popupMenu(uint32_t menuUnitId, std::optional<int> x, std::op
         raiseEvent(windowId(), item->second, kMenuItemClick);
 }
 
-void ConsoleWindow::close()
+void ConsoleWindow::close(CloseTiming timing)
 {
     if (m_destroying)
         return;
@@ -178,7 +178,7 @@ void ConsoleWindow::close()
     // handler is still running on this window's units; destroying them under it would pull the
     // ground from under that handler. What holds the handler up is dismissed, as Esc would,
     // and the close goes ahead once the handler has returned.
-    if (eventNestingDepth() > 0) {
+    if (timing == CloseTiming::AfterRunningHandlers && eventNestingDepth() > 0) {
         m_view->dismissModal();
         m_view->callLater(kCloseRetryMs, [id = windowId()] {
             if (ConsoleWindow* window = findLoadedWindow(id))

@@ -9,6 +9,7 @@
 #include "console/EditBoxModel.h"
 #include "console/ListBoxModel.h"
 #include "console/WindowView.h"
+#include "runtime/ProgramFrame.h"
 
 #include <map>
 #include <memory>
@@ -39,8 +40,9 @@ public:
     // is raised after the pop-up has closed.
     void popupMenu(uint32_t menuUnitId, std::optional<int> x, std::optional<int> y);
     // Asks the window to close, exactly as its close button does. The window may be gone
-    // when this returns.
-    void close();
+    // when this returns. At once only for a caller that never returns into the handlers
+    // below it on the stack.
+    void close(CloseTiming timing = CloseTiming::AfterRunningHandlers);
 
 private:
     ConsoleWindow(const WindowDescription& description, ReadinessWatcherFactory& watchers, const WindowViewFactory& views);

@@ -23,7 +23,7 @@ struct FrameState {
     int loadedWindows = 0;
     std::map<uint32_t, StartWindowLoader> windowLoaders;
     WindowTeardown windowTeardown = nullptr;
-    std::function<void()> closeRequestHandler;
+    std::function<void(CloseTiming)> closeRequestHandler;
 };
 
 // The program frame is one per process by nature: the fatal path, the allocation failure
@@ -130,16 +130,16 @@ void noteWindowDestroyed()
         state.windowSystem->quitMessageLoop();
 }
 
-void setCloseRequestHandler(std::function<void()> handler)
+void setCloseRequestHandler(std::function<void(CloseTiming)> handler)
 {
     frame().closeRequestHandler = std::move(handler);
 }
 
-void requestProgramClose()
+void requestProgramClose(CloseTiming timing)
 {
     FrameState& state = frame();
     if (state.closeRequestHandler)
-        state.closeRequestHandler();
+        state.closeRequestHandler(timing);
     else if (state.loopEntered && state.windowSystem)
         state.windowSystem->quitMessageLoop();
 }
@@ -147,7 +147,9 @@ void requestProgramClose()
 void endProgramForLostDisplay()
 {
     FrameState& state = frame();
-    requestProgramClose();
+    // Whatever handler waits in a message box now will never resume: the room is dissolved
+    // under it.
+    requestProgramClose(CloseTiming::AtOnce);
     endProgram(0);
     if (state.windowTeardown)
         state.windowTeardown();

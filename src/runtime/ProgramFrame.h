@@ -48,11 +48,15 @@ void endProgram(int32_t exitCode);
 void noteWindowLoaded();
 void noteWindowDestroyed();
 
+// When a close request is carried out. A handler still running on the window thread (one
+// waiting in a message box or the pop-up) is normally let return first; when the program ends
+// without ever returning into it (the display is gone), the close cannot wait for it.
+enum class CloseTiming { AfterRunningHandlers, AtOnce };
 // A close request from outside the window (a signal, the session ending) runs this on the
 // window thread, as if the user had pressed the close button.
-void setCloseRequestHandler(std::function<void()> handler);
+void setCloseRequestHandler(std::function<void(CloseTiming)> handler);
 // Called by the window system's backend when such a request arrives.
-void requestProgramClose();
+void requestProgramClose(CloseTiming timing = CloseTiming::AfterRunningHandlers);
 
 // The display the windows are on has gone for good (its server ended, the session logged out)
 // and the window system would end the process by itself: closes the windows as a close

@@ -1,10 +1,12 @@
 // The display going away under a running console (its X server ends, the session logs out):
 // the room is dissolved as by the close button, every client told, and the program ends with
-// status 0. The console runs on an Xvfb of the test's own, on a display number Xvfb finds
-// free, which the test then ends by its process id.
+// status 0, also while a message box waits on the console. The console runs on an Xvfb of
+// the test's own, on a display number Xvfb finds free, which the test then ends by its
+// process id.
 #include "ProgramRun.h"
 #include "RoomTexts.h"
 #include "ServerProcess.h"
+#include "support/LocalPorts.h"
 #include "support/LoopbackClient.h"
 #include "support/NoticeTexts.h"
 #include "support/TempDirectory.h"
@@ -16,6 +18,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -113,32 +116,48 @@ private:
     std::string m_name;
 };
 
+// With nothing open on the console, and with a message box open: the warning that the web
+// entrance's port is taken, shown while the room already runs for TCP clients. The handler
+// that waits in that box never resumes, and the room is dissolved under it all the same.
 TEST(DisplayLoss, TheXServerEndingDissolvesTheRoom)
 {
     std::string xvfb = findOnPath("Xvfb");
     if (xvfb.empty())
         GTEST_SKIP() << "Xvfb is not installed (Debian package xvfb)";
-    VirtualDisplay display(xvfb);
-    ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
+    PortHolder takenPort;
+    const struct {
+        const char* what;
+        std::vector<std::string> arguments;
+    } cases[] = {
+        { "nothing open", {} },
+        { "a message box open", { "--web-port", std::to_string(takenPort.port()) } },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        VirtualDisplay display(xvfb);
+        ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
 
-    TempDirectory configHome("chatroom-e2e-config");
-    ServerProcess server(testWordLibrary(), configHome.path());
-    server.setEnvironmentVariable("DISPLAY", display.name());
-    // Empty, as unset: Qt opens the X display.
-    server.setEnvironmentVariable("QT_QPA_PLATFORM", "");
-    server.start();
-    LoopbackClient client(ServerProcess::kPort);
-    client.send("~probe~");
-    ASSERT_EQ(client.readExactly(7), "~probe~");
-    // With a window the start is shown in the console, not printed.
-    EXPECT_EQ(server.standardOutput(), "");
+        TempDirectory configHome("chatroom-e2e-config");
+        ServerProcess server(testWordLibrary(), configHome.path());
+        server.setEnvironmentVariable("DISPLAY", display.name());
+        // Empty, as unset: Qt opens the X display.
+        server.setEnvironmentVariable("QT_QPA_PLATFORM", "");
+        if (!c.arguments.empty())
+            server.setArguments(c.arguments, std::nullopt);
+        server.start();
+        LoopbackClient client(ServerProcess::kPort);
+        client.send("~probe~");
+        ASSERT_EQ(client.readExactly(7), "~probe~");
+        // With a window the start is shown in the console, not printed.
+        EXPECT_EQ(server.standardOutput(), "");
 
-    display.end();
-    EXPECT_EQ(client.readToEnd(), dissolutionNotice(true));
-    EXPECT_TRUE(client.hasEnded());
-    EXPECT_EQ(server.waitForExit(), 0) << server.standardError();
-    EXPECT_NE(server.standardError().find("chatroom-server: the display " + display.name() + " has gone"), std::string::npos)
-        << server.standardError();
+        display.end();
+        EXPECT_EQ(client.readToEnd(), dissolutionNotice(true));
+        EXPECT_TRUE(client.hasEnded());
+        EXPECT_EQ(server.waitForExit(), 0) << server.standardError();
+        EXPECT_NE(server.standardError().find("chatroom-server: the display " + display.name() + " has gone"), std::string::npos)
+            << server.standardError();
+    }
 }
 
 } // namespace
