@@ -52,10 +52,7 @@ TcpServer::~TcpServer()
     m_gathering.stop();
     // A transport that ends its connections with a closing handshake says the room is going.
     // Making room for one farewell may take others off the roster: each is looked up afresh.
-    std::vector<uint64_t> ids;
-    for (auto& client : m_clients)
-        ids.push_back(client->id);
-    for (uint64_t id : ids) {
+    for (uint64_t id : clientIds([](const Client&) { return true; })) {
         if (Client* client = findById(id))
             finishWithFarewell(*client, CloseReason::RoomClosing);
     }
@@ -332,6 +329,16 @@ TcpServer::Client* TcpServer::findById(uint64_t id) const
 {
     auto found = m_byId.find(id);
     return found == m_byId.end() ? nullptr : found->second;
+}
+
+std::vector<uint64_t> TcpServer::clientIds(const std::function<bool(const Client&)>& keep) const
+{
+    std::vector<uint64_t> ids;
+    for (const auto& client : m_clients) {
+        if (keep(*client))
+            ids.push_back(client->id);
+    }
+    return ids;
 }
 
 std::unique_ptr<TcpServer::Client> TcpServer::removeClient(Client* client)

@@ -185,6 +185,9 @@ private:
     void armGraceAlarm();
     void onGraceAlarm();
     Client* findBySession(std::string_view session) const;
+    // The ids of the roster's clients that `keep` takes, for work that may change the roster
+    // as it goes: each is looked up again by its id.
+    std::vector<uint64_t> clientIds(const std::function<bool(const Client&)>& keep) const;
 
     // Declared first, destroyed last: every part below retires its watchers here.
     ReadinessDispatch m_dispatch;

@@ -147,11 +147,7 @@ void TcpServer::sendMembersIfChanged()
     }
     m_membersChanged = false;
     m_membersToldAt = now;
-    std::vector<uint64_t> followers;
-    for (const auto& client : m_clients) {
-        if (client->followsRoom() && !client->inGrace())
-            followers.push_back(client->id);
-    }
+    std::vector<uint64_t> followers = clientIds([](const Client& client) { return client.followsRoom() && !client.inGrace(); });
     if (followers.empty())
         return;
     // Sending may make others give way: the list is a copy.
@@ -200,12 +196,7 @@ void TcpServer::onLivenessAlarm()
         return;
     ReadinessDispatch::Scope scope(m_dispatch);
     auto now = std::chrono::steady_clock::now();
-    std::vector<uint64_t> followers;
-    for (const auto& client : m_clients) {
-        if (client->followsRoom())
-            followers.push_back(client->id);
-    }
-    for (uint64_t id : followers) {
+    for (uint64_t id : clientIds([](const Client& client) { return client.followsRoom(); })) {
         Client* client = findById(id);
         if (!client || client->inEvent || client->inGrace())
             continue;
@@ -260,12 +251,7 @@ void TcpServer::onGraceAlarm()
         return;
     ReadinessDispatch::Scope scope(m_dispatch);
     auto now = std::chrono::steady_clock::now();
-    std::vector<uint64_t> over;
-    for (const auto& client : m_clients) {
-        if (client->graceUntil && *client->graceUntil <= now)
-            over.push_back(client->id);
-    }
-    for (uint64_t id : over) {
+    for (uint64_t id : clientIds([now](const Client& client) { return client.graceUntil && *client.graceUntil <= now; })) {
         if (Client* client = findById(id))
             endClient(removeClient(client));
     }

@@ -83,10 +83,6 @@ std::string members(std::string_view self, std::string_view encodedList)
     return frame;
 }
 
-std::string members(std::string_view self, std::span<const MemberEntry> members)
-{
-    return page_format::members(self, memberList(members));
-}
 
 std::string ping() { return dump({ { "type", "ping" } }); }
 

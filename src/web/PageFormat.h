@@ -20,8 +20,7 @@ namespace page_format {
 std::string message(const OutgoingMessage& message);
 std::string welcome(const Welcome& welcome);
 std::string live();
-std::string members(std::string_view self, std::span<const MemberEntry> members);
-// The same in two steps, for many frames of one roster: the entries' JSON array once, then
+// The roster in two steps, for many frames of one roster: the entries' JSON array once, then
 // each member's frame around it.
 std::string memberList(std::span<const MemberEntry> members);
 std::string members(std::string_view self, std::string_view encodedList);

@@ -26,7 +26,11 @@ TEST_F(RoundGatheringTest, ARelayFromTheHandlerDeliversEverySendersLinesWholeAnd
     constexpr int kLines = 40;
     const std::string kAck = "ack\n";
     const std::string kKicked = "kicked\n";
-    auto line = [](int sender, int n) { return std::string(1, static_cast<char>('A' + sender)) + std::to_string(n) + std::string(24, '.') + "\n"; };
+    auto line = [](int sender, int n) {
+        std::string text(1, static_cast<char>('A' + sender));
+        text.append(std::to_string(n)).append(24, '.').push_back('\n');
+        return text;
+    };
     onEvent = [&](TcpServer::Event event) {
         if (event != TcpServer::DataArrival)
             return;

@@ -48,11 +48,11 @@ TEST(PageFormat, TheRoomsOwnFramesSayWhatTheContractSays)
     EXPECT_EQ(json::parse(page_format::live()), json({ { "type", "live" } }));
     EXPECT_EQ(json::parse(page_format::ping()), json({ { "type", "ping" } }));
     std::array<MemberEntry, 2> members { MemberEntry { "a:1", kGoodUtf8, true }, MemberEntry { "b:2", std::nullopt, false } };
-    EXPECT_EQ(json::parse(page_format::members("b:2", members)),
+    std::string frame = page_format::members("b:2", page_format::memberList(members));
+    EXPECT_EQ(json::parse(frame),
         json::parse(R"({"type":"members","self":"b:2","members":[{"address":"a:1","name":")" + kGoodUtf8
             + R"(","web":true},{"address":"b:2","name":null,"web":false}]})"));
     // Put together from the list encoded once, byte for byte as the library writes the object.
-    std::string frame = page_format::members("b:2", members);
     EXPECT_EQ(frame, json::parse(frame).dump());
 }
 
